@@ -1,0 +1,77 @@
+// The host player's side of the contract: the descriptor it reads, the requests its
+// main window answers and the notice its playlist editor window receives.
+//
+// Requests are synchronous SendMessageA calls to the main window (the descriptor's
+// hwndParent): message WM_WA_IPC, the request's wParam, the request code as lParam;
+// the answer is the return value. They may be sent from any thread; the host answers
+// them on the thread that owns its windows, and only while that thread pumps messages.
+// Answers carrying a time, a length or an index are signed 32-bit values.
+#ifndef VORLU_HOST_HOST_API_H
+#define VORLU_HOST_HOST_API_H
+
+#include <windows.h>
+#include <stddef.h>
+
+const UINT WM_WA_IPC = WM_USER;
+
+// Request codes, sent as lParam.
+const LPARAM IPC_GETOUTPUTTIME = 105;            // wParam 0: position in ms (negative when stopped); 1: length in s
+const LPARAM IPC_GETLISTPOS = 125;               // wParam 0: index of the current entry
+const LPARAM IPC_GETPLAYLISTFILE = 211;          // wParam index: address of the entry's file name
+const LPARAM IPC_GETWND = 260;                   // wParam IPC_GETWND_PE: the playlist editor window
+const LPARAM IPC_GET_EXTENDED_FILE_INFO = 290;   // wParam record address: non-zero when ret holds the value
+const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;   // wParam record address: non-zero when the value was accepted
+const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295; // wParam index: commits accepted sets to the file
+
+const WPARAM IPC_GETOUTPUTTIME_POSITION_MS = 0;
+const WPARAM IPC_GETOUTPUTTIME_LENGTH_S = 1;
+const WPARAM IPC_GETWND_PE = 1;
+
+// Track-change notice, sent to the playlist editor window: WM_USER, wParam 666,
+// and bit 30 of lParam set. No other bit of lParam carries meaning for us.
+const UINT TRACK_CHANGE_MESSAGE = WM_USER;
+const WPARAM TRACK_CHANGE_WPARAM = 666;
+const LPARAM TRACK_CHANGE_LPARAM_BIT = 0x40000000;
+
+// One metadata read or set. For a read, ret receives the value, NUL-terminated within
+// retlen bytes; for a set, ret holds the new value and retlen is 0.
+struct extendedFileInfoStruct {
+    const char* filename;
+    const char* metadata;
+    char* ret;
+    size_t retlen;
+};
+
+const int GPPHDR_VER = 0x10;
+
+// The descriptor returned by the plug-in's one export. The host fills hwndParent and
+// hDllInstance before calling init, then calls config on request and quit at shut-down,
+// all on the thread that owns its windows.
+struct winampGeneralPurposePlugin {
+    int version;
+    const char* description;
+    int (*init)();
+    void (*config)();
+    void (*quit)();
+    HWND hwndParent;
+    HINSTANCE hDllInstance;
+};
+
+#if defined(_WIN32) && !defined(_WIN64)
+// The host reads these records by offset: seven and four 32-bit fields, in this order.
+static_assert(offsetof(winampGeneralPurposePlugin, version) == 0, "descriptor layout");
+static_assert(offsetof(winampGeneralPurposePlugin, description) == 4, "descriptor layout");
+static_assert(offsetof(winampGeneralPurposePlugin, init) == 8, "descriptor layout");
+static_assert(offsetof(winampGeneralPurposePlugin, config) == 12, "descriptor layout");
+static_assert(offsetof(winampGeneralPurposePlugin, quit) == 16, "descriptor layout");
+static_assert(offsetof(winampGeneralPurposePlugin, hwndParent) == 20, "descriptor layout");
+static_assert(offsetof(winampGeneralPurposePlugin, hDllInstance) == 24, "descriptor layout");
+static_assert(sizeof(winampGeneralPurposePlugin) == 28, "descriptor layout");
+static_assert(offsetof(extendedFileInfoStruct, filename) == 0, "record layout");
+static_assert(offsetof(extendedFileInfoStruct, metadata) == 4, "record layout");
+static_assert(offsetof(extendedFileInfoStruct, ret) == 8, "record layout");
+static_assert(offsetof(extendedFileInfoStruct, retlen) == 12, "record layout");
+static_assert(sizeof(extendedFileInfoStruct) == 16, "record layout");
+#endif
+
+#endif

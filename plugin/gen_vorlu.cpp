@@ -1,0 +1,52 @@
+#include "plugin/gen_vorlu.h"
+
+#include "stamping/watcher.h"
+#include "trackinfo/track_metadata.h"
+
+#include <string.h>
+
+static const char description[] = "Vorlu v1.0 (gen_vorlu.dll)";
+static const char configNotice[] = "There is no current configuration settings. Please edit the source of Vorlu.";
+
+winampGeneralPurposePlugin plugin = {GPPHDR_VER, description, init, config, quit, 0, 0};
+WNDPROC lpWinampWndProcOld = 0;
+WNDPROC lpWinampPEWndProcOld = 0;
+
+extern "C" VORLU_EXPORT winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &plugin; }
+
+static WNDPROC subclass(HWND window, WNDPROC procedure) {
+    return reinterpret_cast<WNDPROC>(SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(procedure)));
+}
+
+int init() {
+    initTrackMetadata();
+    lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc);
+    HWND playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
+    // A host without a playlist editor sends no track-change notices; there is nothing to subclass.
+    if (playlistEditor) lpWinampPEWndProcOld = subclass(playlistEditor, WinampPEWndProc);
+    return 0;
+}
+
+void config() { MessageBoxA(plugin.hwndParent, configNotice, "", MB_OK); }
+
+void quit() {}
+
+LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcA(lpWinampWndProcOld, window, message, wParam, lParam);
+}
+
+int clearBuffer(int count, char* buffer) {
+    if (count > 0) memset(buffer, 0, static_cast<size_t>(count));
+    return 0;
+}
+
+LRESULT askHost(WPARAM wParam, LPARAM code) { return SendMessageA(plugin.hwndParent, WM_WA_IPC, wParam, code); }
+
+int askHostInt(WPARAM wParam, LPARAM code) {
+    // The host answers 32-bit values; on a wider platform only the low half carries them.
+    return static_cast<int>(static_cast<LONG>(askHost(wParam, code)));
+}
+
+#ifdef _WIN32
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+#endif

@@ -1,0 +1,130 @@
+#include "plugin_session.h"
+
+#include "plugin/gen_vorlu.h"
+
+#include <stdexcept>
+
+namespace vorlu_test {
+
+namespace {
+PluginSession* current = nullptr;
+}
+
+LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam) {
+    return static_cast<LRESULT>(message) * 7 + static_cast<LRESULT>(wParam) * 3 + lParam + 11;
+}
+
+PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOptions options)
+    : model([] { return winshim::now(); }) {
+    if (current) throw std::logic_error("one session at a time");
+    current = this;
+    winshim::reset(options.realTimeDivisor);
+    hostMainProcedure = mainProcedure;
+    hostEditorProcedure = editorProcedure;
+    mainWindow = winshim::createWindow(mainProcedure);
+    playlistEditor = winshim::createWindow(editorProcedure);
+    for (const auto& entry : playlist) originals.emplace(entry.file, entry.artist);
+    model.setPlaylist(std::move(playlist));
+    model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
+    if (options.init) {
+        winampGeneralPurposePlugin* descriptor = winampGetGeneralPurposePlugin();
+        descriptor->hwndParent = mainWindow;
+        descriptor->init();
+    }
+}
+
+PluginSession::~PluginSession() {
+    finish();
+    current = nullptr;
+}
+
+LRESULT CALLBACK PluginSession::mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_WA_IPC) {
+        if (current->overrideAnswer) {
+            if (auto answer = current->overrideAnswer(wParam, lParam)) return *answer;
+        }
+        return current->model.answer(wParam, lParam);
+    }
+    std::lock_guard<std::mutex> lock(current->messagesMutex);
+    current->mainLog.push_back(Message{window, message, wParam, lParam, winshim::threadsStarted()});
+    return recordedResult(message, wParam, lParam);
+}
+
+LRESULT CALLBACK PluginSession::editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::mutex> lock(current->messagesMutex);
+    current->editorLog.push_back(Message{window, message, wParam, lParam, winshim::threadsStarted()});
+    return recordedResult(message, wParam, lParam);
+}
+
+std::vector<Message> PluginSession::mainMessages() const {
+    std::lock_guard<std::mutex> lock(messagesMutex);
+    return mainLog;
+}
+
+std::vector<Message> PluginSession::editorMessages() const {
+    std::lock_guard<std::mutex> lock(messagesMutex);
+    return editorLog;
+}
+
+void PluginSession::sendTrackChangeNotice() {
+    SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, TRACK_CHANGE_LPARAM_BIT);
+}
+
+void PluginSession::play() {
+    if (model.play()) sendTrackChangeNotice();
+}
+
+void PluginSession::next() {
+    if (model.next()) sendTrackChangeNotice();
+}
+
+void PluginSession::previous() {
+    if (model.previous()) sendTrackChangeNotice();
+}
+
+void PluginSession::jump(int index) {
+    if (model.jump(index)) sendTrackChangeNotice();
+}
+
+void PluginSession::runUntil(long long time) {
+    for (;;) {
+        long long end = model.endTime();
+        if (end < 0 || end > time) break;
+        winshim::runUntil(end);
+        if (model.advanceIfEnded()) sendTrackChangeNotice();
+    }
+    winshim::runUntil(time);
+}
+
+void PluginSession::runFor(long long duration) { runUntil(winshim::now() + duration); }
+
+bool PluginSession::finish() {
+    model.stop();
+    return winshim::runUntilThreadsEnd(60000);
+}
+
+std::vector<std::string> PluginSession::artistHistory(const std::string& file) const {
+    std::vector<std::string> history{originals.at(file)};
+    for (const auto& commit : commitsOf(file)) history.push_back(commit.artist);
+    return history;
+}
+
+std::vector<standin::Commit> PluginSession::commitsOf(const std::string& file) const {
+    std::vector<standin::Commit> result;
+    for (const auto& commit : model.commits()) {
+        if (commit.file == file) result.push_back(commit);
+    }
+    return result;
+}
+
+std::vector<standin::Request> PluginSession::requests(int code) const {
+    std::vector<standin::Request> result;
+    for (const auto& request : model.requests()) {
+        if (request.code == code) result.push_back(request);
+    }
+    return result;
+}
+
+std::vector<standin::Entry> playlistOf(std::initializer_list<standin::Entry> entries) { return entries; }
+
+}  // namespace vorlu_test

@@ -1,0 +1,89 @@
+// A native host for the plug-in: a main window answering requests from the player
+// model, a playlist editor window, both with recording procedures of their own, and
+// playback driven on the virtual clock. One session at a time per process.
+#ifndef VORLU_TESTS_PLUGIN_SESSION_H
+#define VORLU_TESTS_PLUGIN_SESSION_H
+
+#include "player_model.h"
+#include "winshim.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorlu_test {
+
+struct Message {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    int threadsStartedBefore;  // threads the plug-in had started when the message arrived
+};
+
+// What every recording procedure answers for a message that is not a request.
+LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam);
+
+struct SessionOptions {
+    bool init = true;               // load the plug-in: fill the descriptor and call init
+    bool hasPlaylistEditor = true;  // whether IPC_GETWND answers a window
+    int realTimeDivisor = 0;        // 0: virtual clock
+};
+
+class PluginSession {
+public:
+    explicit PluginSession(std::vector<standin::Entry> playlist, SessionOptions options = {});
+    ~PluginSession();
+    PluginSession(const PluginSession&) = delete;
+    PluginSession& operator=(const PluginSession&) = delete;
+
+    standin::PlayerModel model;
+    HWND mainWindow;
+    HWND playlistEditor;
+    WNDPROC hostMainProcedure;
+    WNDPROC hostEditorProcedure;
+
+    // Answers that replace the model's for one request code, for hosts that misbehave.
+    std::function<std::optional<LRESULT>(WPARAM wParam, LPARAM code)> overrideAnswer;
+
+    std::vector<Message> mainMessages() const;
+    std::vector<Message> editorMessages() const;
+
+    // Playback that notifies the playlist editor as the host does.
+    void play();
+    void pause() { model.pause(); }
+    void resume() { model.resume(); }
+    void stop() { model.stop(); }
+    void seek(long long ms) { model.seek(ms); }
+    void next();
+    void previous();
+    void jump(int index);
+    void sendTrackChangeNotice();
+
+    // Advances the virtual clock, moving on at the end of each track.
+    void runUntil(long long time);
+    void runFor(long long duration);
+    // Stops playback and lets every worker end; false if one is still running after a minute.
+    bool finish();
+
+    // The committed values of one file's ARTIST field, in order, starting with the original.
+    std::vector<std::string> artistHistory(const std::string& file) const;
+    std::vector<standin::Commit> commitsOf(const std::string& file) const;
+    std::vector<standin::Request> requests(int code) const;
+
+private:
+    static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    std::map<std::string, std::string> originals;
+    mutable std::mutex messagesMutex;
+    std::vector<Message> mainLog;
+    std::vector<Message> editorLog;
+};
+
+std::vector<standin::Entry> playlistOf(std::initializer_list<standin::Entry> entries);
+
+}  // namespace vorlu_test
+
+#endif

@@ -1,0 +1,58 @@
+// Test-side controls of the native Windows stand-in: windows, message boxes, threads
+// and the clock.
+//
+// Two clocks. The virtual clock (the default) runs one thread at a time: every thread
+// started through _beginthreadex, and the test's own thread that called reset(), hands
+// over when it sleeps or waits, and the clock jumps to the earliest wake-up. Ties go
+// to the thread that began waiting first. A four-minute track then plays in
+// milliseconds, the same way every run. The real clock lets threads run freely and
+// sleeps for real, shortened by a divisor, for the race detectors.
+#ifndef VORLU_WINSHIM_WINSHIM_H
+#define VORLU_WINSHIM_WINSHIM_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace winshim {
+
+struct MessageBoxCall {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+
+// Forgets every window, box and finished thread and restarts the clock at 0 on the
+// virtual clock, or on the real clock with sleeps divided by realTimeDivisor (> 0).
+// Threads of an earlier test must have ended.
+void reset(int realTimeDivisor = 0);
+
+HWND createWindow(WNDPROC procedure);
+WNDPROC windowProcedure(HWND window);
+std::vector<HWND> setWindowLongCalls();  // the window of every SetWindowLongA call, in order
+std::vector<MessageBoxCall> messageBoxes();
+
+long long now();                      // ms since reset
+void runUntil(long long time);        // let the other threads run until the clock reads time
+void runFor(long long duration);
+// Runs until every started thread has returned or the clock has advanced by limit;
+// true when all have returned.
+bool runUntilThreadsEnd(long long limit);
+
+int threadsStarted();
+int threadsRunning();
+int threadsPeak();
+int handlesOpen();                    // thread handles not yet closed
+void failThreadStarts(bool fail);
+
+int moduleLoadPins();                 // GetModuleHandleExA calls with the pin flag
+
+// Threads blocked in EnterCriticalSection right now, so tests can wait for one
+// without timing.
+int threadsWaitingForLocks();
+
+}  // namespace winshim
+
+#endif
