@@ -11,6 +11,7 @@ static const char configNotice[] = "There is no current configuration settings. 
 winampGeneralPurposePlugin plugin = {GPPHDR_VER, description, init, config, quit, 0, 0};
 WNDPROC lpWinampWndProcOld = 0;
 WNDPROC lpWinampPEWndProcOld = 0;
+static HWND playlistEditor = 0;
 
 extern "C" VORLU_EXPORT winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &plugin; }
 
@@ -21,7 +22,7 @@ static WNDPROC subclass(HWND window, WNDPROC procedure) {
 int init() {
     initTrackMetadata();
     lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc);
-    HWND playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
+    playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
     // A host without a playlist editor sends no track-change notices; there is nothing to subclass.
     if (playlistEditor) lpWinampPEWndProcOld = subclass(playlistEditor, WinampPEWndProc);
     return 0;
@@ -29,7 +30,27 @@ int init() {
 
 void config() { MessageBoxA(plugin.hwndParent, configNotice, "", MB_OK); }
 
-void quit() {}
+// Puts the previous procedure back, but only where ours is still the one installed:
+// over a procedure installed on top of ours, restoring would cut that one out.
+static bool unsubclass(HWND window, WNDPROC ours, WNDPROC previous) {
+    if (reinterpret_cast<WNDPROC>(GetWindowLongA(window, GWL_WNDPROC)) != ours) return false;
+    subclass(window, previous);
+    return true;
+}
+
+// Keeps this library loaded for the life of the process: the host may unload it after
+// quit, and code of ours that can still be called must stay in memory.
+static void pinLibrary() {
+    HMODULE self;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(&pinLibrary), &self);
+}
+
+void quit() {
+    bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld);
+    if (playlistEditor) restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld) && restored;
+    if (!restored) pinLibrary();
+}
 
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return CallWindowProcA(lpWinampWndProcOld, window, message, wParam, lParam);

@@ -1,0 +1,39 @@
+// The stand-in player's text files, read and written by the player and by the tests.
+//
+// Playlist: one entry a line, "file<TAB>artist<TAB>length in seconds".
+// Script: one action a line, "<player time in seconds> <action> [argument]"; actions:
+//   play, pause, resume, stop, next, prev, jump <index>, seek <seconds>, config,
+//   refuse-sets on|off, refuse-reads on|off, kill, quit.
+// Tags: the stored ARTIST of every file, "file<TAB>artist" a line.
+// Results: tab-separated records for the tests (see player_main.cpp).
+// Blank lines and lines starting with '#' are skipped. In every field %09, %0A and %25
+// stand for a tab, a line break and a percent sign; a backslash is itself, as in paths.
+#ifndef VORLU_STANDIN_PLAYER_FILES_H
+#define VORLU_STANDIN_PLAYER_FILES_H
+
+#include "player_model.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct ScriptAction {
+    long long time;  // player time, ms
+    std::string action;
+    std::string argument;
+};
+
+std::string escapeField(const std::string& text);
+std::vector<std::string> splitFields(const std::string& line);  // unescaped
+
+// Each throws std::runtime_error naming the file and line on a malformed line.
+std::vector<Entry> readPlaylist(const std::string& path);
+std::vector<ScriptAction> readScript(const std::string& path);
+std::map<std::string, std::string> readTags(const std::string& path);  // empty when the file is absent
+void writeTags(const std::string& path, const std::map<std::string, std::string>& tags);
+
+}  // namespace standin
+
+#endif

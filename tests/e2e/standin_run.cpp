@@ -1,0 +1,109 @@
+#include "standin_run.h"
+
+#include "player_files.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace vorlu_e2e {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string windowsPath(const fs::path& path) {
+    std::string text = "Z:" + fs::absolute(path).string();
+    for (char& c : text) {
+        if (c == '/') c = '\\';
+    }
+    return text;
+}
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+fs::path freshDirectory() {
+    static int count = 0;
+    fs::path dir = fs::temp_directory_path() /
+                   ("vorlu-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+}  // namespace
+
+std::vector<std::string> StandinRun::artistHistory(const std::string& file) const {
+    std::vector<std::string> history{originals.at(file)};
+    for (const auto& commit : commits) {
+        if (commit.file == file) history.push_back(commit.artist);
+    }
+    return history;
+}
+
+int StandinRun::requestCount(int code) const {
+    int n = 0;
+    for (const auto& request : requests) n += request.code == code ? 1 : 0;
+    return n;
+}
+
+StandinRun runStandin(const RunSpec& spec) {
+    fs::path dir = freshDirectory();
+    {
+        std::ofstream playlist(dir / "playlist.txt");
+        for (const auto& e : spec.playlist)
+            playlist << standin::escapeField(e.file) << '\t' << standin::escapeField(e.artist) << '\t'
+                     << e.lengthSeconds << '\n';
+        std::ofstream(dir / "script.txt") << spec.script;
+    }
+    StandinRun run;
+    run.tagsPath = spec.tagsPath.empty() ? (dir / "tags.txt").string() : spec.tagsPath;
+    fs::path results = dir / "results.txt";
+    std::ostringstream command;
+    command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine " << quoted(VORLU_STANDIN_EXE)
+            << " --plugin " << quoted(windowsPath(VORLU_PLUGIN_DLL)) << " --playlist playlist.txt"
+            << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
+            << " --speed " << spec.speed << " 2>&1";
+    FILE* pipe = popen(command.str().c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot start wine");
+    std::array<char, 4096> buffer;
+    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) run.output.append(buffer.data(), n);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+
+    std::ifstream in(results);
+    std::string line;
+    while (std::getline(in, line)) {
+        auto f = standin::splitFields(line);
+        const std::string& kind = f[0];
+        if (kind == "check" && f.size() >= 3) run.checks[f[1]] = f[2];
+        else if (kind == "request" && f.size() == 8)
+            run.requests.push_back(
+                RunRequest{std::stoll(f[1]), std::stoi(f[2]), std::stoll(f[3]), f[4], f[5], f[6], std::stoll(f[7])});
+        else if (kind == "commit" && f.size() == 4) run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3]});
+        else if (kind == "original" && f.size() == 3) run.originals[f[1]] = f[2];
+        else if (kind == "stored" && f.size() == 3) run.stored[f[1]] = f[2];
+        else if (f.size() >= 2) run.values[kind] = f[1];
+    }
+    if (run.checks.empty()) ADD_FAILURE() << "the stand-in player recorded nothing; it printed:\n" << run.output;
+    return run;
+}
+
+void expectEveryArtistRestored(const StandinRun& run) {
+    EXPECT_FALSE(run.originals.empty());
+    for (const auto& [file, original] : run.originals) {
+        auto stored = run.stored.find(file);
+        ASSERT_NE(stored, run.stored.end()) << file;
+        EXPECT_EQ(stored->second, original) << file;
+    }
+    EXPECT_EQ(run.checks.count("every_stored_artist_is_the_original") ? run.checks.at("every_stored_artist_is_the_original") : "",
+              "ok");
+}
+
+}  // namespace vorlu_e2e

@@ -1,0 +1,53 @@
+// Runs the stand-in player with the real gen_vorlu.dll under Wine and reads back what it
+// recorded. Needs an X display (the tests run under xvfb-run).
+#ifndef VORLU_TESTS_E2E_STANDIN_RUN_H
+#define VORLU_TESTS_E2E_STANDIN_RUN_H
+
+#include "player_model.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vorlu_e2e {
+
+struct RunRequest {
+    long long time;
+    int code;
+    long long wParam;
+    std::string thread;  // "ui", or "w1", "w2", ... in order of first request
+    std::string file;
+    std::string value;
+    long long answer;
+};
+
+struct StandinRun {
+    int exitCode = -1;
+    std::string output;  // what the player printed
+    std::map<std::string, std::string> checks;  // name -> "ok" or "fail"
+    std::map<std::string, std::string> values;  // single records: description, config, quit_ms, ...
+    std::vector<RunRequest> requests;
+    std::vector<standin::Commit> commits;
+    std::map<std::string, std::string> originals;
+    std::map<std::string, std::string> stored;
+    std::string tagsPath;  // the stored tags as the player left them on disk
+
+    std::vector<std::string> artistHistory(const std::string& file) const;  // original, then commits
+    int requestCount(int code) const;
+};
+
+struct RunSpec {
+    std::vector<standin::Entry> playlist;
+    std::string script;  // lines "<player seconds> <action> [argument]"
+    double speed = 1.0;
+    std::string tagsPath;  // reuse the stored tags of an earlier run; empty: a fresh file
+};
+
+StandinRun runStandin(const RunSpec& spec);
+
+// Fails the calling test with the lines that differ when a stored artist is not the original.
+void expectEveryArtistRestored(const StandinRun& run);
+
+}  // namespace vorlu_e2e
+
+#endif
