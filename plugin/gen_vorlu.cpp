@@ -1,6 +1,8 @@
 #include "plugin/gen_vorlu.h"
 
+#include "stamping/file_claims.h"
 #include "stamping/watcher.h"
+#include "stamping/worker.h"
 #include "trackinfo/track_metadata.h"
 
 #include <string.h>
@@ -21,6 +23,8 @@ static WNDPROC subclass(HWND window, WNDPROC procedure) {
 
 int init() {
     initTrackMetadata();
+    initFileClaims();
+    initWorkers();
     lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc);
     playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
     // A host without a playlist editor sends no track-change notices; there is nothing to subclass.
@@ -46,7 +50,11 @@ static void pinLibrary() {
                        reinterpret_cast<LPCSTR>(&pinLibrary), &self);
 }
 
+// How long quit lets workers write their artists back before it returns.
+const DWORD QUIT_WAIT_MS = 2000;
+
 void quit() {
+    stopWorkers(QUIT_WAIT_MS);
     bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld);
     if (playlistEditor) restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld) && restored;
     if (!restored) pinLibrary();

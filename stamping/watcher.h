@@ -4,6 +4,13 @@
 
 #include <windows.h>
 
+// On a track-change notice (WM_USER, wParam 666, bit 30 of lParam set) naming a file
+// other than the last one, starts a worker for it. Every message then goes on to the
+// previous procedure, unchanged, and its result comes back.
 LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// 1 when lengthA equals lengthB and the first lengthA bytes of a and b are equal (equal
+// lengths of 0 or less included), else 0.
+int compareStrings(int lengthA, const char* a, int lengthB, const char* b);
 
 #endif

@@ -66,9 +66,13 @@ LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char*
     return askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO);
 }
 
+bool writeArtist(const char* fileName, const char* value, int listIndex) {
+    if (SetExtendedFileInfo(fileName, artistField, value) == 0) return false;
+    askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO);
+    return true;
+}
+
 int setArtist(const char* fileName, const char* value, int listIndex) {
-    if (SetExtendedFileInfo(fileName, artistField, value) != 0) {
-        askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO);
-    }
+    writeArtist(fileName, value, listIndex);
     return 0;
 }

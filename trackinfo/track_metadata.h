@@ -31,6 +31,8 @@ LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char*
 // Sets ARTIST and, only when the host accepted it, commits it with listIndex as the
 // entry to write. Returns 0.
 int setArtist(const char* fileName, const char* value, int listIndex);
+// The same, telling whether the host accepted the value.
+bool writeArtist(const char* fileName, const char* value, int listIndex);
 
 // Prepares the metadata lock; called once, before any worker can start.
 void initTrackMetadata();

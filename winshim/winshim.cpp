@@ -48,6 +48,9 @@ struct Waiter {
 
 const long long forever = LLONG_MAX;
 
+// Thrown by FreeLibraryAndExitThread, caught where the thread began.
+struct ThreadExit {};
+
 // All scheduler state, guarded by mutex.
 struct Scheduler {
     std::mutex mutex;
@@ -65,6 +68,7 @@ struct Scheduler {
     int live = 0;
     int peak = 0;
     int pins = 0;
+    int references = 0;
     bool failStarts = false;
 
     bool virtualClock() const { return realTimeDivisor == 0; }
@@ -162,7 +166,7 @@ void reset(int realTimeDivisor) {
     scheduler.realTimeDivisor = realTimeDivisor;
     scheduler.realStart = std::chrono::steady_clock::now();
     scheduler.virtualNow = 0;
-    scheduler.started = scheduler.live = scheduler.peak = scheduler.pins = 0;
+    scheduler.started = scheduler.live = scheduler.peak = scheduler.pins = scheduler.references = 0;
     scheduler.failStarts = false;
     currentThread = scheduler.nextId++;
     scheduler.running = currentThread;
@@ -201,6 +205,11 @@ void runUntil(long long time) {
 }
 
 void runFor(long long duration) { runUntil(now() + duration); }
+
+int moduleReferences() {
+    std::lock_guard<std::mutex> lock(scheduler.mutex);
+    return scheduler.references;
+}
 
 bool runUntilThreadsEnd(long long limit) {
     long long end = now() + limit;
@@ -305,7 +314,10 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned (*start)(void*), void* argume
             std::unique_lock<std::mutex> lock(scheduler.mutex);
             scheduler.changed.wait(lock, [&] { return !scheduler.virtualClock() || scheduler.running == id; });
         }
-        start(argument);
+        try {
+            start(argument);
+        } catch (const ThreadExit&) {
+        }
         std::lock_guard<std::mutex> lock(scheduler.mutex);
         record->finished = true;
         scheduler.live--;
@@ -379,6 +391,11 @@ LONG WINAPI InterlockedIncrement(LONG volatile* value) { return __atomic_add_fet
 
 LONG WINAPI InterlockedDecrement(LONG volatile* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
 
+LONG WINAPI InterlockedCompareExchange(LONG volatile* value, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(value, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 void WINAPI InitializeCriticalSection(CRITICAL_SECTION* section) {
     static_assert(sizeof(std::mutex) <= sizeof section->mutex && alignof(std::mutex) <= 16, "room for a mutex");
     new (section->mutex) std::mutex;
@@ -397,6 +414,18 @@ void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section) { reinterpret_cast<s
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
     if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN) scheduler.pins++;
+    else scheduler.references++;
     if (module) *module = reinterpret_cast<HMODULE>(1);
     return TRUE;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE) {
+    std::lock_guard<std::mutex> lock(scheduler.mutex);
+    scheduler.references--;
+    return TRUE;
+}
+
+void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD) {
+    FreeLibrary(module);
+    throw ThreadExit{};
 }

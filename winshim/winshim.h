@@ -48,6 +48,7 @@ int handlesOpen();                    // thread handles not yet closed
 void failThreadStarts(bool fail);
 
 int moduleLoadPins();                 // GetModuleHandleExA calls with the pin flag
+int moduleReferences();               // references taken by GetModuleHandleExA, less those freed
 
 // Threads blocked in EnterCriticalSection right now, so tests can wait for one
 // without timing.

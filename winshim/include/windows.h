@@ -74,9 +74,13 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL 
 DWORD WINAPI GetTickCount(void);
 LONG WINAPI InterlockedIncrement(LONG volatile* value);
 LONG WINAPI InterlockedDecrement(LONG volatile* value);
+LONG WINAPI InterlockedCompareExchange(LONG volatile* value, LONG exchange, LONG comparand);
 void WINAPI InitializeCriticalSection(CRITICAL_SECTION* section);
 void WINAPI EnterCriticalSection(CRITICAL_SECTION* section);
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section);
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
+BOOL WINAPI FreeLibrary(HMODULE module);
+// Ends the calling thread, which must have been started with _beginthreadex.
+void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD exitCode);
 
 #endif

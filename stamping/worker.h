@@ -1,0 +1,29 @@
+// The time-stamp worker: one thread per newly started file. It saves the file's artist,
+// writes the artist plus the time text into the ARTIST field about every 15 seconds,
+// " (paused)" while playback stands still, and writes the artist back when the track
+// nears its end, playback stops or the player moves to another entry.
+#ifndef VORLU_STAMPING_WORKER_H
+#define VORLU_STAMPING_WORKER_H
+
+#include <windows.h>
+
+// Worker lifetime: each worker holds a reference to this library from its start until
+// its thread ends (FreeLibraryAndExitThread), so the library stays loaded while any
+// worker runs, whatever the host does after quit.
+
+// Prepares the workers' stop signal; called once by init, before any worker starts.
+void initWorkers();
+
+// Starts a detached worker thread; false when no thread could be created or the workers
+// are stopping.
+bool startWorker();
+
+// The thread's entry; the argument is not used. Ends its thread with exit code 0.
+unsigned WINAPI ThreadProc(void* argument);
+
+// Asks every worker to finish now (each writes its saved artist back first) and waits
+// for them up to limitMs, letting the requests they send to this thread's windows
+// through. No worker starts afterwards. Returns the number still running.
+int stopWorkers(DWORD limitMs);
+
+#endif
