@@ -154,6 +154,10 @@ void reset(int realTimeDivisor) {
         boxes.clear();
         setWindowLongLog.clear();
     }
+    restartThreadsAndClock(realTimeDivisor);
+}
+
+void restartThreadsAndClock(int realTimeDivisor) {
     std::unique_lock<std::mutex> lock(scheduler.mutex);
     for (auto& record : scheduler.threads) {
         if (!record.finished) std::terminate();  // a thread of an earlier test still runs

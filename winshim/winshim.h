@@ -28,6 +28,8 @@ struct MessageBoxCall {
 // virtual clock, or on the real clock with sleeps divided by realTimeDivisor (> 0).
 // Threads of an earlier test must have ended.
 void reset(int realTimeDivisor = 0);
+// The same, keeping the windows and boxes.
+void restartThreadsAndClock(int realTimeDivisor = 0);
 
 HWND createWindow(WNDPROC procedure);
 WNDPROC windowProcedure(HWND window);

@@ -8,7 +8,10 @@ namespace vorlu_test {
 
 namespace {
 PluginSession* current = nullptr;
+bool loaded = false;
 }
+
+bool PluginSession::nothingLoadedYet() { return !loaded; }
 
 LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam) {
     return static_cast<LRESULT>(message) * 7 + static_cast<LRESULT>(wParam) * 3 + lParam + 11;
@@ -30,7 +33,31 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
         winampGeneralPurposePlugin* descriptor = winampGetGeneralPurposePlugin();
         descriptor->hwndParent = mainWindow;
         descriptor->init();
+        loaded = true;
+        if (!options.firstInProcess) makeWatcherForgetTheLastFile(options.realTimeDivisor);
     }
+}
+
+void PluginSession::makeWatcherForgetTheLastFile(int divisor) {
+    static int sessions = 0;
+    std::string name = "<session " + std::to_string(++sessions) + ">";
+    overrideAnswer = [&name](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+        switch (code) {
+        case IPC_GETPLAYLISTFILE:
+            return reinterpret_cast<LRESULT>(name.c_str());
+        case IPC_GET_EXTENDED_FILE_INFO:
+            return 0;  // its worker ends at once, writing nothing
+        default:
+            return -1;
+        }
+    };
+    sendTrackChangeNotice();
+    winshim::runUntilThreadsEnd(1000);
+    overrideAnswer = nullptr;
+    winshim::restartThreadsAndClock(divisor);
+    std::lock_guard<std::mutex> lock(messagesMutex);
+    mainLog.clear();
+    editorLog.clear();
 }
 
 PluginSession::~PluginSession() {

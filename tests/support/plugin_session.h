@@ -27,6 +27,10 @@ LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam);
 
 struct SessionOptions {
     bool init = true;               // load the plug-in: fill the descriptor and call init
+    // The plug-in's module state lives as long as the test process. Unless the session
+    // is the first of its process, it makes the watcher forget the last file by playing
+    // a file of its own, unreadable, before the test begins.
+    bool firstInProcess = false;
     bool hasPlaylistEditor = true;  // whether IPC_GETWND answers a window
     int realTimeDivisor = 0;        // 0: virtual clock
 };
@@ -35,6 +39,8 @@ class PluginSession {
 public:
     explicit PluginSession(std::vector<standin::Entry> playlist, SessionOptions options = {});
     ~PluginSession();
+    // True until the first session of this process has loaded the plug-in.
+    static bool nothingLoadedYet();
     PluginSession(const PluginSession&) = delete;
     PluginSession& operator=(const PluginSession&) = delete;
 
@@ -73,6 +79,7 @@ public:
     std::vector<standin::Request> requests(int code) const;
 
 private:
+    void makeWatcherForgetTheLastFile(int realTimeDivisor);
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -1,0 +1,165 @@
+// The track-change watcher, and what happens when workers overlap.
+#include "plugin/gen_vorlu.h"
+#include "stamping/watcher.h"
+#include "support/artist_checks.h"
+#include "support/plugin_session.h"
+
+#include <gtest/gtest.h>
+
+using vorlu_test::historyIsSound;
+using vorlu_test::PluginSession;
+
+namespace {
+
+const std::string fileA = "C:\\music\\a.mp3";
+const std::string fileB = "C:\\music\\b.mp3";
+
+std::vector<standin::Entry> abaList() { return {{fileA, "Artist A", 240}, {fileB, "Artist B", 180}, {fileA, "Artist A", 240}}; }
+
+void expectSound(const PluginSession& session, const std::string& file, const std::string& original) {
+    std::string why;
+    EXPECT_TRUE(historyIsSound(session.artistHistory(file), original, &why)) << file << ": " << why;
+}
+
+TEST(Watcher, theFirstNoticeWithAnEmptyNameStartsNothing) {
+    if (!PluginSession::nothingLoadedYet()) GTEST_SKIP() << "needs a process of its own, as under ctest";
+    PluginSession session({{"", "Someone", 100}}, {.firstInProcess = true});
+    session.sendTrackChangeNotice();
+    EXPECT_EQ(winshim::threadsStarted(), 0);
+}
+
+struct NoticeCase {
+    const char* name;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    int workers;
+};
+
+TEST(Watcher, onlyANoticeWithBit30SetStartsAWorker) {
+    const NoticeCase cases[] = {
+        {"bit 30 alone", WM_USER, 666, 0x40000000, 1},
+        {"bit 30 with other bits", WM_USER, 666, static_cast<LPARAM>(0xC0000001u), 1},
+        {"bit 30 clear", WM_USER, 666, 0x3FFFFFFF, 0},
+        {"other wParam", WM_USER, 665, 0x40000000, 0},
+        {"other message", WM_USER + 1, 666, 0x40000000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session({{fileA, "Artist A", 100}});
+        session.model.play();
+        EXPECT_EQ(SendMessageA(session.playlistEditor, c.message, c.wParam, c.lParam),
+                  vorlu_test::recordedResult(c.message, c.wParam, c.lParam));
+        EXPECT_EQ(winshim::threadsStarted(), c.workers);
+        auto passed = session.editorMessages();
+        ASSERT_EQ(passed.size(), 1u);
+        EXPECT_EQ(passed[0].message, c.message);
+        EXPECT_EQ(passed[0].wParam, c.wParam);
+        EXPECT_EQ(passed[0].lParam, c.lParam);
+        // Handed on after the worker was started; its handle already closed.
+        EXPECT_EQ(passed[0].threadsStartedBefore, c.workers);
+        EXPECT_EQ(winshim::handlesOpen(), 0);
+    }
+}
+
+TEST(Watcher, startsOneWorkerPerNewFileAndNoneForTheSameFile) {
+    PluginSession session(abaList());
+    session.play();
+    session.sendTrackChangeNotice();  // the same file again
+    EXPECT_EQ(winshim::threadsStarted(), 1);
+    session.runUntil(10500);
+    session.next();                   // B
+    session.runUntil(20500);
+    session.next();                   // A again, at another index
+    EXPECT_EQ(winshim::threadsStarted(), 3);
+    auto names = session.requests(IPC_GETPLAYLISTFILE);
+    EXPECT_GE(names.size(), 6u);      // two per new file (compare, then record), one per worker
+}
+
+TEST(Watcher, anotherEntryNamingTheSameFileStartsNoWorkerAndPlaysUnstamped) {
+    PluginSession session({{fileA, "Artist A", 240}, {fileA, "Artist A", 240}});
+    session.play();
+    session.runUntil(20500);
+    session.next();
+    session.runUntil(60000);
+    EXPECT_EQ(winshim::threadsStarted(), 1);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    EXPECT_EQ(session.commitsOf(fileA).back().time, 21000);
+}
+
+TEST(Watcher, theSameFilePlayingAgainAfterItsWorkerEndedStaysUnstamped) {
+    PluginSession session({{fileA, "Artist A", 240}});
+    session.play();
+    session.runUntil(20500);
+    session.stop();
+    session.runUntil(30500);
+    session.play();
+    session.runUntil(60000);
+    EXPECT_EQ(winshim::threadsStarted(), 1);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+}
+
+TEST(Watcher, aThreadThatCannotStartIsNotRetriedAndTheMessageStillPasses) {
+    PluginSession session(abaList());
+    winshim::failThreadStarts(true);
+    session.play();
+    winshim::failThreadStarts(false);
+    session.sendTrackChangeNotice();  // the name was recorded: still no worker for A
+    EXPECT_EQ(winshim::threadsStarted(), 0);
+    EXPECT_EQ(session.editorMessages().size(), 2u);
+    EXPECT_EQ(winshim::moduleReferences(), 0);
+    session.runUntil(5500);
+    session.next();
+    session.runUntil(6000);
+    EXPECT_EQ(winshim::threadsStarted(), 1);
+    EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), 1u);  // B's first stamp only
+}
+
+// A move away and back within one poll: the first worker for A still runs, its list index
+// matching again, when the second starts and reads A's field holding the first one's stamp.
+struct OverlapCase {
+    const char* name;
+    std::vector<int> moves;  // entries jumped to, 200 ms apart, starting at 30.2 s
+};
+
+TEST(Watcher, twoWorkersForOneFileNeverLeaveATimeTextBehind) {
+    const OverlapCase cases[] = {
+        {"back to the same entry", {1, 0}},
+        {"back to another entry of the same file", {1, 2}},
+        {"back and forth twice", {1, 0, 1, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session(abaList());
+        session.play();
+        session.runUntil(30200);
+        long long t = 30200;
+        for (int entry : c.moves) {
+            session.runUntil(t);
+            session.jump(entry);
+            t += 200;
+        }
+        session.runUntil(t + 100000);
+        session.stop();
+        session.runUntil(t + 105000);
+        expectSound(session, fileA, "Artist A");
+        expectSound(session, fileB, "Artist B");
+        // A was stamped after the last move: the newest worker stamps it.
+        bool stampedLater = false;
+        for (const auto& commit : session.commitsOf(fileA)) stampedLater |= commit.time > t && commit.artist != "Artist A";
+        EXPECT_TRUE(stampedLater);
+        EXPECT_EQ(winshim::threadsRunning(), 0);
+    }
+}
+
+TEST(Watcher, compareStringsComparesWholeBuffersOfEqualLength) {
+    const char a[] = "abc\0x";
+    const char b[] = "abc\0y";
+    EXPECT_EQ(compareStrings(4, a, 4, b), 1);
+    EXPECT_EQ(compareStrings(5, a, 5, b), 0);  // bytes after the terminator count
+    EXPECT_EQ(compareStrings(4, a, 5, a), 0);
+    EXPECT_EQ(compareStrings(0, a, 0, b), 1);
+    EXPECT_EQ(compareStrings(-3, a, -3, nullptr), 1);
+}
+
+}  // namespace

@@ -1,0 +1,309 @@
+// The time-stamp worker on the virtual clock: a whole track plays in milliseconds, and
+// every run takes the same course. Player actions fall on half seconds, between polls.
+#include "support/artist_checks.h"
+#include "support/plugin_session.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using vorlu_test::historyIsSound;
+using vorlu_test::PluginSession;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const std::string fileA = "C:\\music\\a.mp3";
+const std::string fileB = "C:\\music\\b.mp3";
+const std::string fileC = "C:\\music\\c.mp3";
+
+std::vector<standin::Entry> abc() { return {{fileA, "Artist A", 240}, {fileB, "Artist B", 180}, {fileC, "Artist C", 200}}; }
+
+#define EXPECT_SOUND(session, file, original)                                   \
+    do {                                                                        \
+        std::string why;                                                        \
+        EXPECT_TRUE(historyIsSound((session).artistHistory(file), original, &why)) << why; \
+    } while (0)
+
+TEST(Worker, stampsAtOnceThenEvery15SecondsAndRestoresWithinTheEndMargin) {
+    PluginSession session(abc());
+    session.play();
+    session.runUntil(239999);
+
+    auto commits = session.commitsOf(fileA);
+    ASSERT_EQ(commits.size(), 17u);
+    for (int i = 0; i < 16; ++i) {
+        char expected[40];
+        std::snprintf(expected, sizeof expected, "Artist A (%d:%02d/4:00)", i * 15 / 60, i * 15 % 60);
+        EXPECT_EQ(commits[static_cast<std::size_t>(i)].artist, expected);
+        EXPECT_EQ(commits[static_cast<std::size_t>(i)].time, i * 15000);
+    }
+    EXPECT_EQ(commits.back().artist, "Artist A");
+    EXPECT_GE(commits.back().time, 240000 - 1500);
+    EXPECT_LT(commits.back().time, 240000);
+    for (const auto& write : session.requests(IPC_WRITE_EXTENDED_FILE_INFO)) EXPECT_EQ(write.wParam, 0);
+}
+
+TEST(Worker, marksAPauseAndStampsTheCurrentTimeOnResume) {
+    PluginSession session(abc());
+    session.play();
+    session.runUntil(20500);
+    session.pause();
+    session.runUntil(80500);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A (paused)");  // however long it lasts
+    session.resume();
+    session.runUntil(83000);
+    EXPECT_EQ(session.artistHistory(fileA),
+              (Strings{"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)", "Artist A (paused)",
+                       "Artist A (0:21/4:00)"}));
+    session.runUntil(130000);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A (1:06/4:00)");
+}
+
+TEST(Worker, aPausePresentAtStartShowsAtTheSecondPoll) {
+    PluginSession session(abc());
+    session.model.play();
+    session.runUntil(10000);
+    session.pause();
+    session.sendTrackChangeNotice();
+    session.runUntil(12500);
+    auto commits = session.commitsOf(fileA);
+    ASSERT_EQ(commits.size(), 2u);
+    EXPECT_EQ(commits[1].artist, "Artist A (paused)");
+    EXPECT_EQ(commits[1].time, 10000 + 2000);
+}
+
+struct StopCase {
+    const char* name;
+    long long pauseAt;  // -1: no pause
+    long long stopAt;
+    long long restoredBy;
+};
+
+TEST(Worker, stoppingRestoresTheArtistAtTheNextRead) {
+    const StopCase cases[] = {
+        {"while playing", -1, 30500, 31000},
+        {"during a pause", 20500, 40500, 41000},
+        {"right after the start", -1, 500, 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session(abc());
+        session.play();
+        if (c.pauseAt >= 0) {
+            session.runUntil(c.pauseAt);
+            session.pause();
+        }
+        session.runUntil(c.stopAt);
+        session.stop();
+        session.runUntil(c.stopAt + 5000);
+        auto commits = session.commitsOf(fileA);
+        ASSERT_FALSE(commits.empty());
+        EXPECT_EQ(commits.back().artist, "Artist A");
+        EXPECT_EQ(commits.back().time, c.restoredBy);
+        EXPECT_EQ(winshim::threadsRunning(), 0);
+    }
+}
+
+TEST(Worker, aTrackChangeRestoresTheOldFileWithItsOwnIndex) {
+    PluginSession session(abc());
+    session.play();
+    session.runUntil(30500);
+    session.next();
+    session.runUntil(31500);
+
+    auto commitsA = session.commitsOf(fileA);
+    ASSERT_EQ(commitsA.back().artist, "Artist A");
+    EXPECT_EQ(commitsA.back().time, 31000);
+    EXPECT_EQ(session.model.storedArtist(fileB), "Artist B (0:00/3:00)");
+    // The write request after A's restore names A's entry, though B now plays.
+    auto all = session.model.requests();
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+        if (all[i].code == IPC_SET_EXTENDED_FILE_INFO && all[i].file == fileA && all[i].value == "Artist A") {
+            EXPECT_EQ(all[i + 1].code, IPC_WRITE_EXTENDED_FILE_INFO);
+            EXPECT_EQ(all[i + 1].wParam, 0);
+        }
+    }
+    EXPECT_EQ(winshim::threadsRunning(), 1);
+}
+
+TEST(Worker, aChangeDuringAPauseStampsTheOldFileOnceMoreThenRestoresIt) {
+    PluginSession session(abc());
+    session.play();
+    session.runUntil(20500);
+    session.pause();
+    session.runUntil(40500);
+    session.next();  // B plays from 0; A's worker reads no list position while it waits
+    session.runUntil(44000);
+    EXPECT_EQ(session.artistHistory(fileA),
+              (Strings{"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)", "Artist A (paused)",
+                       "Artist A (0:00/3:00)", "Artist A"}));
+    EXPECT_EQ(session.commitsOf(fileA).back().time, 42000);
+}
+
+struct ShortCase {
+    const char* name;
+    int lengthSeconds;
+    bool playing;
+    const char* stamp;
+};
+
+TEST(Worker, shortUnknownOrIdleTracksStampOnceAndRestoreAfterTheFirstPoll) {
+    const ShortCase cases[] = {
+        {"length -1", -1, true, "Solo (0:00/0:00)"},
+        {"length 0", 0, true, "Solo (0:00/0:00)"},
+        {"length 1", 1, true, "Solo (0:00/0:00)"},
+        {"nothing playing", 200, false, "Solo (0:00/3:20)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session({{fileA, "Solo", c.lengthSeconds}});
+        if (c.playing) session.play();
+        else session.sendTrackChangeNotice();
+        session.runUntil(5000);
+        auto commits = session.commitsOf(fileA);
+        ASSERT_EQ(commits.size(), 2u);
+        EXPECT_EQ(commits[0].artist, c.stamp);
+        EXPECT_EQ(commits[0].time, 0);
+        EXPECT_EQ(commits[1].artist, "Solo");
+        EXPECT_EQ(commits[1].time, 1000);
+        EXPECT_EQ(winshim::threadsRunning(), 0);
+    }
+}
+
+TEST(Worker, aHostRefusingEverySetGetsNoWriteRequestAndTheWorkerRunsItsCourse) {
+    PluginSession session(abc());
+    session.model.acceptSets([](const std::string&, const std::string&) { return false; });
+    session.play();
+    session.runUntil(239999);
+    EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), 17u);  // 16 stamps and the restore
+    EXPECT_TRUE(session.requests(IPC_WRITE_EXTENDED_FILE_INFO).empty());
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    EXPECT_EQ(winshim::threadsRunning(), 0);
+}
+
+struct SeekCase {
+    const char* name;
+    long long seekTo;
+    Strings history;
+};
+
+TEST(Worker, seekingWhilePausedEndsTheWait) {
+    const SeekCase cases[] = {
+        {"to the middle", 120000,
+         {"Artist A", "Artist A (0:00/4:00)", "Artist A (paused)", "Artist A (2:00/4:00)", "Artist A (paused)"}},
+        {"to the start", 0, {"Artist A", "Artist A (0:00/4:00)", "Artist A (paused)", "Artist A"}},
+        {"into the end margin", 239000, {"Artist A", "Artist A (0:00/4:00)", "Artist A (paused)", "Artist A"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session(abc());
+        session.play();
+        session.runUntil(5500);
+        session.pause();
+        session.runUntil(20500);
+        session.seek(c.seekTo);
+        session.runUntil(25000);
+        EXPECT_EQ(session.artistHistory(fileA), c.history);
+    }
+}
+
+TEST(Worker, aNewFileAtTheWorkersIndexIsNotNoticedUntilItsOwnEnd) {
+    PluginSession session({{fileA, "Artist A", 60}});
+    session.play();
+    session.runUntil(20500);
+    session.model.setPlaylist({{fileB, "Artist B", 240}});
+    session.play();  // B at index 0, where A's worker is
+    session.runUntil(85000);
+    auto historyA = session.artistHistory(fileA);
+    // A's worker stamped A with B's times until A's own length ran out.
+    EXPECT_NE(std::find(historyA.begin(), historyA.end(), "Artist A (0:09/4:00)"), historyA.end());
+    EXPECT_EQ(historyA.back(), "Artist A");
+    // The first poll whose position (B's) passes A's end margin: 59500 ms into B.
+    EXPECT_EQ(session.commitsOf(fileA).back().time, 20500 + 59500);
+    EXPECT_SOUND(session, fileA, "Artist A");
+}
+
+struct ArtistCase {
+    const char* name;
+    std::string artist;
+    bool stamped;
+};
+
+TEST(Worker, stampsEveryArtistTheReadCanHoldAndLeavesOneThatMayBeCut) {
+    const ArtistCase cases[] = {
+        {"empty", "", true},
+        {"99 characters", std::string(99, 'x'), true},
+        {"100 characters", std::string(100, 'y'), true},
+        {"254 characters", std::string(254, 'z'), true},
+        {"255 characters: fills the read buffer", std::string(255, 'w'), false},
+        {"300 characters: cut by the host", std::string(300, 'v'), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session({{fileA, c.artist, 60}});
+        session.play();
+        session.runUntil(20000);
+        session.stop();
+        session.runUntil(25000);
+        auto sets = session.requests(IPC_SET_EXTENDED_FILE_INFO);
+        if (c.stamped) {
+            ASSERT_GE(sets.size(), 3u);
+            EXPECT_EQ(sets.front().value, c.artist + " (0:00/1:00)");
+            EXPECT_EQ(sets.back().value, c.artist);
+        } else {
+            EXPECT_TRUE(sets.empty());
+        }
+        EXPECT_EQ(session.model.storedArtist(fileA), c.artist);
+    }
+}
+
+TEST(Worker, anUnreadableArtistIsNeverWritten) {
+    PluginSession session(abc());
+    session.model.acceptReads([](const std::string&) { return false; });
+    session.play();
+    session.runUntil(60000);
+    EXPECT_TRUE(session.requests(IPC_SET_EXTENDED_FILE_INFO).empty());
+    EXPECT_EQ(winshim::threadsRunning(), 0);
+}
+
+struct ExtremeCase {
+    const char* name;
+    long long position;
+    long long length;
+    bool endsAtFirstPoll;
+};
+
+// Hosts answering positions and lengths at the ends of the 32-bit range; under the
+// undefined-behaviour sanitizer any overflowing sum or product stops the test.
+TEST(Worker, endTestsHoldForEvery32BitPositionAndLength) {
+    const ExtremeCase cases[] = {
+        {"largest position, largest length", INT_MAX, INT_MAX, false},
+        {"largest position, length just too short", INT_MAX, 2147484, true},
+        {"largest position, length just long enough", INT_MAX, 2147486, false},
+        {"smallest length", 5000, INT_MIN, true},
+        {"length whose product overflows", 5000, 2147484, false},
+        {"negative length overflowing", 5000, -2147484, true},
+        {"position at the margin exactly", 238500, 240, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session({{fileA, "Edge", 240}});
+        long long reads = 0;
+        bool stopped = false;
+        session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+            if (code != IPC_GETOUTPUTTIME) return std::nullopt;
+            if (wParam == 1) return c.length;
+            // The poll sees the case's position; reads around it differ by one, so never a pause.
+            return stopped ? -1 : c.position - (++reads % 2);
+        };
+        session.sendTrackChangeNotice();
+        session.runUntil(1500);
+        EXPECT_EQ(session.model.storedArtist(fileA) == "Edge", c.endsAtFirstPoll);
+        stopped = true;
+        session.runUntil(20000);
+        EXPECT_EQ(session.model.storedArtist(fileA), "Edge");
+    }
+}
+
+}  // namespace
