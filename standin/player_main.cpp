@@ -62,7 +62,6 @@ struct Player {
     std::vector<std::string> checks;
     std::vector<std::string> extraRecords;
     DWORD uiThread = GetCurrentThreadId();
-    std::thread::id uiThreadId = std::this_thread::get_id();
     int baselineThreads = 0;
     int peakExtraThreads = 0;
     bool quitting = false;
@@ -237,10 +236,8 @@ void writeResults() {
     std::ofstream out(p.options.results, std::ios::binary | std::ios::trunc);
     for (const auto& line : p.checks) out << line << '\n';
     for (const auto& line : p.extraRecords) out << line << '\n';
-    std::map<std::thread::id, std::string> threadNames{{p.uiThreadId, "ui"}};
     for (const auto& request : p.model.requests()) {
-        auto named = threadNames.emplace(request.thread, "w" + std::to_string(threadNames.size())).first;
-        out << "request\t" << request.time << '\t' << request.code << '\t' << request.wParam << '\t' << named->second
+        out << "request\t" << request.time << '\t' << request.code << '\t' << request.wParam << '\t' << request.sender
             << '\t' << escapeField(request.file) << '\t' << escapeField(request.value) << '\t' << request.answer
             << '\n';
     }
@@ -353,6 +350,8 @@ int run(int argc, char** argv) {
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
     for (const auto& [file, artist] : standin::readTags(p.options.tags)) p.model.setStoredArtist(file, artist);
     for (const auto& entry : p.model.playlist()) p.originals[entry.file] = entry.artist;
+    // Requests sent from another thread are the workers'; the host answers all on this one.
+    p.model.tagSenders([] { return std::string(InSendMessage() ? "worker" : "ui"); });
     p.model.onCommit([](const standin::Commit& commit) {
         persistTags();
         player->say("[" + timeLabel(commit.time) + "] " + commit.file + "  ARTIST = \"" + commit.artist + "\"");

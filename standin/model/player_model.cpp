@@ -144,7 +144,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         Request request{clock(), static_cast<int>(code), static_cast<long long>(static_cast<LONG>(wParam)), {}, {}, 0,
-                        std::this_thread::get_id(), 0};
+                        senderTagger ? senderTagger() : std::string(), 0};
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
         switch (code) {
         case IPC_GETOUTPUTTIME:
@@ -238,5 +238,10 @@ std::vector<Commit> PlayerModel::commits() const {
 }
 
 void PlayerModel::onCommit(std::function<void(const Commit&)> callback) { commitCallback = std::move(callback); }
+
+void PlayerModel::tagSenders(std::function<std::string()> tagger) {
+    std::lock_guard<std::mutex> lock(mutex);
+    senderTagger = std::move(tagger);
+}
 
 }  // namespace standin

@@ -13,7 +13,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace standin {
@@ -33,7 +32,7 @@ struct Request {
     std::string file;  // for 290 and 294
     std::string value; // the value set (294) or read (290)
     long long capacity; // retlen of a read
-    std::thread::id thread;
+    std::string sender;  // what the sender tagger said, e.g. which thread sent it
     long long answer;
 };
 
@@ -86,6 +85,8 @@ public:
     std::vector<Commit> commits() const;
     // Called, outside the lock, for every commit that changed a stored artist.
     void onCommit(std::function<void(const Commit&)> callback);
+    // Names the sender of each request as it is answered.
+    void tagSenders(std::function<std::string()> tagger);
 
 private:
     int positionLocked() const;
@@ -106,6 +107,7 @@ private:
     std::function<bool(const std::string&, const std::string&)> setAccepted;
     std::function<bool(const std::string&)> readAccepted;
     std::function<void(const Commit&)> commitCallback;
+    std::function<std::string()> senderTagger;
     std::vector<Request> requestLog;
     std::vector<Commit> commitLog;
 };

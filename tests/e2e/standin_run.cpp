@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vorlu_e2e {
@@ -69,13 +69,14 @@ StandinRun runStandin(const RunSpec& spec) {
     command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine " << quoted(VORLU_STANDIN_EXE)
             << " --plugin " << quoted(windowsPath(VORLU_PLUGIN_DLL)) << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
-            << " --speed " << spec.speed << " 2>&1";
-    FILE* pipe = popen(command.str().c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot start wine");
-    std::array<char, 4096> buffer;
-    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) run.output.append(buffer.data(), n);
-    int status = pclose(pipe);
+            << " --speed " << spec.speed << " > output.txt 2>&1";
+    // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.
+    int status = std::system(command.str().c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    {
+        std::ifstream output(dir / "output.txt");
+        run.output.assign(std::istreambuf_iterator<char>(output), std::istreambuf_iterator<char>());
+    }
 
     std::ifstream in(results);
     std::string line;

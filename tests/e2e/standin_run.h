@@ -15,7 +15,7 @@ struct RunRequest {
     long long time;
     int code;
     long long wParam;
-    std::string thread;  // "ui", or "w1", "w2", ... in order of first request
+    std::string thread;  // "ui" when sent from the player's own thread, else "worker"
     std::string file;
     std::string value;
     long long answer;

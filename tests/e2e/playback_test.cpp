@@ -1,0 +1,115 @@
+// Playback with the real library in the stand-in player under Wine. The player runs at a
+// speed factor while the plug-in polls once a real second, so one poll spans several
+// seconds of a track; the checks allow for that.
+#include "standin_run.h"
+#include "support/artist_checks.h"
+
+#include <gtest/gtest.h>
+
+namespace vorlu_e2e {
+namespace {
+
+using vorlu_test::historyIsSound;
+using vorlu_test::isStamp;
+
+const std::string fileA = "C:\\Music\\a.mp3";
+const std::string fileB = "C:\\Music\\b.mp3";
+
+void expectSound(const StandinRun& run, const std::string& file) {
+    std::string why;
+    EXPECT_TRUE(historyIsSound(run.artistHistory(file), run.originals.at(file), &why)) << file << ": " << why;
+}
+
+void expectFinished(const StandinRun& run) {
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    expectEveryArtistRestored(run);
+    for (const auto& [name, result] : run.checks) EXPECT_EQ(result, "ok") << name;
+}
+
+std::vector<std::string> artistsOf(const StandinRun& run, const std::string& file) {
+    std::vector<std::string> values;
+    for (const auto& commit : run.commits) {
+        if (commit.file == file) values.push_back(commit.artist);
+    }
+    return values;
+}
+
+TEST(Playback, stampsAtOnceAgainAfterFifteenPollsAndRestoresNearTheEnd) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 60}}, "0 play\n", 2.0});
+    expectFinished(run);
+    auto commits = run.commits;
+    ASSERT_GE(commits.size(), 3u) << run.output;
+    EXPECT_EQ(commits.front().artist, "Artist A (0:00/1:00)");
+    EXPECT_LT(commits.front().time, 1000);
+    EXPECT_TRUE(isStamp(commits[1].artist, "Artist A")) << commits[1].artist;
+    EXPECT_NEAR(commits[1].time, 30000, 3000);  // fifteen real seconds later
+    EXPECT_EQ(commits.back().artist, "Artist A");
+    EXPECT_GE(commits.back().time, 60000 - 1500);
+    EXPECT_LE(commits.back().time, 60000 + 2500);
+    expectSound(run, fileA);
+}
+
+TEST(Playback, marksAPauseAndStampsAgainOnResume) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 play\n12 pause\n32 resume\n50 stop\n", 4.0});
+    expectFinished(run);
+    auto values = artistsOf(run, fileA);
+    auto paused = std::find(values.begin(), values.end(), "Artist A (paused)");
+    ASSERT_NE(paused, values.end()) << run.output;
+    ASSERT_NE(paused + 1, values.end());
+    EXPECT_TRUE(isStamp(*(paused + 1), "Artist A")) << *(paused + 1);
+    EXPECT_EQ(values.back(), "Artist A");
+    expectSound(run, fileA);
+}
+
+TEST(Playback, stopRestoresTheArtistWithinAPoll) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 play\n20 stop\n", 4.0});
+    expectFinished(run);
+    ASSERT_EQ(run.commits.size(), 2u) << run.output;
+    EXPECT_EQ(run.commits.back().artist, "Artist A");
+    EXPECT_NEAR(run.commits.back().time, 20000, 4500);
+}
+
+TEST(Playback, aTrackChangeRestoresTheOldFileWithItsOwnIndexFromTheWorkersThread) {
+    StandinRun run = runStandin(
+        {{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n20 next\n40 stop\n", 4.0});
+    expectFinished(run);
+    bool found = false;
+    for (std::size_t i = 0; i < run.requests.size() && !found; ++i) {
+        const auto& set = run.requests[i];
+        if (set.code != 294 || set.file != fileA || set.value != "Artist A") continue;
+        EXPECT_EQ(set.thread, "worker");
+        // The next set or write: another worker's write would follow a set of its own.
+        for (std::size_t j = i + 1; j < run.requests.size(); ++j) {
+            if (run.requests[j].code != 294 && run.requests[j].code != 295) continue;
+            EXPECT_EQ(run.requests[j].code, 295);
+            EXPECT_EQ(run.requests[j].wParam, 0);  // A's entry, though B plays
+            found = true;
+            break;
+        }
+    }
+    EXPECT_TRUE(found) << run.output;
+    auto valuesB = artistsOf(run, fileB);
+    ASSERT_FALSE(valuesB.empty());
+    EXPECT_EQ(valuesB.front(), "Artist B (0:00/1:40)");
+    expectSound(run, fileA);
+    expectSound(run, fileB);
+}
+
+TEST(Playback, aHostRefusingEverySetGetsNoWriteRequest) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 refuse-sets on\n0 play\n30 stop\n", 4.0});
+    expectFinished(run);
+    EXPECT_GE(run.requestCount(294), 2);
+    EXPECT_EQ(run.requestCount(295), 0);
+    EXPECT_TRUE(run.commits.empty());
+}
+
+TEST(Playback, twoWorkersForOneFileLeaveNoTimeTextBehind) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}, {fileA, "Artist A", 100}},
+                                 "0 play\n10 next\n10.3 prev\n20 next\n20.3 jump 2\n40 stop\n", 2.0});
+    expectFinished(run);
+    expectSound(run, fileA);
+    expectSound(run, fileB);
+}
+
+}  // namespace
+}  // namespace vorlu_e2e

@@ -1,0 +1,91 @@
+// quit: workers end promptly with their artists written back, the window procedures go
+// back where they are still ours, and whatever stays keeps the library loaded.
+#include "plugin/gen_vorlu.h"
+#include "stamping/watcher.h"
+#include "support/plugin_session.h"
+
+#include <gtest/gtest.h>
+
+using vorlu_test::PluginSession;
+
+namespace {
+
+const std::string fileA = "C:\\music\\a.mp3";
+const std::string fileB = "C:\\music\\b.mp3";
+
+std::vector<standin::Entry> ab() { return {{fileA, "Artist A", 240}, {fileB, "Artist B", 180}}; }
+
+LRESULT CALLBACK laterSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcA(lpWinampWndProcOld, window, message, wParam, lParam);
+}
+
+struct QuitCase {
+    const char* name;
+    std::function<void(PluginSession&)> play;
+};
+
+TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
+    const QuitCase cases[] = {
+        {"during playback", [](PluginSession& s) { s.play(); s.runUntil(30500); }},
+        {"during a pause", [](PluginSession& s) { s.play(); s.runUntil(20500); s.pause(); s.runUntil(40500); }},
+        {"with two workers running", [](PluginSession& s) { s.play(); s.runUntil(30500); s.next(); s.runUntil(30600); }},
+        {"right after a notice", [](PluginSession& s) { s.play(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session(ab());
+        c.play(session);
+        long long before = winshim::now();
+        plugin.quit();
+        EXPECT_LT(winshim::now() - before, 100);  // no worker waits out its second
+        EXPECT_EQ(winshim::threadsRunning(), 0);
+        EXPECT_EQ(winshim::moduleReferences(), 0);
+        EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+        EXPECT_EQ(session.model.storedArtist(fileB), "Artist B");
+        EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
+        EXPECT_EQ(winshim::windowProcedure(session.playlistEditor), session.hostEditorProcedure);
+        EXPECT_EQ(winshim::moduleLoadPins(), 0);
+    }
+}
+
+TEST(Quit, leavesItsProcedureUnderAnotherOneAndKeepsTheLibraryLoaded) {
+    PluginSession session(ab());
+    SetWindowLongA(session.mainWindow, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(laterSubclass));
+    plugin.quit();
+    EXPECT_EQ(winshim::windowProcedure(session.mainWindow), laterSubclass);
+    EXPECT_EQ(winshim::windowProcedure(session.playlistEditor), session.hostEditorProcedure);
+    EXPECT_EQ(winshim::moduleLoadPins(), 1);
+    // The chain still works through our procedure.
+    EXPECT_EQ(SendMessageA(session.mainWindow, WM_USER + 5, 1, 2), vorlu_test::recordedResult(WM_USER + 5, 1, 2));
+}
+
+TEST(Quit, startsNoWorkerAfterwards) {
+    PluginSession session(ab());
+    plugin.quit();
+    session.model.play();
+    WinampPEWndProc(session.playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, TRACK_CHANGE_LPARAM_BIT);
+    EXPECT_EQ(winshim::threadsStarted(), 0);
+    EXPECT_EQ(winshim::moduleReferences(), 0);
+}
+
+TEST(Quit, withoutAPlaylistEditorRestoresTheMainWindow) {
+    PluginSession session(ab(), {.hasPlaylistEditor = false});
+    plugin.quit();
+    EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
+    EXPECT_EQ(winshim::moduleLoadPins(), 0);
+}
+
+TEST(Quit, workersHoldTheLibraryUntilTheirThreadsEnd) {
+    PluginSession session(ab());
+    session.play();
+    session.runUntil(10500);
+    EXPECT_EQ(winshim::moduleReferences(), 1);
+    session.next();
+    session.runUntil(11500);  // A's worker has ended, B's runs
+    EXPECT_EQ(winshim::moduleReferences(), 1);
+    session.stop();
+    session.runUntil(13000);
+    EXPECT_EQ(winshim::moduleReferences(), 0);
+}
+
+}  // namespace
