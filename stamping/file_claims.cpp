@@ -1,6 +1,7 @@
 #include "stamping/file_claims.h"
 
 #include "plugin/gen_vorlu.h"
+#include "trackinfo/time_text.h"
 
 #include <string.h>
 
@@ -10,6 +11,7 @@ const int CLAIM_SLOTS = 32;
 
 struct ClaimSlot {
     bool used;
+    bool stamped;  // the host accepted a stamp of ours that has not been undone
     unsigned int owner;
     char fileName[FILE_NAME_SIZE];
     char originalArtist[SAVED_ARTIST_SIZE];
@@ -37,11 +39,27 @@ static int freeSlot() {
     return -1;
 }
 
-// Reads the file's artist as it stands; false when it is not safe to stamp and restore.
+const char pauseSuffix[] = " (paused)";
+
+// A stamp left behind by a run that never wrote the artist back (the player was killed):
+// the length of the suffix this plug-in writes, at the end of artist, or 0.
+static int leftoverStampLength(const char* artist, int length) {
+    int suffix = static_cast<int>(sizeof pauseSuffix) - 1;
+    if (length >= suffix && strcmp(artist + length - suffix, pauseSuffix) == 0) return suffix;
+    return timeTextLengthAtEnd(artist, length);
+}
+
+// Reads the file's artist as it stands, healed of a leftover stamp; false when it is not
+// safe to stamp and later write back.
 static bool readOriginal(const char* fileName, char* savedArtist) {
     int length = copyExtendedFileInfo(fileName, artistField, savedArtist, SAVED_ARTIST_SIZE);
     // A value that fills the read buffer may have been cut to fit it: writing it back would shorten it.
-    return length >= 0 && length < METADATA_SIZE - 1;
+    if (length < 0 || length >= METADATA_SIZE - 1) return false;
+    // The host hands over text in the system code page and turns what it cannot represent
+    // into '?': writing that back would replace the real artist.
+    if (strchr(savedArtist, '?')) return false;
+    savedArtist[length - leftoverStampLength(savedArtist, length)] = '\0';
+    return true;
 }
 
 FileClaim claimFile(const char* fileName, char* savedArtist) {
@@ -54,6 +72,7 @@ FileClaim claimFile(const char* fileName, char* savedArtist) {
         slot = freeSlot();
         if (slot >= 0 && readOriginal(fileName, savedArtist)) {
             slots[slot].used = true;
+            slots[slot].stamped = false;
             memcpy(slots[slot].fileName, fileName, FILE_NAME_SIZE);
             memcpy(slots[slot].originalArtist, savedArtist, SAVED_ARTIST_SIZE);
         } else {
@@ -83,16 +102,26 @@ bool ownsFile(const FileClaim& claim) {
 bool stampFile(const FileClaim& claim, const char* fileName, const char* value, int listIndex) {
     EnterCriticalSection(&claimsLock);
     bool result = owns(claim);
-    if (result) setArtist(fileName, value, listIndex);
+    if (result && writeArtist(fileName, value, listIndex)) slots[claim.slot].stamped = true;
     LeaveCriticalSection(&claimsLock);
     return result;
 }
 
-void releaseFile(const FileClaim& claim, const char* fileName, int listIndex) {
+bool restoreFile(const FileClaim& claim, const char* fileName, int listIndex) {
     EnterCriticalSection(&claimsLock);
+    bool done = true;
     if (owns(claim)) {
-        setArtist(fileName, slots[claim.slot].originalArtist, listIndex);
-        slots[claim.slot].used = false;
+        ClaimSlot& slot = slots[claim.slot];
+        bool accepted = writeArtist(fileName, slot.originalArtist, listIndex);
+        if (accepted) slot.stamped = false;
+        done = accepted || !slot.stamped;
     }
+    LeaveCriticalSection(&claimsLock);
+    return done;
+}
+
+void releaseFile(const FileClaim& claim) {
+    EnterCriticalSection(&claimsLock);
+    if (owns(claim)) slots[claim.slot].used = false;
     LeaveCriticalSection(&claimsLock);
 }

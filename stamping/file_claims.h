@@ -17,10 +17,14 @@ struct FileClaim {
 
 void initFileClaims();
 
+// The suffix written while playback stands still.
+extern const char pauseSuffix[];
+
 // Claims fileName for the calling worker and puts its original artist into savedArtist
 // (SAVED_ARTIST_SIZE bytes): the original saved by a worker still stamping the file,
-// else the value read now. A file is left alone (slot -1) when its value cannot be read,
-// may have been cut short by the read, or the table is full.
+// else the value read now, less a stamp an interrupted run left at its end. A file is
+// left alone (slot -1) when its value cannot be read, may have been cut short by the
+// read, holds a '?' (a character the host could not convert), or the table is full.
 FileClaim claimFile(const char* fileName, char* savedArtist);
 
 // Writes value (setArtist) if the claim still owns its file; false when it was taken over.
@@ -29,7 +33,11 @@ bool stampFile(const FileClaim& claim, const char* fileName, const char* value, 
 // True while no newer worker has taken the file over.
 bool ownsFile(const FileClaim& claim);
 
-// Writes the original back if the claim still owns its file, and gives the file up.
-void releaseFile(const FileClaim& claim, const char* fileName, int listIndex);
+// Writes the original back if the claim still owns its file. False when the host refused
+// it while a stamp of ours stands in the file: worth another try.
+bool restoreFile(const FileClaim& claim, const char* fileName, int listIndex);
+
+// Gives the file up, unless another worker has taken it over.
+void releaseFile(const FileClaim& claim);
 
 #endif

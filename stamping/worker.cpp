@@ -11,7 +11,8 @@
 const int POLL_INTERVAL_MS = 1000;
 const int POLLS_PER_CYCLE = 15;
 const int END_MARGIN_MS = 1500;
-static const char pauseSuffix[] = " (paused)";
+// A write-back the host refuses (the file locked for a moment) is tried again this often.
+const int WRITE_BACK_RETRIES = 5;
 
 const int ARTIST_WITH_TIME_SIZE = SAVED_ARTIST_SIZE - 1 + TIME_TEXT_SIZE;  // the longer of the two suffixes
 
@@ -92,7 +93,9 @@ static void stampTrack() {
         stamping = beforeEndMargin(outputTime, trackLength) && outputTime > 0 && listPos == currentListPos;
     }
 
-    releaseFile(claim, fileName, listPos);
+    // Once quit has asked the workers to stop, the retries no longer wait.
+    for (int retry = 0; !restoreFile(claim, fileName, listPos) && retry < WRITE_BACK_RETRIES; retry++) waitOneSecond();
+    releaseFile(claim);
     clearBuffer(sizeof savedArtist, savedArtist);
     clearBuffer(sizeof fileName, fileName);
 }

@@ -46,3 +46,34 @@ int getFileTime(int, char* out) {
     snprintf(out, TIME_TEXT_SIZE, " (%.8s/%.8s)", positionText, lengthText);
     return 0;
 }
+
+// Reads one formatted time backwards from text[end - 1]: minutes without leading zeros
+// (a minus before a non-zero count, whose seconds then read 00), a colon and two seconds
+// digits. Returns where it begins, or -1.
+static int formattedTimeStart(const char* text, int end) {
+    if (end < 4) return -1;
+    char tens = text[end - 2], units = text[end - 1];
+    if (text[end - 3] != ':' || tens < '0' || tens > '5' || units < '0' || units > '9') return -1;
+    int start = end - 3;
+    int digits = 0;
+    while (start > 0 && digits < 4 && text[start - 1] >= '0' && text[start - 1] <= '9') {
+        start--;
+        digits++;
+    }
+    if (digits == 0 || (digits > 1 && text[start] == '0')) return -1;
+    if (start > 0 && text[start - 1] == '-') {
+        if (text[start] == '0' || tens != '0' || units != '0') return -1;
+        start--;
+    }
+    return start;
+}
+
+int timeTextLengthAtEnd(const char* text, int length) {
+    // " (" position "/" length ")"
+    if (length < 12 || text[length - 1] != ')') return 0;
+    int lengthStart = formattedTimeStart(text, length - 1);
+    if (lengthStart < 1 || text[lengthStart - 1] != '/') return 0;
+    int positionStart = formattedTimeStart(text, lengthStart - 1);
+    if (positionStart < 2 || text[positionStart - 1] != '(' || text[positionStart - 2] != ' ') return 0;
+    return length - (positionStart - 2);
+}

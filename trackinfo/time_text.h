@@ -19,6 +19,10 @@ int convert2Sec(int size, char* out, int ms);
 // out (TIME_TEXT_SIZE bytes). index is not used. Returns 0.
 int getFileTime(int index, char* out);
 
+// The length of a time text as getFileTime writes it at the end of text (length
+// characters), or 0 when text does not end with one.
+int timeTextLengthAtEnd(const char* text, int length);
+
 // seconds × 1000, held to the int range instead of overflowing: a length beyond
 // about 24.8 days formats as the largest time an int can carry.
 int secondsToMilliseconds(int seconds);

@@ -1,0 +1,138 @@
+// The ways a stamp could stay in a file: a run killed mid-track, an artist the host
+// cannot hand over intact, a write-back the host refuses for a moment.
+#include "plugin/gen_vorlu.h"
+#include "support/plugin_session.h"
+#include "trackinfo/time_text.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+
+using vorlu_test::PluginSession;
+
+namespace {
+
+const std::string fileA = "C:\\music\\a.mp3";
+
+struct HealCase {
+    std::string stored;
+    std::string healed;
+};
+
+TEST(NoStampLeft, aStampLeftByAnInterruptedRunIsStrippedBeforeTheArtistIsSaved) {
+    const HealCase cases[] = {
+        {"Artist (1:05/4:00)", "Artist"},
+        {"Artist (paused)", "Artist"},
+        {"Artist (0:00/0:00)", "Artist"},
+        {"Artist (-1:00/0:00)", "Artist"},
+        {"Artist (9999:59/-9999:00)", "Artist"},
+        {" (0:00/4:00)", ""},
+        {"Artist (1:05/4:00) (0:00/4:00)", "Artist (1:05/4:00)"},  // one suffix: the form written once
+        // Not what the plug-in writes: kept as they are.
+        {"Artist (1:5/4:00)", "Artist (1:5/4:00)"},
+        {"Artist (01:05/4:00)", "Artist (01:05/4:00)"},
+        {"Artist(1:05/4:00)", "Artist(1:05/4:00)"},
+        {"Artist (1:65/4:00)", "Artist (1:65/4:00)"},
+        {"Artist (12345:00/4:00)", "Artist (12345:00/4:00)"},
+        {"Artist (-0:00/4:00)", "Artist (-0:00/4:00)"},
+        {"Artist (-1:05/4:00)", "Artist (-1:05/4:00)"},
+        {"Artist (1:05/4:00) live", "Artist (1:05/4:00) live"},
+        {"Artist (1:05)", "Artist (1:05)"},
+        {"Artist (Paused)", "Artist (Paused)"},
+        {"(0:00/0:00)", "(0:00/0:00)"},
+        {"Live (2020)", "Live (2020)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        PluginSession session({{fileA, c.stored, 240}});
+        session.play();
+        session.runUntil(20500);
+        session.stop();
+        session.runUntil(25000);
+        auto sets = session.requests(IPC_SET_EXTENDED_FILE_INFO);
+        ASSERT_FALSE(sets.empty());
+        EXPECT_EQ(sets.front().value, c.healed + " (0:00/4:00)");
+        EXPECT_EQ(session.model.storedArtist(fileA), c.healed);
+    }
+}
+
+TEST(NoStampLeft, everyTimeTextTheFormatterWritesIsRecognised) {
+    const int samples[] = {INT_MIN, -599999999, -60000, -1, 0, 4999, 5000, 65000, 754000, 599999999, 600000000, INT_MAX};
+    for (int position : samples) {
+        for (int length : samples) {
+            char a[FORMATTED_TIME_SIZE], b[FORMATTED_TIME_SIZE], text[64];
+            convert2Sec(TIME_SCRATCH_SIZE, a, position);
+            convert2Sec(TIME_SCRATCH_SIZE, b, length);
+            std::snprintf(text, sizeof text, "Someone (%s/%s)", a, b);
+            int whole = static_cast<int>(std::strlen(text));
+            EXPECT_EQ(timeTextLengthAtEnd(text, whole), whole - 7) << text;
+        }
+    }
+}
+
+TEST(NoStampLeft, anArtistWithAQuestionMarkIsNeverStamped) {
+    for (std::string artist : {"?", "Bj?rk", "Sigur R?s (1:05/4:00)"}) {
+        PluginSession session({{fileA, artist, 240}});
+        session.play();
+        session.runUntil(40000);
+        EXPECT_TRUE(session.requests(IPC_SET_EXTENDED_FILE_INFO).empty()) << artist;
+        EXPECT_EQ(winshim::threadsRunning(), 0);
+    }
+}
+
+struct RetryCase {
+    int refusals;     // write-backs refused in a row once a stamp was accepted
+    bool restored;
+    long long restoredAt;
+};
+
+TEST(NoStampLeft, aRefusedWriteBackIsTriedAgainASecondApartFiveTimes) {
+    const RetryCase cases[] = {{1, true, 21000}, {3, true, 23000}, {5, true, 25000}, {6, false, -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusals);
+        PluginSession session({{fileA, "Artist A", 240}});
+        int refused = 0;
+        session.model.acceptSets([&](const std::string&, const std::string& value) {
+            return value != "Artist A" || refused++ >= c.refusals;
+        });
+        session.play();
+        session.runUntil(19500);
+        session.stop();  // the write-back is due at 20 s
+        session.runUntil(40000);
+        // Two stamps, then the write-back: refused attempts, and the accepted one if any.
+        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), 2u + static_cast<std::size_t>(c.refusals) + (c.restored ? 1u : 0u));
+        if (c.restored) {
+            EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+            EXPECT_EQ(session.commitsOf(fileA).back().time, c.restoredAt);
+        } else {
+            EXPECT_EQ(session.model.storedArtist(fileA), "Artist A (0:15/4:00)");  // bounded: it gives up
+        }
+        EXPECT_EQ(winshim::threadsRunning(), 0);
+    }
+}
+
+TEST(NoStampLeft, quitCutsTheRetryWaitsShort) {
+    PluginSession session({{fileA, "Artist A", 240}});
+    int refused = 0;
+    session.model.acceptSets([&](const std::string&, const std::string& value) { return value != "Artist A" || refused++ >= 4; });
+    session.play();
+    session.runUntil(10500);
+    long long before = winshim::now();
+    plugin.quit();
+    EXPECT_LT(winshim::now() - before, 100);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    EXPECT_EQ(winshim::threadsRunning(), 0);
+}
+
+TEST(NoStampLeft, aHostRefusingEverySetIsNotAskedAgain) {
+    PluginSession session({{fileA, "Artist A", 240}});
+    session.model.acceptSets([](const std::string&, const std::string&) { return false; });
+    session.play();
+    session.runUntil(20500);
+    session.stop();
+    session.runUntil(30000);
+    EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), 3u);  // two stamps and one write-back
+}
+
+}  // namespace
