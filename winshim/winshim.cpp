@@ -229,6 +229,8 @@ bool runUntilThreadsEnd(long long limit) {
     }
 }
 
+int currentThreadId() { return currentThread; }
+
 int threadsStarted() {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
     return scheduler.started;

@@ -43,6 +43,7 @@ void runFor(long long duration);
 // true when all have returned.
 bool runUntilThreadsEnd(long long limit);
 
+int currentThreadId();                // the calling thread's number: 1, 2, ... from reset, 0 if unknown
 int threadsStarted();
 int threadsRunning();
 int threadsPeak();

@@ -3,6 +3,7 @@
 #ifndef VORLU_TESTS_E2E_STANDIN_RUN_H
 #define VORLU_TESTS_E2E_STANDIN_RUN_H
 
+#include "player_files.h"
 #include "player_model.h"
 
 #include <map>

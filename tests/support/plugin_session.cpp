@@ -26,8 +26,8 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     hostEditorProcedure = editorProcedure;
     mainWindow = winshim::createWindow(mainProcedure);
     playlistEditor = winshim::createWindow(editorProcedure);
-    for (const auto& entry : playlist) originals.emplace(entry.file, entry.artist);
-    model.setPlaylist(std::move(playlist));
+    model.tagSenders([] { return std::to_string(winshim::currentThreadId()); });
+    replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
     if (options.init) {
         winampGeneralPurposePlugin* descriptor = winampGetGeneralPurposePlugin();
@@ -52,7 +52,7 @@ void PluginSession::makeWatcherForgetTheLastFile(int divisor) {
         }
     };
     sendTrackChangeNotice();
-    winshim::runUntilThreadsEnd(1000);
+    winshim::runUntilThreadsEnd(60000);
     overrideAnswer = nullptr;
     winshim::restartThreadsAndClock(divisor);
     std::lock_guard<std::mutex> lock(messagesMutex);
@@ -91,6 +91,12 @@ std::vector<Message> PluginSession::mainMessages() const {
 std::vector<Message> PluginSession::editorMessages() const {
     std::lock_guard<std::mutex> lock(messagesMutex);
     return editorLog;
+}
+
+void PluginSession::replacePlaylist(std::vector<standin::Entry> playlist) {
+    // A file already known keeps the original it had; the model keeps its stored tags too.
+    for (const auto& entry : playlist) originals.emplace(entry.file, entry.artist);
+    model.setPlaylist(std::move(playlist));
 }
 
 void PluginSession::sendTrackChangeNotice() {

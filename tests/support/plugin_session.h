@@ -65,6 +65,8 @@ public:
     void next();
     void previous();
     void jump(int index);
+    // Replaces the playlist and stops, as a host does when a new list is loaded.
+    void replacePlaylist(std::vector<standin::Entry> playlist);
     void sendTrackChangeNotice();
 
     // Advances the virtual clock, moving on at the end of each track.

@@ -1,0 +1,83 @@
+// Every way the player can end leaves each stored artist as it was: quit and unload in
+// the middle of things, a killed player healed by the next run, and many quick changes.
+#include "standin_run.h"
+#include "support/artist_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+
+namespace vorlu_e2e {
+namespace {
+
+const std::string fileA = "C:\\Music\\a.mp3";
+const std::string fileB = "C:\\Music\\b.mp3";
+
+void expectCleanEnd(const StandinRun& run) {
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    expectEveryArtistRestored(run);
+    EXPECT_EQ(run.checks.at("messages_pass_main_after_unload"), "ok");
+    EXPECT_EQ(run.checks.at("messages_pass_editor_after_unload"), "ok");
+    ASSERT_TRUE(run.values.count("quit_ms"));
+    EXPECT_LT(std::stoi(run.values.at("quit_ms")), 2500);
+}
+
+struct QuitCase {
+    const char* name;
+    std::string script;
+};
+
+TEST(Shutdown, quitAndUnloadMidTrackRestoreEveryArtist) {
+    const QuitCase cases[] = {
+        {"during playback", "0 play\n10 quit\n"},
+        {"during a pause", "0 play\n6 pause\n14 quit\n"},
+        {"with several workers running", "0 play\n8 next\n8.2 next\n8.4 quit\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandinRun run = runStandin(
+            {{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}, {"C:\\Music\\c.mp3", "Artist C", 100}}, c.script, 2.0});
+        expectCleanEnd(run);
+        EXPECT_FALSE(run.commits.empty());
+        std::cout << c.name << ": quit took " << run.values.at("quit_ms") << " ms\n";
+    }
+}
+
+TEST(Shutdown, aStampLeftByAKilledPlayerIsHealedByTheNextRun) {
+    RunSpec first{{{fileA, "Artist A", 100}}, "0 play\n8 kill\n", 2.0};
+    StandinRun killed = runStandin(first);
+    ASSERT_EQ(killed.exitCode, 3) << killed.output;
+    auto left = standin::readTags(killed.tagsPath);
+    ASSERT_TRUE(vorlu_test::isStamp(left.at(fileA), "Artist A")) << left.at(fileA);
+
+    RunSpec second{{{fileA, "Artist A", 100}}, "0 play\n8 stop\n", 2.0, killed.tagsPath};
+    StandinRun healed = runStandin(second);
+    expectCleanEnd(healed);
+    // Stamped on the healed artist, not on the leftover.
+    auto firstSet = std::find_if(healed.requests.begin(), healed.requests.end(), [](const RunRequest& r) { return r.code == 294; });
+    ASSERT_NE(firstSet, healed.requests.end());
+    EXPECT_EQ(firstSet->value, "Artist A (0:00/1:40)");
+    EXPECT_EQ(standin::readTags(healed.tagsPath).at(fileA), "Artist A");
+}
+
+TEST(Shutdown, twoHundredTrackChangesAtTenASecond) {
+    std::vector<standin::Entry> playlist;
+    for (int i = 0; i < 20; ++i)
+        playlist.push_back({"C:\\Music\\stress" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i), 300});
+    std::string script = "0 play\n";
+    for (int i = 1; i <= 200; ++i) script += std::to_string(i / 10.0) + " jump " + std::to_string((i * 7) % 20) + "\n";
+    script += "21 stop\n24 quit\n";
+    StandinRun run = runStandin({playlist, script, 1.0});
+    expectCleanEnd(run);
+    for (const auto& entry : playlist) {
+        std::string why;
+        EXPECT_TRUE(vorlu_test::historyIsSound(run.artistHistory(entry.file), entry.artist, &why)) << why;
+    }
+    std::cout << "200 changes: peak worker threads " << run.values.at("peak_worker_threads") << ", tag writes "
+              << run.requestCount(295) << ", sets " << run.requestCount(294) << ", quit took "
+              << run.values.at("quit_ms") << " ms\n";
+}
+
+}  // namespace
+}  // namespace vorlu_e2e

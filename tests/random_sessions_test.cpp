@@ -1,0 +1,225 @@
+// Random player sessions on the virtual clock, each reproducible from its seed. After
+// every session: each file's stored artist is its original; every value a file took was
+// the original, one stamp of it or its pause mark; no worker wrote a file after another
+// worker had begun writing it; no worker outlived quit.
+//
+// VORLU_SESSIONS sets how many (default 2000), VORLU_SEED the first seed (default: from
+// the clock, printed). A failing session prints its seed and plan. VORLU_REAL_TIME_DIVISOR
+// runs them on the real clock instead, sleeps shortened by that divisor, with threads
+// running freely: for the race detector, not for reproduction.
+#include "plugin/gen_vorlu.h"
+#include "support/artist_checks.h"
+#include "support/plugin_session.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+
+using vorlu_test::historyIsSound;
+using vorlu_test::PluginSession;
+
+namespace {
+
+enum class Refusal { None, AllSets, SetsForAMoment, ReadsOfOneFile };
+
+struct Action {
+    long long time;
+    std::string kind;
+    long long argument;
+    std::vector<standin::Entry> playlist;  // for "replace"
+};
+
+struct Plan {
+    unsigned long long seed;
+    std::vector<standin::Entry> playlist;
+    Refusal refusal;
+    std::vector<std::pair<long long, long long>> refusalWindows;  // [from, to) in ms
+    std::string unreadableFile;
+    std::vector<Action> actions;
+    bool endsWithQuit;
+
+    std::string describe() const {
+        std::ostringstream out;
+        out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << (endsWithQuit ? ", ends with quit" : "")
+            << "\nplaylist:";
+        for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
+        for (const auto& a : actions) {
+            out << "\n  " << a.time << " " << a.kind << " " << a.argument;
+            for (const auto& e : a.playlist) out << " [" << e.file << " " << e.lengthSeconds << "s]";
+        }
+        return out.str();
+    }
+};
+
+class Generator {
+public:
+    explicit Generator(unsigned long long seed) : rng(seed) {}
+
+    Plan plan(unsigned long long seed) {
+        Plan p;
+        p.seed = seed;
+        int fileCount = between(1, 5);
+        for (int i = 0; i < fileCount; ++i) files.push_back({"C:\\r\\" + std::to_string(i) + ".mp3", artist(), length()});
+        p.playlist = playlist();
+        int mode = between(0, 19);
+        p.refusal = mode < 12 ? Refusal::None : mode < 14 ? Refusal::AllSets : mode < 17 ? Refusal::SetsForAMoment : Refusal::ReadsOfOneFile;
+        p.unreadableFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
+        long long t = 0;
+        int count = between(3, 25);
+        for (int i = 0; i < count; ++i) {
+            t += chance(4) ? between(1, 900) : between(500, 40000);
+            p.actions.push_back(action(t));
+        }
+        p.endsWithQuit = chance(3);
+        // A file locked for a moment, never longer than the write-back retries last, and
+        // not at the end, where quit cuts the retries short.
+        for (long long from = between(0, 20000); from + 3000 < t - 6000; from += between(5000, 60000))
+            p.refusalWindows.push_back({from, from + between(200, 3000)});
+        return p;
+    }
+
+private:
+    int between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
+    bool chance(int oneIn) { return between(1, oneIn) == 1; }
+
+    std::string artist() {
+        static const char letters[] = "abcXYZ 019():/-.&'";
+        int size = chance(6) ? between(90, 256) : between(0, 24);
+        std::string text;
+        for (int i = 0; i < size; ++i) text += letters[between(0, static_cast<int>(sizeof letters) - 2)];
+        if (chance(15)) text += "?";
+        return text;
+    }
+
+    int length() {
+        switch (between(0, 9)) {
+        case 0: return -1;
+        case 1: return between(0, 1);
+        case 2: return INT_MAX;
+        case 3: return between(2147483, 2147486);
+        default: return between(2, 150);
+        }
+    }
+
+    std::vector<standin::Entry> playlist() {
+        std::vector<standin::Entry> entries;
+        int size = between(1, 6);
+        for (int i = 0; i < size; ++i) entries.push_back(files[static_cast<std::size_t>(between(0, static_cast<int>(files.size()) - 1))]);
+        return entries;
+    }
+
+    Action action(long long t) {
+        static const char* kinds[] = {"play", "play", "pause", "resume", "seek", "stop", "next", "next", "previous", "jump", "replace"};
+        Action a{t, kinds[between(0, 10)], 0, {}};
+        if (a.kind == "seek") a.argument = chance(3) ? 0 : chance(2) ? 1000LL * between(0, 200) : INT_MAX;
+        if (a.kind == "jump") a.argument = between(-1, 6);
+        if (a.kind == "replace") {
+            if (chance(3)) files.push_back({"C:\\r\\new" + std::to_string(files.size()) + ".mp3", artist(), length()});
+            a.playlist = playlist();
+        }
+        return a;
+    }
+
+    std::mt19937_64 rng;
+    std::vector<standin::Entry> files;
+};
+
+void perform(PluginSession& session, const Action& a) {
+    if (a.kind == "play") session.play();
+    else if (a.kind == "pause") session.pause();
+    else if (a.kind == "resume") session.resume();
+    else if (a.kind == "seek") session.seek(a.argument);
+    else if (a.kind == "stop") session.stop();
+    else if (a.kind == "next") session.next();
+    else if (a.kind == "previous") session.previous();
+    else if (a.kind == "jump") session.jump(static_cast<int>(a.argument));
+    else if (a.kind == "replace") {
+        session.replacePlaylist(a.playlist);
+        session.play();
+    }
+}
+
+// The senders of one file's sets never go back to a worker once another has begun.
+bool oneWriterAtATime(const std::vector<standin::Request>& sets, const std::string& file, std::string* why) {
+    std::vector<std::string> finished;
+    std::string current;
+    for (const auto& set : sets) {
+        if (set.file != file || set.sender == current) continue;
+        if (std::find(finished.begin(), finished.end(), set.sender) != finished.end()) {
+            *why = "thread " + set.sender + " wrote " + file + " again after thread " + current;
+            return false;
+        }
+        if (!current.empty()) finished.push_back(current);
+        current = set.sender;
+    }
+    return true;
+}
+
+std::string runSession(const Plan& plan, int realTimeDivisor) {
+    PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor});
+    switch (plan.refusal) {
+    case Refusal::None:
+        break;
+    case Refusal::AllSets:
+        session.model.acceptSets([](const std::string&, const std::string&) { return false; });
+        break;
+    case Refusal::SetsForAMoment:
+        session.model.acceptSets([&plan](const std::string&, const std::string&) {
+            long long now = winshim::now();
+            for (const auto& [from, to] : plan.refusalWindows) {
+                if (now >= from && now < to) return false;
+            }
+            return true;
+        });
+        break;
+    case Refusal::ReadsOfOneFile:
+        session.model.acceptReads([&plan](const std::string& file) { return file != plan.unreadableFile; });
+        break;
+    }
+    for (const auto& action : plan.actions) {
+        session.runUntil(action.time);
+        perform(session, action);
+    }
+    session.runFor(5000);
+    if (plan.endsWithQuit) {
+        plugin.quit();
+        // On the real clock quit's bound is shortened with every other wait: allow the threads to finish.
+        if (realTimeDivisor > 0) winshim::runUntilThreadsEnd(5000);
+        if (winshim::threadsRunning() != 0) return "a worker outlived quit";
+    } else if (!session.finish()) {
+        return "a worker still runs a minute after the stop";
+    }
+    auto sets = session.requests(IPC_SET_EXTENDED_FILE_INFO);
+    for (const auto& [file, original] : session.model.storedArtists()) {
+        std::string why;
+        if (!historyIsSound(session.artistHistory(file), session.artistHistory(file).front(), &why)) return why;
+        if (!oneWriterAtATime(sets, file, &why)) return why;
+    }
+    return "";
+}
+
+TEST(RandomSessions, everyFileEndsAsItsOriginal) {
+    const char* countText = std::getenv("VORLU_SESSIONS");
+    const char* seedText = std::getenv("VORLU_SEED");
+    const char* divisorText = std::getenv("VORLU_REAL_TIME_DIVISOR");
+    int count = countText ? std::atoi(countText) : 2000;
+    int divisor = divisorText ? std::atoi(divisorText) : 0;
+    unsigned long long first = seedText ? std::strtoull(seedText, nullptr, 10)
+                                        : static_cast<unsigned long long>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000007ULL;
+    std::printf("random sessions: %d from seed %llu (VORLU_SEED=%llu VORLU_SESSIONS=%d repeats them)\n", count, first, first, count);
+    auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        unsigned long long seed = first + static_cast<unsigned long long>(i);
+        Plan plan = Generator(seed).plan(seed);
+        std::string failure = runSession(plan, divisor);
+        ASSERT_EQ(failure, "") << "session with VORLU_SEED=" << seed << " VORLU_SESSIONS=1\n" << plan.describe();
+    }
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    std::printf("%d sessions in %lld ms\n", count, static_cast<long long>(took.count()));
+}
+
+}  // namespace
