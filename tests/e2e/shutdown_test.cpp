@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iostream>
 
 namespace vorlu_e2e {
 namespace {
@@ -40,18 +39,18 @@ TEST(Shutdown, quitAndUnloadMidTrackRestoreEveryArtist) {
             {{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}, {"C:\\Music\\c.mp3", "Artist C", 100}}, c.script, 2.0});
         expectCleanEnd(run);
         EXPECT_FALSE(run.commits.empty());
-        std::cout << c.name << ": quit took " << run.values.at("quit_ms") << " ms\n";
+        reportFigure(std::string("quit ") + c.name + ": " + run.values.at("quit_ms") + " ms");
     }
 }
 
 TEST(Shutdown, aStampLeftByAKilledPlayerIsHealedByTheNextRun) {
-    RunSpec first{{{fileA, "Artist A", 100}}, "0 play\n8 kill\n", 2.0};
+    RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n8 kill\n", 2.0};
     StandinRun killed = runStandin(first);
     ASSERT_EQ(killed.exitCode, 3) << killed.output;
     auto left = standin::readTags(killed.tagsPath);
     ASSERT_TRUE(vorlu_test::isStamp(left.at(fileA), "Artist A")) << left.at(fileA);
 
-    RunSpec second{{{fileA, "Artist A", 100}}, "0 play\n8 stop\n", 2.0, killed.tagsPath};
+    RunPlan second{{{fileA, "Artist A", 100}}, "0 play\n8 stop\n", 2.0, killed.tagsPath};
     StandinRun healed = runStandin(second);
     expectCleanEnd(healed);
     // Stamped on the healed artist, not on the leftover.
@@ -74,9 +73,9 @@ TEST(Shutdown, twoHundredTrackChangesAtTenASecond) {
         std::string why;
         EXPECT_TRUE(vorlu_test::historyIsSound(run.artistHistory(entry.file), entry.artist, &why)) << why;
     }
-    std::cout << "200 changes: peak worker threads " << run.values.at("peak_worker_threads") << ", tag writes "
-              << run.requestCount(295) << ", sets " << run.requestCount(294) << ", quit took "
-              << run.values.at("quit_ms") << " ms\n";
+    reportFigure("200 track changes at ten a second: peak worker threads " + run.values.at("peak_worker_threads") +
+                 ", tag writes " + std::to_string(run.requestCount(295)) + ", sets " +
+                 std::to_string(run.requestCount(294)) + ", quit " + run.values.at("quit_ms") + " ms");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 #include <sys/wait.h>
@@ -53,23 +54,23 @@ int StandinRun::requestCount(int code) const {
     return n;
 }
 
-StandinRun runStandin(const RunSpec& spec) {
+StandinRun runStandin(const RunPlan& plan) {
     fs::path dir = freshDirectory();
     {
         std::ofstream playlist(dir / "playlist.txt");
-        for (const auto& e : spec.playlist)
+        for (const auto& e : plan.playlist)
             playlist << standin::escapeField(e.file) << '\t' << standin::escapeField(e.artist) << '\t'
                      << e.lengthSeconds << '\n';
-        std::ofstream(dir / "script.txt") << spec.script;
+        std::ofstream(dir / "script.txt") << plan.script;
     }
     StandinRun run;
-    run.tagsPath = spec.tagsPath.empty() ? (dir / "tags.txt").string() : spec.tagsPath;
+    run.tagsPath = plan.tagsPath.empty() ? (dir / "tags.txt").string() : plan.tagsPath;
     fs::path results = dir / "results.txt";
     std::ostringstream command;
     command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine " << quoted(VORLU_STANDIN_EXE)
             << " --plugin " << quoted(windowsPath(VORLU_PLUGIN_DLL)) << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
-            << " --speed " << spec.speed << " > output.txt 2>&1";
+            << " --speed " << plan.speed << " > output.txt 2>&1";
     // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.
     int status = std::system(command.str().c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -94,6 +95,11 @@ StandinRun runStandin(const RunSpec& spec) {
     }
     if (run.checks.empty()) ADD_FAILURE() << "the stand-in player recorded nothing; it printed:\n" << run.output;
     return run;
+}
+
+void reportFigure(const std::string& line) {
+    std::cout << line << '\n';
+    std::ofstream("e2e-figures.txt", std::ios::app) << line << '\n';
 }
 
 void expectEveryArtistRestored(const StandinRun& run) {

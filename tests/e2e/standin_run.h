@@ -37,14 +37,18 @@ struct StandinRun {
     int requestCount(int code) const;
 };
 
-struct RunSpec {
+struct RunPlan {
     std::vector<standin::Entry> playlist;
     std::string script;  // lines "<player seconds> <action> [argument]"
     double speed = 1.0;
     std::string tagsPath;  // reuse the stored tags of an earlier run; empty: a fresh file
 };
 
-StandinRun runStandin(const RunSpec& spec);
+StandinRun runStandin(const RunPlan& plan);
+
+// Prints a measured figure and appends it to e2e-figures.txt in the working directory,
+// which scripts/test shows at the end.
+void reportFigure(const std::string& line);
 
 // Fails the calling test with the lines that differ when a stored artist is not the original.
 void expectEveryArtistRestored(const StandinRun& run);
