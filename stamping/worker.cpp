@@ -71,6 +71,7 @@ static void stampTrack() {
             if (outputTime < 0) break;
             if (pastEndMargin(outputTime, trackLength)) break;
             if (currentListPos != listPos) break;
+            if (!ownsFile(claim)) break;  // another worker has taken this file over: leave it to that one
             if (outputTime == lastOutputTime) {
                 paused = true;
                 break;

@@ -66,7 +66,6 @@ struct Scheduler {
     std::list<Event> events;
     int started = 0;
     int live = 0;
-    int peak = 0;
     int pins = 0;
     int references = 0;
     bool failStarts = false;
@@ -170,7 +169,7 @@ void restartThreadsAndClock(int realTimeDivisor) {
     scheduler.realTimeDivisor = realTimeDivisor;
     scheduler.realStart = std::chrono::steady_clock::now();
     scheduler.virtualNow = 0;
-    scheduler.started = scheduler.live = scheduler.peak = scheduler.pins = scheduler.references = 0;
+    scheduler.started = scheduler.live = scheduler.pins = scheduler.references = 0;
     scheduler.failStarts = false;
     currentThread = scheduler.nextId++;
     scheduler.running = currentThread;
@@ -241,11 +240,6 @@ int threadsRunning() {
     return scheduler.live;
 }
 
-int threadsPeak() {
-    std::lock_guard<std::mutex> lock(scheduler.mutex);
-    return scheduler.peak;
-}
-
 int handlesOpen() {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
     int open = 0;
@@ -307,7 +301,6 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned (*start)(void*), void* argume
     int id = scheduler.nextId++;
     scheduler.started++;
     scheduler.live++;
-    scheduler.peak = std::max(scheduler.peak, scheduler.live);
     if (threadId) *threadId = static_cast<unsigned>(id);
     scheduler.threads.emplace_back();
     ThreadRecord* record = &scheduler.threads.back();
@@ -362,12 +355,6 @@ BOOL WINAPI SetEvent(HANDLE event) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
     static_cast<Event*>(event)->set = true;
     scheduler.changed.notify_all();
-    return TRUE;
-}
-
-BOOL WINAPI ResetEvent(HANDLE event) {
-    std::lock_guard<std::mutex> lock(scheduler.mutex);
-    static_cast<Event*>(event)->set = false;
     return TRUE;
 }
 

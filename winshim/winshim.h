@@ -46,7 +46,6 @@ bool runUntilThreadsEnd(long long limit);
 int currentThreadId();                // the calling thread's number: 1, 2, ... from reset, 0 if unknown
 int threadsStarted();
 int threadsRunning();
-int threadsPeak();
 int handlesOpen();                    // thread handles not yet closed
 void failThreadStarts(bool fail);
 

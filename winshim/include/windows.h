@@ -7,7 +7,6 @@
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
 
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
@@ -32,8 +31,6 @@ typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define GWL_WNDPROC (-4)
 #define MB_OK 0x00000000u
 #define IDOK 1
-#define DLL_PROCESS_ATTACH 1
-#define DLL_PROCESS_DETACH 0
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u
 #define WAIT_TIMEOUT 258u
@@ -67,7 +64,6 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI Sleep(DWORD milliseconds);
 HANDLE WINAPI CreateEventA(void* security, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
-BOOL WINAPI ResetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
                                        DWORD wakeMask);
