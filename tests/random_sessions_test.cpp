@@ -88,7 +88,7 @@ private:
 
     std::string artist() {
         static const char letters[] = "abcXYZ 019():/-.&'";
-        int size = chance(6) ? between(90, 256) : between(0, 24);
+        int size = chance(3) ? between(0, 256) : between(0, 24);  // up to one past what a read can hold
         std::string text;
         for (int i = 0; i < size; ++i) text += letters[between(0, static_cast<int>(sizeof letters) - 2)];
         if (chance(15)) text += "?";
