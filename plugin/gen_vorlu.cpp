@@ -14,6 +14,7 @@ winampGeneralPurposePlugin plugin = {GPPHDR_VER, description, init, config, quit
 WNDPROC lpWinampWndProcOld = 0;
 WNDPROC lpWinampPEWndProcOld = 0;
 static HWND playlistEditor = 0;
+static LONG volatile messagesBeingPassedOn;
 
 extern "C" VORLU_EXPORT winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &plugin; }
 
@@ -57,11 +58,21 @@ void quit() {
     stopWorkers(QUIT_WAIT_MS);
     bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld);
     if (playlistEditor) restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld) && restored;
-    if (!restored) pinLibrary();
+    // A host that quits from a message it got through one of our procedures returns into
+    // that procedure after unloading us.
+    bool insideOurProcedure = InterlockedCompareExchange(&messagesBeingPassedOn, 0, 0) > 0;
+    if (!restored || insideOurProcedure) pinLibrary();
+}
+
+LRESULT passOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    InterlockedIncrement(&messagesBeingPassedOn);
+    LRESULT result = CallWindowProcA(previous, window, message, wParam, lParam);
+    InterlockedDecrement(&messagesBeingPassedOn);
+    return result;
 }
 
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return CallWindowProcA(lpWinampWndProcOld, window, message, wParam, lParam);
+    return passOn(lpWinampWndProcOld, window, message, wParam, lParam);
 }
 
 int clearBuffer(int count, char* buffer) {

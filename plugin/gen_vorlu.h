@@ -26,6 +26,10 @@ void config();
 void quit();
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Hands a message to the procedure our subclass replaced and returns its result. Both
+// replacement procedures end here, so quit can tell whether it runs inside one of them.
+LRESULT passOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Zeroes the first count bytes of buffer; returns 0.
 int clearBuffer(int count, char* buffer);
 

@@ -31,5 +31,5 @@ LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARA
             startWorker();
         }
     }
-    return CallWindowProcA(lpWinampPEWndProcOld, window, message, wParam, lParam);
+    return passOn(lpWinampPEWndProcOld, window, message, wParam, lParam);
 }

@@ -31,6 +31,7 @@ namespace {
 using standin::escapeField;
 
 const UINT probeMessage = WM_APP + 7;
+const UINT quitInsideMessage = WM_APP + 9;  // the player quits the plug-in while handling it
 const WPARAM probeWParam = 0x1234;
 const LPARAM probeLParam = -0x5678;
 
@@ -65,6 +66,7 @@ struct Player {
     int baselineThreads = 0;
     int peakExtraThreads = 0;
     bool quitting = false;
+    bool pluginQuit = false;
     struct {
         UINT message = 0;
         WPARAM wParam = 0;
@@ -109,8 +111,16 @@ int processThreadCount() {
     return count;
 }
 
+void quitPlugin();
+
 LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_USER) return player->model.answer(wParam, lParam);
+    if (message == quitInsideMessage) {
+        // This message came through the plug-in's procedure, which it returns into afterwards.
+        quitPlugin();
+        player->quitting = true;
+        return 0;
+    }
     if (message == probeMessage) {
         player->lastProbe[0] = {message, wParam, lParam};
         return probeAnswer(message, wParam, lParam);
@@ -251,6 +261,7 @@ void writeResults() {
 
 void quitPlugin() {
     Player& p = *player;
+    p.pluginQuit = true;
     auto before = std::chrono::steady_clock::now();
     p.descriptor->quit();
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
@@ -304,6 +315,8 @@ void runAction(const standin::ScriptAction& action) {
         TerminateProcess(GetCurrentProcess(), 3);
     } else if (a == "quit") {
         p.quitting = true;
+    } else if (a == "quit-inside") {
+        PostMessageA(p.mainWindow, quitInsideMessage, 0, 0);
     } else {
         throw std::runtime_error("unknown script action: " + a);
     }
@@ -371,7 +384,7 @@ int run(int argc, char** argv) {
         else DispatchMessageA(&message);
         if (p.nextAction >= p.script.size() && p.model.state() == standin::PlayState::Stopped) p.quitting = true;
     }
-    quitPlugin();
+    if (!p.pluginQuit) quitPlugin();
     persistTags();
     summarize();
     writeResults();

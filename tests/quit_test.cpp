@@ -59,6 +59,17 @@ TEST(Quit, leavesItsProcedureUnderAnotherOneAndKeepsTheLibraryLoaded) {
     EXPECT_EQ(SendMessageA(session.mainWindow, WM_USER + 5, 1, 2), vorlu_test::recordedResult(WM_USER + 5, 1, 2));
 }
 
+TEST(Quit, fromInsideAMessageItPassedOnKeepsTheLibraryLoaded) {
+    PluginSession session(ab());
+    session.overrideAnswer = [](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+        if (code == 999) plugin.quit();  // a host quitting while handling one of its messages
+        return std::nullopt;
+    };
+    SendMessageA(session.mainWindow, WM_WA_IPC, 0, 999);
+    EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
+    EXPECT_EQ(winshim::moduleLoadPins(), 1);
+}
+
 TEST(Quit, startsNoWorkerAfterwards) {
     PluginSession session(ab());
     plugin.quit();

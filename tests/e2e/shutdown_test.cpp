@@ -32,6 +32,7 @@ TEST(Shutdown, quitAndUnloadMidTrackRestoreEveryArtist) {
         {"during playback", "0 play\n10 quit\n"},
         {"during a pause", "0 play\n6 pause\n14 quit\n"},
         {"with several workers running", "0 play\n8 next\n8.2 next\n8.4 quit\n"},
+        {"from inside a message the plug-in passed on", "0 play\n10 quit-inside\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
