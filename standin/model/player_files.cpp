@@ -1,5 +1,6 @@
 #include "player_files.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
