@@ -40,7 +40,7 @@ TEST(Playback, stampsAtOnceAgainAfterFifteenPollsAndRestoresNearTheEnd) {
     auto commits = run.commits;
     ASSERT_GE(commits.size(), 3u) << run.output;
     EXPECT_EQ(commits.front().artist, "Artist A (0:00/1:00)");
-    EXPECT_LT(commits.front().time, 1000);
+    EXPECT_LT(commits.front().time, 2000);
     EXPECT_TRUE(isStamp(commits[1].artist, "Artist A")) << commits[1].artist;
     EXPECT_NEAR(commits[1].time, 30000, 3000);  // fifteen real seconds later
     EXPECT_EQ(commits.back().artist, "Artist A");
