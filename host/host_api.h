@@ -15,13 +15,13 @@
 const UINT WM_WA_IPC = WM_USER;
 
 // Request codes, sent as lParam.
-const LPARAM IPC_GETOUTPUTTIME = 105;            // wParam 0: position in ms (negative when stopped); 1: length in s
-const LPARAM IPC_GETLISTPOS = 125;               // wParam 0: index of the current entry
-const LPARAM IPC_GETPLAYLISTFILE = 211;          // wParam index: address of the entry's file name
-const LPARAM IPC_GETWND = 260;                   // wParam IPC_GETWND_PE: the playlist editor window
-const LPARAM IPC_GET_EXTENDED_FILE_INFO = 290;   // wParam record address: non-zero when ret holds the value
-const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;   // wParam record address: non-zero when the value was accepted
-const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295; // wParam index: commits accepted sets to the file
+const LPARAM IPC_GETOUTPUTTIME = 105;             // wParam 0: position in ms (negative when stopped); 1: length in s
+const LPARAM IPC_GETLISTPOS = 125;                // wParam 0: index of the current entry
+const LPARAM IPC_GETPLAYLISTFILE = 211;           // wParam index: address of the entry's file name
+const LPARAM IPC_GETWND = 260;                    // wParam IPC_GETWND_PE: the playlist editor window
+const LPARAM IPC_GET_EXTENDED_FILE_INFO = 290;    // wParam record address: non-zero when ret holds the value
+const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;    // wParam record address: non-zero when the value was accepted
+const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;  // wParam index: commits accepted sets to the file
 
 const WPARAM IPC_GETOUTPUTTIME_POSITION_MS = 0;
 const WPARAM IPC_GETOUTPUTTIME_LENGTH_S = 1;

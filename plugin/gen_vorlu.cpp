@@ -1,11 +1,10 @@
 #include "plugin/gen_vorlu.h"
 
+#include "host/requests.h"
 #include "stamping/file_claims.h"
 #include "stamping/watcher.h"
 #include "stamping/worker.h"
 #include "trackinfo/track_metadata.h"
-
-#include <string.h>
 
 static const char description[] = "Vorlu v1.0 (gen_vorlu.dll)";
 static const char configNotice[] = "There is no current configuration settings. Please edit the source of Vorlu.";
@@ -23,6 +22,7 @@ static WNDPROC subclass(HWND window, WNDPROC procedure) {
 }
 
 int init() {
+    setHostWindow(plugin.hwndParent);
     initTrackMetadata();
     initFileClaims();
     initWorkers();
@@ -64,7 +64,9 @@ void quit() {
     if (!restored || insideOurProcedure) pinLibrary();
 }
 
-LRESULT passOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Hands a message to the procedure our subclass replaced and returns its result. Both
+// replacement procedures end here, so quit can tell whether it runs inside one of them.
+static LRESULT passOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     InterlockedIncrement(&messagesBeingPassedOn);
     LRESULT result = CallWindowProcA(previous, window, message, wParam, lParam);
     InterlockedDecrement(&messagesBeingPassedOn);
@@ -75,16 +77,9 @@ LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return passOn(lpWinampWndProcOld, window, message, wParam, lParam);
 }
 
-int clearBuffer(int count, char* buffer) {
-    if (count > 0) memset(buffer, 0, static_cast<size_t>(count));
-    return 0;
-}
-
-LRESULT askHost(WPARAM wParam, LPARAM code) { return SendMessageA(plugin.hwndParent, WM_WA_IPC, wParam, code); }
-
-int askHostInt(WPARAM wParam, LPARAM code) {
-    // The host answers 32-bit values; on a wider platform only the low half carries them.
-    return static_cast<int>(static_cast<LONG>(askHost(wParam, code)));
+LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    watchPlaylistEditorMessage(message, wParam, lParam);
+    return passOn(lpWinampPEWndProcOld, window, message, wParam, lParam);
 }
 
 #ifdef _WIN32

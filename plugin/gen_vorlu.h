@@ -24,18 +24,10 @@ extern WNDPROC lpWinampPEWndProcOld;
 int init();
 void config();
 void quit();
+// The main window's replacement procedure: passes every message on unchanged.
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Hands a message to the procedure our subclass replaced and returns its result. Both
-// replacement procedures end here, so quit can tell whether it runs inside one of them.
-LRESULT passOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Zeroes the first count bytes of buffer; returns 0.
-int clearBuffer(int count, char* buffer);
-
-// Sends one request to the host's main window and returns its answer.
-LRESULT askHost(WPARAM wParam, LPARAM code);
-// The same, for answers that are a signed 32-bit time, length or index.
-int askHostInt(WPARAM wParam, LPARAM code);
+// The playlist editor's replacement procedure: lets the track-change watcher see every
+// message, then passes it on unchanged and returns the previous procedure's result.
+LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

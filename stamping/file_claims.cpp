@@ -1,6 +1,5 @@
 #include "stamping/file_claims.h"
 
-#include "plugin/gen_vorlu.h"
 #include "trackinfo/time_text.h"
 
 #include <string.h>

@@ -1,6 +1,6 @@
 #include "stamping/watcher.h"
 
-#include "plugin/gen_vorlu.h"
+#include "host/requests.h"
 #include "stamping/worker.h"
 #include "trackinfo/track_metadata.h"
 
@@ -19,7 +19,7 @@ static bool isTrackChangeNotice(UINT message, WPARAM wParam, LPARAM lParam) {
     return message == TRACK_CHANGE_MESSAGE && wParam == TRACK_CHANGE_WPARAM && (lParam & TRACK_CHANGE_LPARAM_BIT) != 0;
 }
 
-LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (isTrackChangeNotice(message, wParam, lParam)) {
         char currentFileName[FILE_NAME_SIZE];
         clearBuffer(FILE_NAME_SIZE, currentFileName);
@@ -31,5 +31,4 @@ LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARA
             startWorker();
         }
     }
-    return passOn(lpWinampPEWndProcOld, window, message, wParam, lParam);
 }

@@ -1,13 +1,13 @@
-// The track-change watcher: the playlist editor window's replacement procedure.
+// The track-change watcher, fed every message of the playlist editor window.
 #ifndef VORLU_STAMPING_WATCHER_H
 #define VORLU_STAMPING_WATCHER_H
 
 #include <windows.h>
 
 // On a track-change notice (WM_USER, wParam 666, bit 30 of lParam set) naming a file
-// other than the last one, starts a worker for it. Every message then goes on to the
-// previous procedure, unchanged, and its result comes back.
-LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// other than the last one, starts a worker for it; any other message is ignored. Runs on
+// the thread that owns the host's windows.
+void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 // 1 when lengthA equals lengthB and the first lengthA bytes of a and b are equal (equal
 // lengths of 0 or less included), else 0.

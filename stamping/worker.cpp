@@ -1,6 +1,6 @@
 #include "stamping/worker.h"
 
-#include "plugin/gen_vorlu.h"
+#include "host/requests.h"
 #include "stamping/file_claims.h"
 #include "trackinfo/time_text.h"
 #include "trackinfo/track_metadata.h"

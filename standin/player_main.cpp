@@ -74,8 +74,8 @@ struct Player {
 
     long long clock() const {
         auto elapsed = std::chrono::steady_clock::now() - start;
-        return static_cast<long long>(
-            std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * options.speed / 1000);
+        return static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() *
+                                      options.speed / 1000);
     }
 
     void check(const std::string& name, bool ok, const std::string& detail = "") {
@@ -231,8 +231,8 @@ void configPlugin() {
     presser.join();
     p.check("config_box_shown", seen.box != nullptr);
     p.check("config_box_owner_is_main", seen.owner == p.mainWindow);
-    p.check("config_box_text", seen.text == "There is no current configuration settings. Please edit the source of Vorlu.",
-            seen.text);
+    p.check("config_box_text",
+            seen.text == "There is no current configuration settings. Please edit the source of Vorlu.", seen.text);
     p.check("config_box_caption_empty", seen.caption.empty(), seen.caption);
     p.check("config_box_one_button", seen.buttons == 1, std::to_string(seen.buttons));
     p.extraRecords.push_back("config\t" + escapeField(seen.text) + "\t" + escapeField(seen.caption));
@@ -251,8 +251,10 @@ void writeResults() {
             << '\n';
     }
     for (const auto& commit : p.model.commits())
-        out << "commit\t" << commit.time << '\t' << escapeField(commit.file) << '\t' << escapeField(commit.artist) << '\n';
-    for (const auto& [file, artist] : p.originals) out << "original\t" << escapeField(file) << '\t' << escapeField(artist) << '\n';
+        out << "commit\t" << commit.time << '\t' << escapeField(commit.file) << '\t' << escapeField(commit.artist)
+            << '\n';
+    for (const auto& [file, artist] : p.originals)
+        out << "original\t" << escapeField(file) << '\t' << escapeField(artist) << '\n';
     for (const auto& [file, artist] : p.model.storedArtists())
         out << "stored\t" << escapeField(file) << '\t' << escapeField(artist) << '\n';
     out << "peak_worker_threads\t" << p.peakExtraThreads << '\n';
@@ -278,7 +280,8 @@ void summarize() {
         std::string stored = p.model.storedArtist(file);
         bool same = stored == original;
         allKept = allKept && same;
-        p.say("  " + file + ": \"" + stored + "\" " + (same ? "(equals the original)" : "(ORIGINAL WAS \"" + original + "\")"));
+        p.say("  " + file + ": \"" + stored + "\" " +
+              (same ? "(equals the original)" : "(ORIGINAL WAS \"" + original + "\")"));
     }
     p.check("every_stored_artist_is_the_original", allKept);
 }
@@ -292,15 +295,24 @@ void runAction(const standin::ScriptAction& action) {
     standin::PlayerModel& model = p.model;
     const std::string& a = action.action;
     bool moved = false;
-    if (a == "play") moved = model.play();
-    else if (a == "pause") model.pause();
-    else if (a == "resume") model.resume();
-    else if (a == "stop") model.stop();
-    else if (a == "next") moved = model.next();
-    else if (a == "prev") moved = model.previous();
-    else if (a == "jump") moved = model.jump(std::stoi(action.argument));
-    else if (a == "seek") model.seek(static_cast<long long>(std::stod(action.argument) * 1000));
-    else if (a == "config") configPlugin();
+    if (a == "play")
+        moved = model.play();
+    else if (a == "pause")
+        model.pause();
+    else if (a == "resume")
+        model.resume();
+    else if (a == "stop")
+        model.stop();
+    else if (a == "next")
+        moved = model.next();
+    else if (a == "prev")
+        moved = model.previous();
+    else if (a == "jump")
+        moved = model.jump(std::stoi(action.argument));
+    else if (a == "seek")
+        model.seek(static_cast<long long>(std::stod(action.argument) * 1000));
+    else if (a == "config")
+        configPlugin();
     else if (a == "refuse-sets") {
         bool refuse = action.argument == "on";
         model.acceptSets([refuse](const std::string&, const std::string&) { return !refuse; });
@@ -340,14 +352,22 @@ Options parseOptions(int argc, char** argv) {
             if (i + 1 >= argc) throw std::runtime_error(flag + " needs a value");
             return argv[++i];
         };
-        if (flag == "--plugin") options.plugin = value();
-        else if (flag == "--playlist") options.playlist = value();
-        else if (flag == "--script") options.script = value();
-        else if (flag == "--tags") options.tags = value();
-        else if (flag == "--results") options.results = value();
-        else if (flag == "--speed") options.speed = std::stod(value());
-        else if (flag == "--quiet") options.quiet = true;
-        else throw std::runtime_error("unknown option " + flag);
+        if (flag == "--plugin")
+            options.plugin = value();
+        else if (flag == "--playlist")
+            options.playlist = value();
+        else if (flag == "--script")
+            options.script = value();
+        else if (flag == "--tags")
+            options.tags = value();
+        else if (flag == "--results")
+            options.results = value();
+        else if (flag == "--speed")
+            options.speed = std::stod(value());
+        else if (flag == "--quiet")
+            options.quiet = true;
+        else
+            throw std::runtime_error("unknown option " + flag);
     }
     if (options.plugin.empty()) throw std::runtime_error("--plugin PATH is required");
     if (options.speed <= 0) throw std::runtime_error("--speed must be positive");
@@ -379,8 +399,10 @@ int run(int argc, char** argv) {
     SetTimer(nullptr, 0, 10, nullptr);
     MSG message;
     while (!p.quitting && GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (message.message == WM_TIMER && message.hwnd == nullptr) tick();
-        else DispatchMessageA(&message);
+        if (message.message == WM_TIMER && message.hwnd == nullptr)
+            tick();
+        else
+            DispatchMessageA(&message);
         if (p.nextAction >= p.script.size() && p.model.state() == standin::PlayState::Stopped) p.quitting = true;
     }
     if (!p.pluginQuit) quitPlugin();

@@ -1,5 +1,5 @@
 #include "plugin/gen_vorlu.h"
-#include "stamping/watcher.h"
+#include "host/requests.h"
 #include "support/plugin_session.h"
 
 #include <gtest/gtest.h>
@@ -65,11 +65,11 @@ struct PassedMessage {
     LPARAM lParam;
 };
 const PassedMessage passedMessages[] = {
-    {0x0001, 0, 0},                       // WM_CREATE-like
-    {0x0010, 5, -7},                      // WM_CLOSE-like with odd values
+    {0x0001, 0, 0},   // WM_CREATE-like
+    {0x0010, 5, -7},  // WM_CLOSE-like with odd values
     {WM_USER + 1, 123, 456},
-    {WM_USER, 665, 0x40000000},           // near-notice
-    {WM_USER, 666, 0x3FFFFFFF},           // notice value without bit 30
+    {WM_USER, 665, 0x40000000},  // near-notice
+    {WM_USER, 666, 0x3FFFFFFF},  // notice value without bit 30
     {0x8000, ~static_cast<WPARAM>(0), -1},
 };
 

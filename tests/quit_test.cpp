@@ -1,7 +1,6 @@
 // quit: workers end promptly with their artists written back, the window procedures go
 // back where they are still ours, and whatever stays keeps the library loaded.
 #include "plugin/gen_vorlu.h"
-#include "stamping/watcher.h"
 #include "support/plugin_session.h"
 
 #include <gtest/gtest.h>
@@ -26,10 +25,35 @@ struct QuitCase {
 
 TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
     const QuitCase cases[] = {
-        {"during playback", [](PluginSession& s) { s.play(); s.runUntil(30500); }},
-        {"during a pause", [](PluginSession& s) { s.play(); s.runUntil(20500); s.pause(); s.runUntil(40500); }},
-        {"with two workers running", [](PluginSession& s) { s.play(); s.runUntil(30500); s.next(); s.runUntil(30600); }},
+        {"during playback",
+         [](PluginSession& s) {
+             s.play();
+             s.runUntil(30500);
+         }},
+        {"during a pause",
+         [](PluginSession& s) {
+             s.play();
+             s.runUntil(20500);
+             s.pause();
+             s.runUntil(40500);
+         }},
+        {"with two workers running",
+         [](PluginSession& s) {
+             s.play();
+             s.runUntil(30500);
+             s.next();
+             s.runUntil(30600);
+         }},
         {"right after a notice", [](PluginSession& s) { s.play(); }},
+        {"with a host slow to take the write-back",
+         [](PluginSession& s) {
+             s.play();
+             s.runUntil(30500);
+             s.overrideAnswer = [](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+                 if (code == IPC_SET_EXTENDED_FILE_INFO) Sleep(40);
+                 return std::nullopt;
+             };
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

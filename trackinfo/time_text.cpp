@@ -1,6 +1,6 @@
 #include "trackinfo/time_text.h"
 
-#include "plugin/gen_vorlu.h"
+#include "host/requests.h"
 
 #include <limits.h>
 #include <stdio.h>

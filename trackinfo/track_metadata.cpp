@@ -1,6 +1,6 @@
 #include "trackinfo/track_metadata.h"
 
-#include "plugin/gen_vorlu.h"
+#include "host/requests.h"
 
 #include <string.h>
 

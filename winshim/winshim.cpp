@@ -406,8 +406,10 @@ void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section) { reinterpret_cast<s
 
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
-    if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN) scheduler.pins++;
-    else scheduler.references++;
+    if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN)
+        scheduler.pins++;
+    else
+        scheduler.references++;
     if (module) *module = reinterpret_cast<HMODULE>(1);
     return TRUE;
 }

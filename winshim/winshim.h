@@ -36,21 +36,21 @@ WNDPROC windowProcedure(HWND window);
 std::vector<HWND> setWindowLongCalls();  // the window of every SetWindowLongA call, in order
 std::vector<MessageBoxCall> messageBoxes();
 
-long long now();                      // ms since reset
-void runUntil(long long time);        // let the other threads run until the clock reads time
+long long now();                // ms since reset
+void runUntil(long long time);  // let the other threads run until the clock reads time
 void runFor(long long duration);
 // Runs until every started thread has returned or the clock has advanced by limit;
 // true when all have returned.
 bool runUntilThreadsEnd(long long limit);
 
-int currentThreadId();                // the calling thread's number: 1, 2, ... from reset, 0 if unknown
+int currentThreadId();  // the calling thread's number: 1, 2, ... from reset, 0 if unknown
 int threadsStarted();
 int threadsRunning();
-int handlesOpen();                    // thread handles not yet closed
+int handlesOpen();  // thread handles not yet closed
 void failThreadStarts(bool fail);
 
-int moduleLoadPins();                 // GetModuleHandleExA calls with the pin flag
-int moduleReferences();               // references taken by GetModuleHandleExA, less those freed
+int moduleLoadPins();    // GetModuleHandleExA calls with the pin flag
+int moduleReferences();  // references taken by GetModuleHandleExA, less those freed
 
 // Threads blocked in EnterCriticalSection right now, so tests can wait for one
 // without timing.

@@ -32,10 +32,14 @@ bool skipped(const std::string& line) { return line.empty() || line[0] == '#'; }
 std::string escapeField(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\t') out += "%09";
-        else if (c == '\n') out += "%0A";
-        else if (c == '%') out += "%25";
-        else out += c;
+        if (c == '\t')
+            out += "%09";
+        else if (c == '\n')
+            out += "%0A";
+        else if (c == '%')
+            out += "%25";
+        else
+            out += c;
     }
     return out;
 }

@@ -143,12 +143,19 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
     LRESULT result = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        Request request{clock(), static_cast<int>(code), static_cast<long long>(static_cast<LONG>(wParam)), {}, {}, 0,
-                        senderTagger ? senderTagger() : std::string(), 0};
+        Request request{clock(),
+                        static_cast<int>(code),
+                        static_cast<long long>(static_cast<LONG>(wParam)),
+                        {},
+                        {},
+                        0,
+                        senderTagger ? senderTagger() : std::string(),
+                        0};
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
         switch (code) {
         case IPC_GETOUTPUTTIME:
-            if (wParam == IPC_GETOUTPUTTIME_POSITION_MS) result = positionLocked();
+            if (wParam == IPC_GETOUTPUTTIME_POSITION_MS)
+                result = positionLocked();
             else if (wParam == IPC_GETOUTPUTTIME_LENGTH_S)
                 result = entries.empty() ? -1 : entries[index].lengthSeconds;
             break;

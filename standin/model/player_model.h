@@ -28,10 +28,10 @@ enum class PlayState { Stopped, Playing, Paused };
 struct Request {
     long long time;
     int code;
-    long long wParam;  // the index for 211 and 295, otherwise what the code says
-    std::string file;  // for 290 and 294
-    std::string value; // the value set (294) or read (290)
-    long long capacity; // retlen of a read
+    long long wParam;    // the index for 211 and 295, otherwise what the code says
+    std::string file;    // for 290 and 294
+    std::string value;   // the value set (294) or read (290)
+    long long capacity;  // retlen of a read
     std::string sender;  // what the sender tagger said, e.g. which thread sent it
     long long answer;
 };

@@ -1,0 +1,19 @@
+#include "host/requests.h"
+
+#include <string.h>
+
+static HWND hostWindow;
+
+void setHostWindow(HWND mainWindow) { hostWindow = mainWindow; }
+
+LRESULT askHost(WPARAM wParam, LPARAM code) { return SendMessageA(hostWindow, WM_WA_IPC, wParam, code); }
+
+int askHostInt(WPARAM wParam, LPARAM code) {
+    // The host answers 32-bit values; on a wider platform only the low half carries them.
+    return static_cast<int>(static_cast<LONG>(askHost(wParam, code)));
+}
+
+int clearBuffer(int count, char* buffer) {
+    if (count > 0) memset(buffer, 0, static_cast<size_t>(count));
+    return 0;
+}

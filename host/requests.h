@@ -1,0 +1,21 @@
+// Sending requests to the host's main window, and the zero-fill every buffer goes
+// through. The plug-in's shell names the window once, in init; every other part asks
+// the host through these.
+#ifndef VORLU_HOST_REQUESTS_H
+#define VORLU_HOST_REQUESTS_H
+
+#include "host/host_api.h"
+
+// The window that answers requests: the descriptor's hwndParent, named by init before
+// anything else is asked.
+void setHostWindow(HWND mainWindow);
+
+// Sends one request to the host's main window and returns its answer.
+LRESULT askHost(WPARAM wParam, LPARAM code);
+// The same, for answers that are a signed 32-bit time, length or index.
+int askHostInt(WPARAM wParam, LPARAM code);
+
+// Zeroes the first count bytes of buffer; returns 0.
+int clearBuffer(int count, char* buffer);
+
+#endif

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Includes run one way through the plug-in's folders: plugin -> stamping -> trackinfo -> host.
+# A file may include its own folder and any folder below it, never one above.
+set -euo pipefail
+cd "${1:-$(dirname "$0")/..}"
+rank() { case "$1" in plugin) echo 3 ;; stamping) echo 2 ;; trackinfo) echo 1 ;; host) echo 0 ;; *) echo -1 ;; esac; }
+fail=0
+for folder in plugin stamping trackinfo host; do
+  own=$(rank "$folder")
+  while IFS=: read -r file _ include; do
+    target=$(sed -E 's/.*#include "([a-z]+)\/.*/\1/' <<<"$include")
+    if [ "$(rank "$target")" -gt "$own" ]; then
+      echo "$file includes $target/, a folder above $folder/"; fail=1
+    fi
+  done < <(grep -Hn '#include "[a-z]*/' "$folder"/* || true)
+done
+[ $fail = 0 ] && echo "includes run one way: plugin -> stamping -> trackinfo -> host"
+exit $fail
