@@ -28,6 +28,7 @@ TEST(NoStampLeft, aStampLeftByAnInterruptedRunIsStrippedBeforeTheArtistIsSaved) 
         {"Artist (-1:00/0:00)", "Artist"},
         {"Artist (9999:59/-9999:00)", "Artist"},
         {" (0:00/4:00)", ""},
+        {" (paused)", ""},
         {"Artist (1:05/4:00) (0:00/4:00)", "Artist (1:05/4:00)"},  // one suffix: the form written once
         // Not what the plug-in writes: kept as they are.
         {"Artist (1:5/4:00)", "Artist (1:5/4:00)"},
@@ -58,7 +59,8 @@ TEST(NoStampLeft, aStampLeftByAnInterruptedRunIsStrippedBeforeTheArtistIsSaved) 
 }
 
 TEST(NoStampLeft, everyTimeTextTheFormatterWritesIsRecognised) {
-    const int samples[] = {INT_MIN, -599999999, -60000, -1, 0, 4999, 5000, 65000, 754000, 599999999, 600000000, INT_MAX};
+    const int samples[] = {INT_MIN, -599999999, -60000, -1,        0,         4999,
+                           5000,    65000,      754000, 599999999, 600000000, INT_MAX};
     for (int position : samples) {
         for (int length : samples) {
             char a[FORMATTED_TIME_SIZE], b[FORMATTED_TIME_SIZE], text[64];
@@ -82,7 +84,7 @@ TEST(NoStampLeft, anArtistWithAQuestionMarkIsNeverStamped) {
 }
 
 struct RetryCase {
-    int refusals;     // write-backs refused in a row once a stamp was accepted
+    int refusals;  // write-backs refused in a row once a stamp was accepted
     bool restored;
     long long restoredAt;
 };
@@ -101,7 +103,8 @@ TEST(NoStampLeft, aRefusedWriteBackIsTriedAgainASecondApartFiveTimes) {
         session.stop();  // the write-back is due at 20 s
         session.runUntil(40000);
         // Two stamps, then the write-back: refused attempts, and the accepted one if any.
-        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), 2u + static_cast<std::size_t>(c.refusals) + (c.restored ? 1u : 0u));
+        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(),
+                  2u + static_cast<std::size_t>(c.refusals) + (c.restored ? 1u : 0u));
         if (c.restored) {
             EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
             EXPECT_EQ(session.commitsOf(fileA).back().time, c.restoredAt);
@@ -115,7 +118,8 @@ TEST(NoStampLeft, aRefusedWriteBackIsTriedAgainASecondApartFiveTimes) {
 TEST(NoStampLeft, quitCutsTheRetryWaitsShort) {
     PluginSession session({{fileA, "Artist A", 240}});
     int refused = 0;
-    session.model.acceptSets([&](const std::string&, const std::string& value) { return value != "Artist A" || refused++ >= 4; });
+    session.model.acceptSets(
+        [&](const std::string&, const std::string& value) { return value != "Artist A" || refused++ >= 4; });
     session.play();
     session.runUntil(10500);
     long long before = winshim::now();

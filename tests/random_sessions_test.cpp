@@ -63,10 +63,14 @@ public:
         Plan p;
         p.seed = seed;
         int fileCount = between(1, 5);
-        for (int i = 0; i < fileCount; ++i) files.push_back({"C:\\r\\" + std::to_string(i) + ".mp3", artist(), length()});
+        for (int i = 0; i < fileCount; ++i)
+            files.push_back({"C:\\r\\" + std::to_string(i) + ".mp3", artist(), length()});
         p.playlist = playlist();
         int mode = between(0, 19);
-        p.refusal = mode < 12 ? Refusal::None : mode < 14 ? Refusal::AllSets : mode < 17 ? Refusal::SetsForAMoment : Refusal::ReadsOfOneFile;
+        p.refusal = mode < 12   ? Refusal::None
+                    : mode < 14 ? Refusal::AllSets
+                    : mode < 17 ? Refusal::SetsForAMoment
+                                : Refusal::ReadsOfOneFile;
         p.unreadableFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         long long t = 0;
         int count = between(3, 25);
@@ -97,23 +101,30 @@ private:
 
     int length() {
         switch (between(0, 9)) {
-        case 0: return -1;
-        case 1: return between(0, 1);
-        case 2: return INT_MAX;
-        case 3: return between(2147483, 2147486);
-        default: return between(2, 150);
+        case 0:
+            return -1;
+        case 1:
+            return between(0, 1);
+        case 2:
+            return INT_MAX;
+        case 3:
+            return between(2147483, 2147486);
+        default:
+            return between(2, 150);
         }
     }
 
     std::vector<standin::Entry> playlist() {
         std::vector<standin::Entry> entries;
         int size = between(1, 6);
-        for (int i = 0; i < size; ++i) entries.push_back(files[static_cast<std::size_t>(between(0, static_cast<int>(files.size()) - 1))]);
+        for (int i = 0; i < size; ++i)
+            entries.push_back(files[static_cast<std::size_t>(between(0, static_cast<int>(files.size()) - 1))]);
         return entries;
     }
 
     Action action(long long t) {
-        static const char* kinds[] = {"play", "play", "pause", "resume", "seek", "stop", "next", "next", "previous", "jump", "replace"};
+        static const char* kinds[] = {"play", "play", "pause",    "resume", "seek",   "stop",
+                                      "next", "next", "previous", "jump",   "replace"};
         Action a{t, kinds[between(0, 10)], 0, {}};
         if (a.kind == "seek") a.argument = chance(3) ? 0 : chance(2) ? 1000LL * between(0, 200) : INT_MAX;
         if (a.kind == "jump") a.argument = between(-1, 6);
@@ -129,14 +140,22 @@ private:
 };
 
 void perform(PluginSession& session, const Action& a) {
-    if (a.kind == "play") session.play();
-    else if (a.kind == "pause") session.pause();
-    else if (a.kind == "resume") session.resume();
-    else if (a.kind == "seek") session.seek(a.argument);
-    else if (a.kind == "stop") session.stop();
-    else if (a.kind == "next") session.next();
-    else if (a.kind == "previous") session.previous();
-    else if (a.kind == "jump") session.jump(static_cast<int>(a.argument));
+    if (a.kind == "play")
+        session.play();
+    else if (a.kind == "pause")
+        session.pause();
+    else if (a.kind == "resume")
+        session.resume();
+    else if (a.kind == "seek")
+        session.seek(a.argument);
+    else if (a.kind == "stop")
+        session.stop();
+    else if (a.kind == "next")
+        session.next();
+    else if (a.kind == "previous")
+        session.previous();
+    else if (a.kind == "jump")
+        session.jump(static_cast<int>(a.argument));
     else if (a.kind == "replace") {
         session.replacePlaylist(a.playlist);
         session.play();
@@ -155,6 +174,29 @@ bool oneWriterAtATime(const std::vector<standin::Request>& sets, const std::stri
         }
         if (!current.empty()) finished.push_back(current);
         current = set.sender;
+    }
+    return true;
+}
+
+// Every stamp shows exactly the position and length its worker was answered just before.
+bool stampsShowTheHostsTimes(const std::vector<standin::Request>& requests, const PluginSession& session,
+                             std::string* why) {
+    std::map<std::string, std::pair<long long, long long>> lastTimes;  // sender -> position, length
+    for (const auto& request : requests) {
+        if (request.code == IPC_GETOUTPUTTIME) {
+            auto& times = lastTimes[request.sender];
+            (request.wParam == 0 ? times.first : times.second) = request.answer;
+            continue;
+        }
+        if (request.code != IPC_SET_EXTENDED_FILE_INFO) continue;
+        std::string original = session.artistHistory(request.file).front();
+        if (request.value == original || vorlu_test::isPauseMark(request.value, original)) continue;
+        auto times = lastTimes[request.sender];
+        std::string expected = original + vorlu_test::expectedTimeText(times.first, times.second);
+        if (request.value != expected) {
+            *why = "stamp \"" + request.value + "\" where the host's times give \"" + expected + "\"";
+            return false;
+        }
     }
     return true;
 }
@@ -194,8 +236,9 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         return "a worker still runs a minute after the stop";
     }
     auto sets = session.requests(IPC_SET_EXTENDED_FILE_INFO);
+    std::string why;
+    if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
     for (const auto& [file, original] : session.model.storedArtists()) {
-        std::string why;
         if (!historyIsSound(session.artistHistory(file), session.artistHistory(file).front(), &why)) return why;
         if (!oneWriterAtATime(sets, file, &why)) return why;
     }
@@ -208,9 +251,12 @@ TEST(RandomSessions, everyFileEndsAsItsOriginal) {
     const char* divisorText = std::getenv("VORLU_REAL_TIME_DIVISOR");
     int count = countText ? std::atoi(countText) : 2000;
     int divisor = divisorText ? std::atoi(divisorText) : 0;
-    unsigned long long first = seedText ? std::strtoull(seedText, nullptr, 10)
-                                        : static_cast<unsigned long long>(std::chrono::system_clock::now().time_since_epoch().count()) % 1000000007ULL;
-    std::printf("random sessions: %d from seed %llu (VORLU_SEED=%llu VORLU_SESSIONS=%d repeats them)\n", count, first, first, count);
+    unsigned long long first =
+        seedText ? std::strtoull(seedText, nullptr, 10)
+                 : static_cast<unsigned long long>(std::chrono::system_clock::now().time_since_epoch().count()) %
+                       1000000007ULL;
+    std::printf("random sessions: %d from seed %llu (VORLU_SEED=%llu VORLU_SESSIONS=%d repeats them)\n", count, first,
+                first, count);
     auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
         unsigned long long seed = first + static_cast<unsigned long long>(i);

@@ -14,8 +14,8 @@ TEST(TimeText, intLengthCountsDigitsOfTheMagnitude) {
     const struct {
         int n;
         int digits;
-    } cases[] = {{0, 1}, {9, 1}, {10, 2}, {9999, 4}, {10000, 5}, {-10, 2}, {-1, 1},
-                 {INT_MAX, 10}, {INT_MIN, 10}, {35791, 5}};
+    } cases[] = {{0, 1},   {9, 1},  {10, 2},       {9999, 4},     {10000, 5},
+                 {-10, 2}, {-1, 1}, {INT_MAX, 10}, {INT_MIN, 10}, {35791, 5}};
     for (const auto& c : cases) EXPECT_EQ(intLength(c.n), c.digits) << c.n;
 }
 
@@ -26,11 +26,11 @@ struct Formatted {
 
 TEST(TimeText, convert2SecFormatsMinutesAndTwoSecondDigits) {
     const Formatted cases[] = {
-        {0, "0:00"},           {4999, "0:00"},     {1, "0:00"},         {5000, "0:05"},
-        {9999, "0:09"},        {10000, "0:10"},    {59999, "0:59"},     {60000, "1:00"},
-        {65000, "1:05"},       {754000, "12:34"},  {3600000, "60:00"},  {599999999, "9999:59"},
-        {600000000, "0:00"},   {2147483647, "0:23"}, {-1, "0:00"},      {-60000, "-1:00"},
-        {-59999, "0:00"},      {-599999999, "-9999:00"}, {INT_MIN, "0:00"}, {604800000, "0:00"},
+        {0, "0:00"},         {4999, "0:00"},           {1, "0:00"},        {5000, "0:05"},
+        {9999, "0:09"},      {10000, "0:10"},          {59999, "0:59"},    {60000, "1:00"},
+        {65000, "1:05"},     {754000, "12:34"},        {3600000, "60:00"}, {599999999, "9999:59"},
+        {600000000, "0:00"}, {2147483647, "0:23"},     {-1, "0:00"},       {-60000, "-1:00"},
+        {-59999, "0:00"},    {-599999999, "-9999:00"}, {INT_MIN, "0:00"},  {604800000, "0:00"},
     };
     for (const auto& c : cases) {
         struct {
@@ -55,11 +55,11 @@ TEST(TimeText, getFileTimeAsksThePositionThenTheLength) {
         {65000, 240, " (1:05/4:00)"},
         {-1, -1, " (0:00/0:00)"},
         {0, 0, " (0:00/0:00)"},
-        {4999, 1, " (0:00/0:00)"},            // a length below 5 s shows 0:00 too
+        {4999, 1, " (0:00/0:00)"},  // a length below 5 s shows 0:00 too
         {599999999, 599999, " (9999:59/9999:59)"},
         {-599999999, -599999, " (-9999:00/-9999:00)"},  // the longest text: 20 characters
-        {INT_MAX, 2147483, " (0:23/0:23)"},              // the largest length whose product fits
-        {INT_MIN, INT_MAX, " (0:00/0:23)"},              // an overflowing length is held to the int range
+        {INT_MAX, 2147483, " (0:23/0:23)"},             // the largest length whose product fits
+        {INT_MIN, INT_MAX, " (0:00/0:23)"},             // an overflowing length is held to the int range
         {0, INT_MIN, " (0:00/0:00)"},
         {0, -2147484, " (0:00/0:00)"},
     };

@@ -13,7 +13,8 @@ using vorlu_test::PluginSession;
 namespace {
 
 std::vector<standin::Entry> threeTracks() {
-    return {{"C:\\music\\one.mp3", "First", 200}, {"C:\\music\\two.mp3", "Second", 180},
+    return {{"C:\\music\\one.mp3", "First", 200},
+            {"C:\\music\\two.mp3", "Second", 180},
             {"C:\\music\\three.mp3", "Third", 160}};
 }
 
@@ -162,7 +163,7 @@ TEST(TrackMetadata, aConcurrentReadNeverOverwritesAValueBeforeItIsCopied) {
         });
         while (!bStarted) std::this_thread::yield();
         // Either B is held at the lock, or B's read went through into the shared buffer.
-        while (!bAnswered && !winshim::threadsWaitingForLocks() > 0) std::this_thread::yield();
+        while (!bAnswered && winshim::threadsWaitingForLocks() == 0) std::this_thread::yield();
         return answer;
     };
     char out[100];

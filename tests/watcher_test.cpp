@@ -12,9 +12,11 @@ using vorlu_test::PluginSession;
 namespace {
 
 const std::string fileA = "C:\\music\\a.mp3";
-const std::string fileB = "C:\\music\\b.mp3";
+const std::string fileB = "C:\\music\\b, a longer name.mp3";
 
-std::vector<standin::Entry> abaList() { return {{fileA, "Artist A", 240}, {fileB, "Artist B", 180}, {fileA, "Artist A", 240}}; }
+std::vector<standin::Entry> abaList() {
+    return {{fileA, "Artist A", 240}, {fileB, "Artist B", 180}, {fileA, "Artist A", 240}};
+}
 
 void expectSound(const PluginSession& session, const std::string& file, const std::string& original) {
     std::string why;
@@ -68,12 +70,32 @@ TEST(Watcher, startsOneWorkerPerNewFileAndNoneForTheSameFile) {
     session.sendTrackChangeNotice();  // the same file again
     EXPECT_EQ(winshim::threadsStarted(), 1);
     session.runUntil(10500);
-    session.next();                   // B
+    session.next();  // B
     session.runUntil(20500);
-    session.next();                   // A again, at another index
+    session.next();  // A again, at another index: a shorter name after a longer one
+    session.sendTrackChangeNotice();
     EXPECT_EQ(winshim::threadsStarted(), 3);
     auto names = session.requests(IPC_GETPLAYLISTFILE);
-    EXPECT_GE(names.size(), 6u);      // two per new file (compare, then record), one per worker
+    EXPECT_GE(names.size(), 6u);  // two per new file (compare, then record), one per worker
+}
+
+TEST(Watcher, aBurstOfSkipsStampsEveryFileItLandsOn) {
+    std::vector<standin::Entry> list;
+    for (int i = 0; i < 24; ++i)
+        list.push_back({"C:\\burst\\" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i), 200});
+    PluginSession session(list);
+    session.play();
+    for (int i = 1; i < 24; ++i) {  // ten a second: old workers linger up to a poll each
+        session.runFor(100);
+        session.next();
+    }
+    session.stop();
+    session.runFor(3000);
+    for (const auto& entry : list) {
+        std::string why;
+        EXPECT_FALSE(session.commitsOf(entry.file).empty()) << entry.file;
+        EXPECT_TRUE(historyIsSound(session.artistHistory(entry.file), entry.artist, &why)) << why;
+    }
 }
 
 TEST(Watcher, anotherEntryNamingTheSameFileStartsNoWorkerAndPlaysUnstamped) {
@@ -139,6 +161,9 @@ TEST(Watcher, twoWorkersForOneFileNeverLeaveATimeTextBehind) {
             session.jump(entry);
             t += 200;
         }
+        // Every older worker has polled once since the last move and ended: taken over or moved on.
+        session.runUntil(t + 1000);
+        EXPECT_EQ(winshim::threadsRunning(), 1);
         session.runUntil(t + 100000);
         session.stop();
         session.runUntil(t + 105000);
@@ -146,7 +171,8 @@ TEST(Watcher, twoWorkersForOneFileNeverLeaveATimeTextBehind) {
         expectSound(session, fileB, "Artist B");
         // A was stamped after the last move: the newest worker stamps it.
         bool stampedLater = false;
-        for (const auto& commit : session.commitsOf(fileA)) stampedLater |= commit.time > t && commit.artist != "Artist A";
+        for (const auto& commit : session.commitsOf(fileA))
+            stampedLater |= commit.time > t && commit.artist != "Artist A";
         EXPECT_TRUE(stampedLater);
         EXPECT_EQ(winshim::threadsRunning(), 0);
     }

@@ -17,11 +17,13 @@ const std::string fileA = "C:\\music\\a.mp3";
 const std::string fileB = "C:\\music\\b.mp3";
 const std::string fileC = "C:\\music\\c.mp3";
 
-std::vector<standin::Entry> abc() { return {{fileA, "Artist A", 240}, {fileB, "Artist B", 180}, {fileC, "Artist C", 200}}; }
+std::vector<standin::Entry> abc() {
+    return {{fileA, "Artist A", 240}, {fileB, "Artist B", 180}, {fileC, "Artist C", 200}};
+}
 
-#define EXPECT_SOUND(session, file, original)                                   \
-    do {                                                                        \
-        std::string why;                                                        \
+#define EXPECT_SOUND(session, file, original)                                              \
+    do {                                                                                   \
+        std::string why;                                                                   \
         EXPECT_TRUE(historyIsSound((session).artistHistory(file), original, &why)) << why; \
     } while (0)
 
@@ -44,6 +46,15 @@ TEST(Worker, stampsAtOnceThenEvery15SecondsAndRestoresWithinTheEndMargin) {
     for (const auto& write : session.requests(IPC_WRITE_EXTENDED_FILE_INFO)) EXPECT_EQ(write.wParam, 0);
 }
 
+TEST(Worker, aCycleWhoseLastPollLandsExactlyOnTheEndMarginEndsTheWorker) {
+    PluginSession session(abc());
+    session.play();
+    session.seek(223500);  // the fifteenth poll reads 238500: 1500 ms before the end
+    session.runUntil(20000);
+    EXPECT_EQ(session.artistHistory(fileA), (Strings{"Artist A", "Artist A (3:43/4:00)", "Artist A"}));
+    EXPECT_EQ(session.commitsOf(fileA).back().time, 15000);
+}
+
 TEST(Worker, marksAPauseAndStampsTheCurrentTimeOnResume) {
     PluginSession session(abc());
     session.play();
@@ -53,9 +64,8 @@ TEST(Worker, marksAPauseAndStampsTheCurrentTimeOnResume) {
     EXPECT_EQ(session.model.storedArtist(fileA), "Artist A (paused)");  // however long it lasts
     session.resume();
     session.runUntil(83000);
-    EXPECT_EQ(session.artistHistory(fileA),
-              (Strings{"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)", "Artist A (paused)",
-                       "Artist A (0:21/4:00)"}));
+    EXPECT_EQ(session.artistHistory(fileA), (Strings{"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)",
+                                                     "Artist A (paused)", "Artist A (0:21/4:00)"}));
     session.runUntil(130000);
     EXPECT_EQ(session.model.storedArtist(fileA), "Artist A (1:06/4:00)");
 }
@@ -135,9 +145,8 @@ TEST(Worker, aChangeDuringAPauseStampsTheOldFileOnceMoreThenRestoresIt) {
     session.runUntil(40500);
     session.next();  // B plays from 0; A's worker reads no list position while it waits
     session.runUntil(44000);
-    EXPECT_EQ(session.artistHistory(fileA),
-              (Strings{"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)", "Artist A (paused)",
-                       "Artist A (0:00/3:00)", "Artist A"}));
+    EXPECT_EQ(session.artistHistory(fileA), (Strings{"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)",
+                                                     "Artist A (paused)", "Artist A (0:00/3:00)", "Artist A"}));
     EXPECT_EQ(session.commitsOf(fileA).back().time, 42000);
 }
 
@@ -158,8 +167,10 @@ TEST(Worker, shortUnknownOrIdleTracksStampOnceAndRestoreAfterTheFirstPoll) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PluginSession session({{fileA, "Solo", c.lengthSeconds}});
-        if (c.playing) session.play();
-        else session.sendTrackChangeNotice();
+        if (c.playing)
+            session.play();
+        else
+            session.sendTrackChangeNotice();
         session.runUntil(5000);
         auto commits = session.commitsOf(fileA);
         ASSERT_EQ(commits.size(), 2u);
@@ -190,7 +201,8 @@ struct SeekCase {
 
 TEST(Worker, seekingWhilePausedEndsTheWait) {
     const SeekCase cases[] = {
-        {"to the middle", 120000,
+        {"to the middle",
+         120000,
          {"Artist A", "Artist A (0:00/4:00)", "Artist A (paused)", "Artist A (2:00/4:00)", "Artist A (paused)"}},
         {"to the start", 0, {"Artist A", "Artist A (0:00/4:00)", "Artist A (paused)", "Artist A"}},
         {"into the end margin", 239000, {"Artist A", "Artist A (0:00/4:00)", "Artist A (paused)", "Artist A"}},

@@ -70,8 +70,8 @@ TEST(Playback, stopRestoresTheArtistWithinAPoll) {
 }
 
 TEST(Playback, aTrackChangeRestoresTheOldFileWithItsOwnIndexFromTheWorkersThread) {
-    StandinRun run = runStandin(
-        {{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n20 next\n40 stop\n", 4.0});
+    StandinRun run =
+        runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n20 next\n40 stop\n", 4.0});
     expectFinished(run);
     bool found = false;
     for (std::size_t i = 0; i < run.requests.size() && !found; ++i) {
@@ -105,7 +105,8 @@ TEST(Playback, aHostRefusingEverySetGetsNoWriteRequest) {
 
 TEST(Playback, twoWorkersForOneFileLeaveNoTimeTextBehind) {
     StandinRun run = runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}, {fileA, "Artist A", 100}},
-                                 "0 play\n10 next\n10.3 prev\n20 next\n20.3 jump 2\n40 stop\n", 2.0});
+                                 "0 play\n10 next\n10.3 prev\n20 next\n20.3 jump 2\n40 stop\n",
+                                 2.0});
     expectFinished(run);
     expectSound(run, fileA);
     expectSound(run, fileB);

@@ -36,8 +36,10 @@ TEST(Shutdown, quitAndUnloadMidTrackRestoreEveryArtist) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        StandinRun run = runStandin(
-            {{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}, {"C:\\Music\\c.mp3", "Artist C", 100}}, c.script, 2.0});
+        StandinRun run =
+            runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}, {"C:\\Music\\c.mp3", "Artist C", 100}},
+                        c.script,
+                        2.0});
         expectCleanEnd(run);
         EXPECT_FALSE(run.commits.empty());
         reportFigure(std::string("quit ") + c.name + ": " + run.values.at("quit_ms") + " ms");
@@ -55,7 +57,8 @@ TEST(Shutdown, aStampLeftByAKilledPlayerIsHealedByTheNextRun) {
     StandinRun healed = runStandin(second);
     expectCleanEnd(healed);
     // Stamped on the healed artist, not on the leftover.
-    auto firstSet = std::find_if(healed.requests.begin(), healed.requests.end(), [](const RunRequest& r) { return r.code == 294; });
+    auto firstSet =
+        std::find_if(healed.requests.begin(), healed.requests.end(), [](const RunRequest& r) { return r.code == 294; });
     ASSERT_NE(firstSet, healed.requests.end());
     EXPECT_EQ(firstSet->value, "Artist A (0:00/1:40)");
     EXPECT_EQ(standin::readTags(healed.tagsPath).at(fileA), "Artist A");

@@ -31,8 +31,8 @@ std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 fs::path freshDirectory() {
     static int count = 0;
-    fs::path dir = fs::temp_directory_path() /
-                   ("vorlu-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+    fs::path dir =
+        fs::temp_directory_path() / ("vorlu-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++count));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -67,8 +67,8 @@ StandinRun runStandin(const RunPlan& plan) {
     run.tagsPath = plan.tagsPath.empty() ? (dir / "tags.txt").string() : plan.tagsPath;
     fs::path results = dir / "results.txt";
     std::ostringstream command;
-    command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine " << quoted(VORLU_STANDIN_EXE)
-            << " --plugin " << quoted(windowsPath(VORLU_PLUGIN_DLL)) << " --playlist playlist.txt"
+    command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine " << quoted(VORLU_STANDIN_EXE) << " --plugin "
+            << quoted(windowsPath(VORLU_PLUGIN_DLL)) << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
             << " --speed " << plan.speed << " > output.txt 2>&1";
     // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.
@@ -84,14 +84,19 @@ StandinRun runStandin(const RunPlan& plan) {
     while (std::getline(in, line)) {
         auto f = standin::splitFields(line);
         const std::string& kind = f[0];
-        if (kind == "check" && f.size() >= 3) run.checks[f[1]] = f[2];
+        if (kind == "check" && f.size() >= 3)
+            run.checks[f[1]] = f[2];
         else if (kind == "request" && f.size() == 8)
             run.requests.push_back(
                 RunRequest{std::stoll(f[1]), std::stoi(f[2]), std::stoll(f[3]), f[4], f[5], f[6], std::stoll(f[7])});
-        else if (kind == "commit" && f.size() == 4) run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3]});
-        else if (kind == "original" && f.size() == 3) run.originals[f[1]] = f[2];
-        else if (kind == "stored" && f.size() == 3) run.stored[f[1]] = f[2];
-        else if (f.size() >= 2) run.values[kind] = f[1];
+        else if (kind == "commit" && f.size() == 4)
+            run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3]});
+        else if (kind == "original" && f.size() == 3)
+            run.originals[f[1]] = f[2];
+        else if (kind == "stored" && f.size() == 3)
+            run.stored[f[1]] = f[2];
+        else if (f.size() >= 2)
+            run.values[kind] = f[1];
     }
     if (run.checks.empty()) ADD_FAILURE() << "the stand-in player recorded nothing; it printed:\n" << run.output;
     return run;
@@ -109,7 +114,9 @@ void expectEveryArtistRestored(const StandinRun& run) {
         ASSERT_NE(stored, run.stored.end()) << file;
         EXPECT_EQ(stored->second, original) << file;
     }
-    EXPECT_EQ(run.checks.count("every_stored_artist_is_the_original") ? run.checks.at("every_stored_artist_is_the_original") : "",
+    EXPECT_EQ(run.checks.count("every_stored_artist_is_the_original")
+                  ? run.checks.at("every_stored_artist_is_the_original")
+                  : "",
               "ok");
 }
 

@@ -24,7 +24,7 @@ struct RunRequest {
 
 struct StandinRun {
     int exitCode = -1;
-    std::string output;  // what the player printed
+    std::string output;                         // what the player printed
     std::map<std::string, std::string> checks;  // name -> "ok" or "fail"
     std::map<std::string, std::string> values;  // single records: description, config, quit_ms, ...
     std::vector<RunRequest> requests;

@@ -9,11 +9,11 @@ namespace {
 TEST(Standin, loadsShowsItsNoticeAndUnloadsLeavingWorkingWindows) {
     StandinRun run = runStandin({{{"C:\\Music\\a.mp3", "Artist A", 60}}, "0 config\n0.1 quit\n"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    for (const char* check : {"descriptor_same_each_call", "descriptor_version", "init_subclasses_main",
-                              "init_subclasses_editor", "messages_pass_main_after_init",
-                              "messages_pass_editor_after_init", "config_box_shown", "config_box_owner_is_main",
-                              "config_box_text", "config_box_caption_empty", "config_box_one_button",
-                              "messages_pass_main_after_unload", "messages_pass_editor_after_unload"}) {
+    for (const char* check :
+         {"descriptor_same_each_call", "descriptor_version", "init_subclasses_main", "init_subclasses_editor",
+          "messages_pass_main_after_init", "messages_pass_editor_after_init", "config_box_shown",
+          "config_box_owner_is_main", "config_box_text", "config_box_caption_empty", "config_box_one_button",
+          "messages_pass_main_after_unload", "messages_pass_editor_after_unload"}) {
         EXPECT_EQ(run.checks[check], "ok") << check << "\n" << run.output;
     }
     EXPECT_EQ(run.values["description"], "Vorlu v1.0 (gen_vorlu.dll)");

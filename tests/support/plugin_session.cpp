@@ -9,7 +9,7 @@ namespace vorlu_test {
 namespace {
 PluginSession* current = nullptr;
 bool loaded = false;
-}
+}  // namespace
 
 bool PluginSession::nothingLoadedYet() { return !loaded; }
 

@@ -26,7 +26,7 @@ struct Message {
 LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam);
 
 struct SessionOptions {
-    bool init = true;               // load the plug-in: fill the descriptor and call init
+    bool init = true;  // load the plug-in: fill the descriptor and call init
     // The plug-in's module state lives as long as the test process. Unless the session
     // is the first of its process, it makes the watcher forget the last file by playing
     // a file of its own, unreadable, before the test begins.
