@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+}  // namespace
+
 std::string windowsPath(const fs::path& path) {
     std::string text = "Z:" + fs::absolute(path).string();
     for (char& c : text) {
@@ -27,10 +32,8 @@ std::string windowsPath(const fs::path& path) {
     return text;
 }
 
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
-
 fs::path freshDirectory() {
-    static int count = 0;
+    static std::atomic<int> count{0};
     fs::path dir =
         fs::temp_directory_path() / ("vorlu-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++count));
     fs::remove_all(dir);
@@ -38,7 +41,10 @@ fs::path freshDirectory() {
     return dir;
 }
 
-}  // namespace
+int wineExitCode(const std::string& commandLine) {
+    int status = std::system(("WINEDEBUG=-all wine " + commandLine + " > /dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 std::vector<std::string> StandinRun::artistHistory(const std::string& file) const {
     std::vector<std::string> history{originals.at(file)};
@@ -68,7 +74,8 @@ StandinRun runStandin(const RunPlan& plan) {
     fs::path results = dir / "results.txt";
     std::ostringstream command;
     command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine " << quoted(VORLU_STANDIN_EXE) << " --plugin "
-            << quoted(windowsPath(VORLU_PLUGIN_DLL)) << " --playlist playlist.txt"
+            << quoted(windowsPath(plan.pluginPath.empty() ? VORLU_PLUGIN_DLL : plan.pluginPath))
+            << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
             << " --speed " << plan.speed << " > output.txt 2>&1";
     // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.

@@ -6,6 +6,7 @@
 #include "player_files.h"
 #include "player_model.h"
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,10 +42,18 @@ struct RunPlan {
     std::vector<standin::Entry> playlist;
     std::string script;  // lines "<player seconds> <action> [argument]"
     double speed = 1.0;
-    std::string tagsPath;  // reuse the stored tags of an earlier run; empty: a fresh file
+    std::string tagsPath;    // reuse the stored tags of an earlier run; empty: a fresh file
+    std::string pluginPath;  // the library to load, a Linux path; empty: the one just built
 };
 
 StandinRun runStandin(const RunPlan& plan);
+
+// A new empty folder under the temporary directory.
+std::filesystem::path freshDirectory();
+// The path as a Windows program under Wine sees it (Z:\...).
+std::string windowsPath(const std::filesystem::path& path);
+// Runs a Windows command line under Wine, output discarded; its exit code.
+int wineExitCode(const std::string& commandLine);
 
 // Prints a measured figure and appends it to e2e-figures.txt in the working directory,
 // which scripts/test shows at the end.
