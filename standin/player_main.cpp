@@ -3,15 +3,18 @@
 // does and plays a playlist by a script, at a speed factor.
 //
 //   standin_player --plugin gen_vorlu.dll [--playlist FILE] [--script FILE] [--speed N]
-//                  [--tags FILE] [--results FILE] [--quiet]
+//                  [--tags FILE] [--results FILE] [--screenshot FILE.png] [--quiet]
 //
 // It prints the ARTIST field of a file whenever a committed value changes, writes the
 // stored tags to --tags at every commit (as a file on disk would hold them), and writes
-// every request, commit and check to --results for the tests.
+// every request, commit and check to --results for the tests. Its windows show the play
+// state and every entry's stored ARTIST; --screenshot saves them as a PNG at a
+// `screenshot` action of the script, or else at the end.
 #include <windows.h>
 
 #include "player_files.h"
 #include "player_model.h"
+#include "player_view.h"
 
 #include <tlhelp32.h>
 
@@ -44,6 +47,7 @@ struct Options {
     std::string script = "default_script.txt";
     std::string tags;
     std::string results;
+    std::string screenshot;
     double speed = 1.0;
     bool quiet = false;
 };
@@ -66,6 +70,8 @@ struct Player {
     int peakExtraThreads = 0;
     bool quitting = false;
     bool pluginQuit = false;
+    bool screenshotTaken = false;
+    long long ticks = 0;
     struct {
         UINT message = 0;
         WPARAM wParam = 0;
@@ -112,8 +118,21 @@ int processThreadCount() {
 
 void quitPlugin();
 
+// Paints a window's client area with one of the views; true when message was WM_PAINT.
+bool paintWith(void (*view)(HDC, const RECT&, const standin::PlayerModel&), HWND window, UINT message) {
+    if (message != WM_PAINT) return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client;
+    GetClientRect(window, &client);
+    view(dc, client, player->model);
+    EndPaint(window, &paint);
+    return true;
+}
+
 LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_USER) return player->model.answer(wParam, lParam);
+    if (paintWith(standin::paintMainView, window, message)) return 0;
     if (message == quitInsideMessage) {
         // This message came through the plug-in's procedure, which it returns into afterwards.
         quitPlugin();
@@ -128,6 +147,7 @@ LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
 }
 
 LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (paintWith(standin::paintPlaylistView, window, message)) return 0;
     if (message == probeMessage) {
         player->lastProbe[1] = {message, wParam, lParam};
         return probeAnswer(message, wParam, lParam);
@@ -135,14 +155,34 @@ LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND makeWindow(const char* className, const char* title, WNDPROC procedure) {
+// A window whose client area is width x height, at top.
+HWND makeWindow(const char* className, const char* title, WNDPROC procedure, int top, int height) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = className;
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     RegisterClassA(&windowClass);
-    return CreateWindowA(className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400, 200, nullptr,
-                         nullptr, windowClass.hInstance, nullptr);
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    RECT frame = {0, 0, standin::mainViewWidth, height};
+    AdjustWindowRect(&frame, style, FALSE);
+    HWND window = CreateWindowA(className, title, style, 40, top, frame.right - frame.left, frame.bottom - frame.top,
+                                nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window) ShowWindow(window, SW_SHOWNOACTIVATE);
+    return window;
+}
+
+void takeScreenshot() {
+    Player& p = *player;
+    if (p.options.screenshot.empty()) return;
+    standin::saveScreenshot(p.options.screenshot, p.model);
+    p.screenshotTaken = true;
+    p.say("screenshot saved to " + p.options.screenshot);
+}
+
+void repaintWindows() {
+    InvalidateRect(player->mainWindow, nullptr, FALSE);
+    InvalidateRect(player->playlistEditor, nullptr, FALSE);
 }
 
 // Sends a probe to both windows: each must reach our own procedure with its values and
@@ -313,6 +353,8 @@ void runAction(const standin::ScriptAction& action) {
         model.seek(static_cast<long long>(std::stod(action.argument) * 1000));
     else if (a == "config")
         configPlugin();
+    else if (a == "screenshot")
+        takeScreenshot();
     else if (a == "refuse-sets") {
         bool refuse = action.argument == "on";
         model.acceptSets([refuse](const std::string&, const std::string&) { return !refuse; });
@@ -341,6 +383,7 @@ void tick() {
     while (p.nextAction < p.script.size() && p.script[p.nextAction].time <= p.clock() && !p.quitting)
         runAction(p.script[p.nextAction++]);
     if (p.model.advanceIfEnded()) sendTrackChangeNotice();
+    if (++p.ticks % 10 == 0) repaintWindows();  // the position moves on
     p.peakExtraThreads = std::max(p.peakExtraThreads, processThreadCount() - p.baselineThreads);
 }
 
@@ -364,6 +407,8 @@ Options parseOptions(int argc, char** argv) {
             options.results = value();
         else if (flag == "--speed")
             options.speed = std::stod(value());
+        else if (flag == "--screenshot")
+            options.screenshot = value();
         else if (flag == "--quiet")
             options.quiet = true;
         else
@@ -387,10 +432,12 @@ int run(int argc, char** argv) {
     p.model.onCommit([](const standin::Commit& commit) {
         persistTags();
         player->say("[" + timeLabel(commit.time) + "] " + commit.file + "  ARTIST = \"" + commit.artist + "\"");
+        repaintWindows();
     });
 
-    p.mainWindow = makeWindow("VorluStandinMain", "Stand-in player", mainProcedure);
-    p.playlistEditor = makeWindow("VorluStandinPlaylist", "Playlist editor", editorProcedure);
+    p.mainWindow = makeWindow("VorluStandinMain", "Stand-in player", mainProcedure, 40, standin::mainViewHeight);
+    p.playlistEditor =
+        makeWindow("VorluStandinPlaylist", "Playlist editor", editorProcedure, 160, standin::playlistViewHeight);
     if (!p.mainWindow || !p.playlistEditor) throw std::runtime_error("cannot create the player's windows");
     p.model.setPlaylistEditor(p.playlistEditor);
     p.baselineThreads = processThreadCount();
@@ -406,6 +453,7 @@ int run(int argc, char** argv) {
         if (p.nextAction >= p.script.size() && p.model.state() == standin::PlayState::Stopped) p.quitting = true;
     }
     if (!p.pluginQuit) quitPlugin();
+    if (!p.screenshotTaken) takeScreenshot();
     persistTags();
     summarize();
     writeResults();

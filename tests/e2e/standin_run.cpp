@@ -77,7 +77,7 @@ StandinRun runStandin(const RunPlan& plan) {
             << quoted(windowsPath(plan.pluginPath.empty() ? VORLU_PLUGIN_DLL : plan.pluginPath))
             << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
-            << " --speed " << plan.speed << " > output.txt 2>&1";
+            << " --speed " << plan.speed << " " << plan.extraArguments << " > output.txt 2>&1";
     // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.
     int status = std::system(command.str().c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

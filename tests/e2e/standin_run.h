@@ -42,8 +42,9 @@ struct RunPlan {
     std::vector<standin::Entry> playlist;
     std::string script;  // lines "<player seconds> <action> [argument]"
     double speed = 1.0;
-    std::string tagsPath;    // reuse the stored tags of an earlier run; empty: a fresh file
-    std::string pluginPath;  // the library to load, a Linux path; empty: the one just built
+    std::string tagsPath;        // reuse the stored tags of an earlier run; empty: a fresh file
+    std::string pluginPath;      // the library to load, a Linux path; empty: the one just built
+    std::string extraArguments;  // more of the player's options, as Wine is given them
 };
 
 StandinRun runStandin(const RunPlan& plan);

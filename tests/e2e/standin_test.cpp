@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace vorlu_e2e {
 namespace {
 
@@ -22,6 +24,18 @@ TEST(Standin, loadsShowsItsNoticeAndUnloadsLeavingWorkingWindows) {
     ASSERT_EQ(run.requestCount(260), 1);
     EXPECT_EQ(run.requests[0].thread, "ui");
     EXPECT_TRUE(run.commits.empty());
+}
+
+TEST(Standin, savesAScreenshotOfBothWindowsAsPng) {
+    std::filesystem::path shot = freshDirectory() / "shot.png";
+    RunPlan plan{{{"C:\\Music\\a.mp3", "Artist A", 60}}, "0 play\n1 screenshot\n2 stop\n", 1.0};
+    plan.extraArguments = "--screenshot '" + windowsPath(shot) + "'";
+    StandinRun run = runStandin(plan);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::ifstream png(shot, std::ios::binary);
+    char signature[8] = {};
+    png.read(signature, sizeof signature);
+    EXPECT_EQ(std::string(signature, sizeof signature), "\x89PNG\r\n\x1a\n") << run.output;
 }
 
 }  // namespace

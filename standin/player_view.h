@@ -1,0 +1,28 @@
+// What the stand-in player's two windows show, drawn from the player model: the main
+// window the play state and the position, the playlist editor every entry with its
+// ARTIST value as stored (so a stamp is seen as it changes), the current one marked.
+#ifndef VORLU_STANDIN_PLAYER_VIEW_H
+#define VORLU_STANDIN_PLAYER_VIEW_H
+
+#include <windows.h>
+
+#include "player_model.h"
+
+#include <string>
+
+namespace standin {
+
+const int mainViewWidth = 560;
+const int mainViewHeight = 64;
+const int playlistViewHeight = 160;
+
+void paintMainView(HDC dc, const RECT& area, const PlayerModel& model);
+void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model);
+
+// Draws both windows, each under a title bar, into one picture and saves it as PNG.
+// Throws std::runtime_error when it cannot.
+void saveScreenshot(const std::string& path, const PlayerModel& model);
+
+}  // namespace standin
+
+#endif
