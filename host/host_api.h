@@ -6,6 +6,9 @@
 // the answer is the return value. They may be sent from any thread; the host answers
 // them on the thread that owns its windows, and only while that thread pumps messages.
 // Answers carrying a time, a length or an index are signed 32-bit values.
+//
+// A host answers 1 to a request it does not know, so a non-zero answer proves nothing:
+// the wide requests are asked only of a host whose version has them.
 #ifndef VORLU_HOST_HOST_API_H
 #define VORLU_HOST_HOST_API_H
 
@@ -15,13 +18,24 @@
 const UINT WM_WA_IPC = WM_USER;
 
 // Request codes, sent as lParam.
+const LPARAM IPC_GETVERSION = 0;                  // wParam 0: 0x20yx for version 2.yx, 0x50yx for 5.yx
 const LPARAM IPC_GETOUTPUTTIME = 105;             // wParam 0: position in ms (negative when stopped); 1: length in s
 const LPARAM IPC_GETLISTPOS = 125;                // wParam 0: index of the current entry
 const LPARAM IPC_GETPLAYLISTFILE = 211;           // wParam index: address of the entry's file name
+const LPARAM IPC_GETPLAYLISTFILEW = 214;          // wParam index: address of the entry's file name in UTF-16
 const LPARAM IPC_GETWND = 260;                    // wParam IPC_GETWND_PE: the playlist editor window
 const LPARAM IPC_GET_EXTENDED_FILE_INFO = 290;    // wParam record address: non-zero when ret holds the value
 const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;    // wParam record address: non-zero when the value was accepted
-const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;  // wParam index: commits accepted sets to the file
+const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;  // wParam index: commits accepted sets, single-byte or wide
+const LPARAM IPC_GET_EXTENDED_FILE_INFOW = 3026;  // as 290, with the wide record
+const LPARAM IPC_SET_EXTENDED_FILE_INFOW = 3028;  // as 294, with the wide record
+
+// The first version with the wide requests (5.13), and the bound below which an answer
+// to IPC_GETVERSION is taken as a version at all.
+const LRESULT HOST_VERSION_WIDE_REQUESTS = 0x5013;
+const LRESULT HOST_VERSION_LIMIT = 0x10000;
+// No answer below this is an address: the first 64 KiB of a process are never mapped.
+const LRESULT LOWEST_ANSWER_ADDRESS = 0x10000;
 
 const WPARAM IPC_GETOUTPUTTIME_POSITION_MS = 0;
 const WPARAM IPC_GETOUTPUTTIME_LENGTH_S = 1;
@@ -39,6 +53,19 @@ struct extendedFileInfoStruct {
     const char* filename;
     const char* metadata;
     char* ret;
+    size_t retlen;
+};
+
+// UTF-16 text as the wide requests carry it. The host's type is wchar_t, the same two
+// bytes on Windows; char16_t keeps them two bytes in the native test build too.
+typedef char16_t hostWideChar;
+
+// The wide form of the record: names and value in UTF-16, retlen counted in characters.
+// Before a read the host clears retlen *bytes* of ret, not characters.
+struct extendedFileInfoStructW {
+    const hostWideChar* filename;
+    const hostWideChar* metadata;
+    hostWideChar* ret;
     size_t retlen;
 };
 
@@ -72,6 +99,12 @@ static_assert(offsetof(extendedFileInfoStruct, metadata) == 4, "record layout");
 static_assert(offsetof(extendedFileInfoStruct, ret) == 8, "record layout");
 static_assert(offsetof(extendedFileInfoStruct, retlen) == 12, "record layout");
 static_assert(sizeof(extendedFileInfoStruct) == 16, "record layout");
+static_assert(sizeof(hostWideChar) == sizeof(wchar_t), "UTF-16 units as the host's wchar_t");
+static_assert(offsetof(extendedFileInfoStructW, filename) == 0, "wide record layout");
+static_assert(offsetof(extendedFileInfoStructW, metadata) == 4, "wide record layout");
+static_assert(offsetof(extendedFileInfoStructW, ret) == 8, "wide record layout");
+static_assert(offsetof(extendedFileInfoStructW, retlen) == 12, "wide record layout");
+static_assert(sizeof(extendedFileInfoStructW) == 16, "wide record layout");
 #endif
 
 #endif

@@ -13,7 +13,7 @@ int askHostInt(WPARAM wParam, LPARAM code) {
     return static_cast<int>(static_cast<LONG>(askHost(wParam, code)));
 }
 
-int clearBuffer(int count, char* buffer) {
+int clearBuffer(int count, void* buffer) {
     if (count > 0) memset(buffer, 0, static_cast<size_t>(count));
     return 0;
 }

@@ -16,6 +16,6 @@ LRESULT askHost(WPARAM wParam, LPARAM code);
 int askHostInt(WPARAM wParam, LPARAM code);
 
 // Zeroes the first count bytes of buffer; returns 0.
-int clearBuffer(int count, char* buffer);
+int clearBuffer(int count, void* buffer);
 
 #endif

@@ -24,6 +24,7 @@ static WNDPROC subclass(HWND window, WNDPROC procedure) {
 int init() {
     setHostWindow(plugin.hwndParent);
     initTrackMetadata();
+    detectWideRequests();
     initFileClaims();
     initWorkers();
     lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc);

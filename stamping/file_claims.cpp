@@ -12,8 +12,8 @@ struct ClaimSlot {
     bool used;
     bool stamped;  // the host accepted a stamp of ours that has not been undone
     unsigned int owner;
-    char fileName[FILE_NAME_SIZE];
-    char originalArtist[SAVED_ARTIST_SIZE];
+    TrackFile file;  // a file is known by its name on the path it is read and set through
+    textUnit originalArtist[SAVED_ARTIST_SIZE];
 };
 
 static ClaimSlot slots[CLAIM_SLOTS];
@@ -24,9 +24,9 @@ static CRITICAL_SECTION claimsLock;
 
 void initFileClaims() { InitializeCriticalSection(&claimsLock); }
 
-static int findSlot(const char* fileName) {
+static int findSlot(const TrackFile& file) {
     for (int i = 0; i < CLAIM_SLOTS; i++) {
-        if (slots[i].used && strcmp(slots[i].fileName, fileName) == 0) return i;
+        if (slots[i].used && slots[i].file.wide == file.wide && sameText(slots[i].file.name, file.name)) return i;
     }
     return -1;
 }
@@ -42,40 +42,57 @@ const char pauseSuffix[] = " (paused)";
 
 // A stamp left behind by a run that never wrote the artist back (the player was killed):
 // the length of the suffix this plug-in writes, at the end of artist, or 0.
-static int leftoverStampLength(const char* artist, int length) {
+static int leftoverStampLength(const textUnit* artist, int length) {
     int suffix = static_cast<int>(sizeof pauseSuffix) - 1;
-    if (length >= suffix && strcmp(artist + length - suffix, pauseSuffix) == 0) return suffix;
-    return timeTextLengthAtEnd(artist, length);
+    bool paused = length >= suffix;
+    for (int i = 0; paused && i < suffix; i++) paused = artist[length - suffix + i] == pauseSuffix[i];
+    return paused ? suffix : timeTextLengthAtEnd(artist, length);
 }
 
-// Reads the file's artist as it stands, healed of a leftover stamp; false when it is not
-// safe to stamp and later write back.
-static bool readOriginal(const char* fileName, char* savedArtist) {
-    int length = copyExtendedFileInfo(fileName, artistField, savedArtist, SAVED_ARTIST_SIZE);
+static bool holdsQuestionMark(const textUnit* text) {
+    for (; *text != 0; text++) {
+        if (*text == '?') return true;
+    }
+    return false;
+}
+
+// Whether an artist of length units read from file is safe to stamp and later write
+// back; if so, strips a leftover stamp from its end.
+static bool healOriginal(const TrackFile& file, textUnit* artist, int length) {
     // A value that fills the read buffer may have been cut to fit it: writing it back would shorten it.
-    if (length < 0 || length >= METADATA_SIZE - 1) return false;
-    // The host hands over text in the system code page and turns what it cannot represent
-    // into '?': writing that back would replace the real artist.
-    if (strchr(savedArtist, '?')) return false;
-    savedArtist[length - leftoverStampLength(savedArtist, length)] = '\0';
+    if (length < 0 || length >= (file.wide ? WIDE_TEXT_SIZE : METADATA_SIZE) - 1) return false;
+    // The single-byte requests hand text over in the system code page and turn what it
+    // cannot represent into '?': writing that back would replace the real artist. On the
+    // wide path a '?' is only a character.
+    if (!file.wide && holdsQuestionMark(artist)) return false;
+    artist[length - leftoverStampLength(artist, length)] = 0;
     return true;
 }
 
-FileClaim claimFile(const char* fileName, char* savedArtist) {
+FileClaim claimFile(TrackFile* file, textUnit* savedArtist) {
     FileClaim claim = {-1, 0};
     EnterCriticalSection(&claimsLock);
-    int slot = findSlot(fileName);
+    int slot = findSlot(*file);
+    int length = -1;
+    if (slot < 0 && freeSlot() >= 0) {
+        length = readArtist(*file, savedArtist, SAVED_ARTIST_SIZE);
+        if (length < 0 && file->wide && !file->cut) {
+            // The host has no wide value for this name: the file goes the single-byte way for good.
+            readCurrentFileSingleByte(file);
+            slot = findSlot(*file);
+            if (slot < 0) length = readArtist(*file, savedArtist, SAVED_ARTIST_SIZE);
+        }
+    }
     if (slot >= 0) {
-        memcpy(savedArtist, slots[slot].originalArtist, SAVED_ARTIST_SIZE);
+        memcpy(savedArtist, slots[slot].originalArtist, sizeof slots[slot].originalArtist);
     } else {
-        slot = freeSlot();
-        if (slot >= 0 && readOriginal(fileName, savedArtist)) {
+        int free = freeSlot();
+        if (free >= 0 && healOriginal(*file, savedArtist, length)) {
+            slot = free;
             slots[slot].used = true;
             slots[slot].stamped = false;
-            memcpy(slots[slot].fileName, fileName, FILE_NAME_SIZE);
-            memcpy(slots[slot].originalArtist, savedArtist, SAVED_ARTIST_SIZE);
-        } else {
-            slot = -1;
+            slots[slot].file = *file;
+            memcpy(slots[slot].originalArtist, savedArtist, sizeof slots[slot].originalArtist);
         }
     }
     if (slot >= 0) {
@@ -98,20 +115,20 @@ bool ownsFile(const FileClaim& claim) {
     return result;
 }
 
-bool stampFile(const FileClaim& claim, const char* fileName, const char* value, int listIndex) {
+bool stampFile(const FileClaim& claim, const textUnit* value, int listIndex) {
     EnterCriticalSection(&claimsLock);
     bool result = owns(claim);
-    if (result && writeArtist(fileName, value, listIndex)) slots[claim.slot].stamped = true;
+    if (result && writeArtist(slots[claim.slot].file, value, listIndex)) slots[claim.slot].stamped = true;
     LeaveCriticalSection(&claimsLock);
     return result;
 }
 
-bool restoreFile(const FileClaim& claim, const char* fileName, int listIndex) {
+bool restoreFile(const FileClaim& claim, int listIndex) {
     EnterCriticalSection(&claimsLock);
     bool done = true;
     if (owns(claim)) {
         ClaimSlot& slot = slots[claim.slot];
-        bool accepted = writeArtist(fileName, slot.originalArtist, listIndex);
+        bool accepted = writeArtist(slot.file, slot.originalArtist, listIndex);
         if (accepted) slot.stamped = false;
         done = accepted || !slot.stamped;
     }

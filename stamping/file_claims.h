@@ -8,7 +8,7 @@
 
 #include "trackinfo/track_metadata.h"
 
-const int SAVED_ARTIST_SIZE = METADATA_SIZE;
+const int SAVED_ARTIST_SIZE = WIDE_TEXT_SIZE;  // in text units; the single-byte path reads fewer
 
 struct FileClaim {
     int slot;            // -1: the file is not to be stamped
@@ -20,22 +20,26 @@ void initFileClaims();
 // The suffix written while playback stands still.
 extern const char pauseSuffix[];
 
-// Claims fileName for the calling worker and puts its original artist into savedArtist
-// (SAVED_ARTIST_SIZE bytes): the original saved by a worker still stamping the file,
-// else the value read now, less a stamp an interrupted run left at its end. A file is
-// left alone (slot -1) when its value cannot be read, may have been cut short by the
-// read, holds a '?' (a character the host could not convert), or the table is full.
-FileClaim claimFile(const char* fileName, char* savedArtist);
+// Claims file for the calling worker and puts its original artist into savedArtist
+// (SAVED_ARTIST_SIZE units): the original saved by a worker still stamping the file,
+// else the value read now, less a stamp an interrupted run left at its end. A wide file
+// whose value the host cannot read through the wide request is renamed by its
+// single-byte name and goes that way for good. A file is left alone (slot -1) when its
+// value cannot be read, may have been cut short by the read, holds a '?' on the
+// single-byte path (a character the host could not convert), or the table is full.
+// Two files are one only when their names on the same path are equal.
+FileClaim claimFile(TrackFile* file, textUnit* savedArtist);
 
-// Writes value (setArtist) if the claim still owns its file; false when it was taken over.
-bool stampFile(const FileClaim& claim, const char* fileName, const char* value, int listIndex);
+// Writes value to the claimed file, on the path its original was read through, if the
+// claim still owns it; false when it was taken over.
+bool stampFile(const FileClaim& claim, const textUnit* value, int listIndex);
 
 // True while no newer worker has taken the file over.
 bool ownsFile(const FileClaim& claim);
 
 // Writes the original back if the claim still owns its file. False when the host refused
 // it while a stamp of ours stands in the file: worth another try.
-bool restoreFile(const FileClaim& claim, const char* fileName, int listIndex);
+bool restoreFile(const FileClaim& claim, int listIndex);
 
 // Gives the file up, unless another worker has taken it over.
 void releaseFile(const FileClaim& claim);

@@ -7,12 +7,21 @@
 #include <string.h>
 
 // The file for which the last worker was started; written only on the windows' thread.
-static char playingFileName[FILE_NAME_SIZE];
+// Its name is the wide one whenever the host gives it, so that two files whose
+// single-byte names collapse to the same text are still two.
+static TrackFile playingFile;
 
 int compareStrings(int lengthA, const char* a, int lengthB, const char* b) {
     if (lengthA != lengthB) return 0;
     if (lengthA <= 0) return 1;
     return memcmp(a, b, static_cast<size_t>(lengthA)) == 0 ? 1 : 0;
+}
+
+// Whole name buffers compared, as both are zero-filled before they are filled.
+static bool sameFile(const TrackFile& a, const TrackFile& b) {
+    return a.wide == b.wide && a.cut == b.cut &&
+           compareStrings(static_cast<int>(sizeof a.name), reinterpret_cast<const char*>(a.name),
+                          static_cast<int>(sizeof b.name), reinterpret_cast<const char*>(b.name)) == 1;
 }
 
 static bool isTrackChangeNotice(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -21,12 +30,12 @@ static bool isTrackChangeNotice(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (isTrackChangeNotice(message, wParam, lParam)) {
-        char currentFileName[FILE_NAME_SIZE];
-        clearBuffer(FILE_NAME_SIZE, currentFileName);
-        GetFileName(currentFileName);
-        if (compareStrings(FILE_NAME_SIZE, currentFileName, FILE_NAME_SIZE, playingFileName) == 0) {
-            clearBuffer(FILE_NAME_SIZE, playingFileName);
-            GetFileName(playingFileName);
+        TrackFile currentFile;
+        clearBuffer(sizeof currentFile, &currentFile);
+        readCurrentFile(&currentFile);
+        if (!sameFile(currentFile, playingFile)) {
+            clearBuffer(sizeof playingFile, &playingFile);
+            readCurrentFile(&playingFile);
             // A thread that cannot be made is not retried: that file plays unstamped.
             startWorker();
         }

@@ -6,7 +6,6 @@
 #include "trackinfo/track_metadata.h"
 
 #include <process.h>
-#include <stdio.h>
 
 const int POLL_INTERVAL_MS = 1000;
 const int POLLS_PER_CYCLE = 15;
@@ -37,20 +36,20 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
 }
 
 static void stampTrack() {
-    char fileName[FILE_NAME_SIZE];
-    char savedArtist[SAVED_ARTIST_SIZE];
-    char artistWithTime[ARTIST_WITH_TIME_SIZE];
+    TrackFile file;
+    textUnit savedArtist[SAVED_ARTIST_SIZE];
+    textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
     char timeString[TIME_TEXT_SIZE];
 
     int listPos = askHostInt(0, IPC_GETLISTPOS);
     clearBuffer(sizeof savedArtist, savedArtist);
     clearBuffer(sizeof artistWithTime, artistWithTime);
-    clearBuffer(sizeof fileName, fileName);
+    clearBuffer(sizeof file, &file);
     clearBuffer(sizeof timeString, timeString);
     bool paused = false;
     int trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
-    GetFileName(fileName);
-    FileClaim claim = claimFile(fileName, savedArtist);
+    readCurrentFile(&file);
+    FileClaim claim = claimFile(&file, savedArtist);
     if (claim.slot < 0) return;  // nothing saved that could be written back: leave the file alone
 
     // Below every 32-bit value, so the first poll never sees a pause: one present at
@@ -61,8 +60,9 @@ static void stampTrack() {
     bool stamping = true;
     while (stamping && !stopRequested()) {
         getFileTime(listPos, timeString);
-        snprintf(artistWithTime, sizeof artistWithTime, "%s%s", savedArtist, timeString);
-        if (!stampFile(claim, fileName, artistWithTime, listPos)) break;
+        copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, savedArtist);
+        appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, timeString);
+        if (!stampFile(claim, artistWithTime, listPos)) break;
 
         for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
             if (!waitOneSecond()) break;
@@ -81,8 +81,9 @@ static void stampTrack() {
         }
 
         if (paused) {
-            snprintf(artistWithTime, sizeof artistWithTime, "%s%s", savedArtist, pauseSuffix);
-            stampFile(claim, fileName, artistWithTime, listPos);
+            copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, savedArtist);
+            appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, pauseSuffix);
+            stampFile(claim, artistWithTime, listPos);
             do {
                 if (!waitOneSecond()) break;
                 outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
@@ -95,10 +96,10 @@ static void stampTrack() {
     }
 
     // Once quit has asked the workers to stop, the retries no longer wait.
-    for (int retry = 0; !restoreFile(claim, fileName, listPos) && retry < WRITE_BACK_RETRIES; retry++) waitOneSecond();
+    for (int retry = 0; !restoreFile(claim, listPos) && retry < WRITE_BACK_RETRIES; retry++) waitOneSecond();
     releaseFile(claim);
     clearBuffer(sizeof savedArtist, savedArtist);
-    clearBuffer(sizeof fileName, fileName);
+    clearBuffer(sizeof file, &file);
 }
 
 unsigned WINAPI ThreadProc(void*) {

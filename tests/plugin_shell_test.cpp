@@ -108,7 +108,7 @@ TEST(PluginShell, configShowsTheNoticeOwnedByTheMainWindow) {
     EXPECT_EQ(boxes[0].text, "There is no current configuration settings. Please edit the source of Vorlu.");
     EXPECT_EQ(boxes[0].caption, "");
     EXPECT_EQ(boxes[0].type, MB_OK);
-    EXPECT_TRUE(session.model.requests().size() == 1);  // only init's IPC_GETWND: nothing read or stored
+    EXPECT_EQ(session.model.requests().size(), 2u);  // only init's IPC_GETVERSION and IPC_GETWND
 }
 
 TEST(PluginShell, clearBufferZeroesExactlyCountBytes) {

@@ -50,7 +50,7 @@ TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
              s.play();
              s.runUntil(30500);
              s.overrideAnswer = [](WPARAM, LPARAM code) -> std::optional<LRESULT> {
-                 if (code == IPC_SET_EXTENDED_FILE_INFO) Sleep(40);
+                 if (code == IPC_SET_EXTENDED_FILE_INFO || code == IPC_SET_EXTENDED_FILE_INFOW) Sleep(40);
                  return std::nullopt;
              };
          }},

@@ -188,7 +188,7 @@ bool stampsShowTheHostsTimes(const std::vector<standin::Request>& requests, cons
             (request.wParam == 0 ? times.first : times.second) = request.answer;
             continue;
         }
-        if (request.code != IPC_SET_EXTENDED_FILE_INFO) continue;
+        if (request.code != session.setCode()) continue;
         std::string original = session.artistHistory(request.file).front();
         if (request.value == original || vorlu_test::isPauseMark(request.value, original)) continue;
         auto times = lastTimes[request.sender];
@@ -235,7 +235,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     } else if (!session.finish()) {
         return "a worker still runs a minute after the stop";
     }
-    auto sets = session.requests(IPC_SET_EXTENDED_FILE_INFO);
+    auto sets = session.sets();
     std::string why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
     for (const auto& [file, original] : session.model.storedArtists()) {

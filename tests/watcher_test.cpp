@@ -75,7 +75,7 @@ TEST(Watcher, startsOneWorkerPerNewFileAndNoneForTheSameFile) {
     session.next();  // A again, at another index: a shorter name after a longer one
     session.sendTrackChangeNotice();
     EXPECT_EQ(winshim::threadsStarted(), 3);
-    auto names = session.requests(IPC_GETPLAYLISTFILE);
+    auto names = session.requests(session.nameCode());
     EXPECT_GE(names.size(), 6u);  // two per new file (compare, then record), one per worker
 }
 
@@ -96,6 +96,26 @@ TEST(Watcher, aBurstOfSkipsStampsEveryFileItLandsOn) {
         EXPECT_FALSE(session.commitsOf(entry.file).empty()) << entry.file;
         EXPECT_TRUE(historyIsSound(session.artistHistory(entry.file), entry.artist, &why)) << why;
     }
+}
+
+// Both names read "C:\\??\\?.mp3" through a Latin-1 code page.
+TEST(Watcher, filesWhoseSingleByteNamesCollapseAreTwoFilesWhereTheHostGivesWideNames) {
+    const std::string first = "C:\\\u97f3\u697d\\\u4e00.mp3";
+    const std::string second = "C:\\\u97f3\u697d\\\u4e8c.mp3";
+    PluginSession session({{first, "Artist 1", 100}, {second, "Artist 2", 100}});
+    session.play();
+    session.runUntil(10500);
+    session.next();
+    session.runUntil(20500);
+    session.stop();
+    session.runUntil(25000);
+    bool wide = !vorlu_test::oldHostRun();
+    EXPECT_EQ(winshim::threadsStarted(), wide ? 2 : 1);
+    // Without wide names neither file can even be read.
+    EXPECT_EQ(session.commitsOf(first).empty(), !wide);
+    EXPECT_EQ(session.commitsOf(second).empty(), !wide);
+    expectSound(session, first, "Artist 1");
+    expectSound(session, second, "Artist 2");
 }
 
 TEST(Watcher, anotherEntryNamingTheSameFileStartsNoWorkerAndPlaysUnstamped) {
@@ -134,7 +154,7 @@ TEST(Watcher, aThreadThatCannotStartIsNotRetriedAndTheMessageStillPasses) {
     session.next();
     session.runUntil(6000);
     EXPECT_EQ(winshim::threadsStarted(), 1);
-    EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), 1u);  // B's first stamp only
+    EXPECT_EQ(session.sets().size(), 1u);  // B's first stamp only
 }
 
 // A move away and back within one poll: the first worker for A still runs, its list index

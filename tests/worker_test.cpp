@@ -2,6 +2,8 @@
 // every run takes the same course. Player actions fall on half seconds, between polls.
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
+#include "text_encoding.h"
+#include "trackinfo/track_metadata.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +46,12 @@ TEST(Worker, stampsAtOnceThenEvery15SecondsAndRestoresWithinTheEndMargin) {
     EXPECT_GE(commits.back().time, 240000 - 1500);
     EXPECT_LT(commits.back().time, 240000);
     for (const auto& write : session.requests(IPC_WRITE_EXTENDED_FILE_INFO)) EXPECT_EQ(write.wParam, 0);
+    // One path only: the wide requests on a host that has them, else the single-byte ones.
+    const std::vector<int> otherPath =
+        vorlu_test::oldHostRun()
+            ? std::vector<int>{IPC_GETPLAYLISTFILEW, IPC_GET_EXTENDED_FILE_INFOW, IPC_SET_EXTENDED_FILE_INFOW}
+            : std::vector<int>{IPC_GETPLAYLISTFILE, IPC_GET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFO};
+    for (int code : otherPath) EXPECT_TRUE(session.requests(code).empty()) << code;
 }
 
 TEST(Worker, aCycleWhoseLastPollLandsExactlyOnTheEndMarginEndsTheWorker) {
@@ -129,7 +137,7 @@ TEST(Worker, aTrackChangeRestoresTheOldFileWithItsOwnIndex) {
     // The write request after A's restore names A's entry, though B now plays.
     auto all = session.model.requests();
     for (std::size_t i = 0; i + 1 < all.size(); ++i) {
-        if (all[i].code == IPC_SET_EXTENDED_FILE_INFO && all[i].file == fileA && all[i].value == "Artist A") {
+        if (all[i].code == session.setCode() && all[i].file == fileA && all[i].value == "Artist A") {
             EXPECT_EQ(all[i + 1].code, IPC_WRITE_EXTENDED_FILE_INFO);
             EXPECT_EQ(all[i + 1].wParam, 0);
         }
@@ -187,7 +195,7 @@ TEST(Worker, aHostRefusingEverySetGetsNoWriteRequestAndTheWorkerRunsItsCourse) {
     session.model.acceptSets([](const std::string&, const std::string&) { return false; });
     session.play();
     session.runUntil(239999);
-    EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), 17u);  // 16 stamps and the restore
+    EXPECT_EQ(session.sets().size(), 17u);  // 16 stamps and the restore
     EXPECT_TRUE(session.requests(IPC_WRITE_EXTENDED_FILE_INFO).empty());
     EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
     EXPECT_EQ(winshim::threadsRunning(), 0);
@@ -238,18 +246,36 @@ TEST(Worker, aNewFileAtTheWorkersIndexIsNotNoticedUntilItsOwnEnd) {
 
 struct ArtistCase {
     const char* name;
-    std::string artist;
-    bool stamped;
+    std::string artist;      // UTF-8
+    bool stampedSingleByte;  // through the host's code page, Latin-1 in these tests
+    bool stampedWide;
 };
 
-TEST(Worker, stampsEveryArtistTheReadCanHoldAndLeavesOneThatMayBeCut) {
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+// Every script goes the wide way; the single-byte way takes what its code page holds, and
+// neither stamps a value its read may have cut.
+TEST(Worker, stampsEveryArtistItsPathCanHoldExactlyAndLeavesOneThatMayBeCut) {
     const ArtistCase cases[] = {
-        {"empty", "", true},
-        {"99 characters", std::string(99, 'x'), true},
-        {"100 characters", std::string(100, 'y'), true},
-        {"254 characters", std::string(254, 'z'), true},
-        {"255 characters: fills the read buffer", std::string(255, 'w'), false},
-        {"300 characters: cut by the host", std::string(300, 'v'), false},
+        {"empty", "", true, true},
+        {"99 characters", std::string(99, 'x'), true, true},
+        {"254 characters", std::string(254, 'z'), true, true},
+        {"255 characters: fills the single-byte read", std::string(255, 'w'), false, true},
+        {"300 characters: cut by the single-byte read", std::string(300, 'v'), false, true},
+        {"Latin-1 letters", "Bj\u00f6rk Gu\u00f0mundsd\u00f3ttir", true, true},
+        {"surrogate pairs", "\U0001D11E Clef \U0001F3B5", false, true},
+        {"combining marks", "Beyonce\u0301 Noe\u0308l", false, true},
+        {"right to left", "\u0641\u064a\u0631\u0648\u0632 (live)", false, true},
+        {"Japanese", "\u5742\u672c\u9f8d\u4e00", false, true},
+        {"Cyrillic and Greek", "\u041e\u043b\u044c\u0433\u0430 \u0395\u03bb\u03ad\u03bd\u03b7", false, true},
+        {"1022 units ending in a surrogate pair", std::string(1020, 'a') + "\U0001F3B5", false, true},
+        {"1023 units: fills the wide read", std::string(1021, 'b') + "\U0001F3B5", false, false},
+        {"1024 units: cut by the wide read", std::string(1024, 'c'), false, false},
+        {"1024 units in a script", repeated("\u4e00", 1024), false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,15 +284,65 @@ TEST(Worker, stampsEveryArtistTheReadCanHoldAndLeavesOneThatMayBeCut) {
         session.runUntil(20000);
         session.stop();
         session.runUntil(25000);
-        auto sets = session.requests(IPC_SET_EXTENDED_FILE_INFO);
-        if (c.stamped) {
+        auto sets = session.sets();
+        if (vorlu_test::oldHostRun() ? c.stampedSingleByte : c.stampedWide) {
             ASSERT_GE(sets.size(), 3u);
             EXPECT_EQ(sets.front().value, c.artist + " (0:00/1:00)");
             EXPECT_EQ(sets.back().value, c.artist);
         } else {
             EXPECT_TRUE(sets.empty());
         }
-        EXPECT_EQ(session.model.storedArtist(fileA), c.artist);
+        EXPECT_EQ(standin::utf16FromUtf8(session.model.storedArtist(fileA)), standin::utf16FromUtf8(c.artist));
+    }
+}
+
+struct FallbackCase {
+    const char* name;
+    std::optional<LRESULT> nameAnswer;  // the host's answer to the wide name request, if not the model's
+    bool wideReadRefused;
+};
+
+TEST(Worker, goesTheSingleByteWayForGoodWhereTheWideRequestsGiveNothing) {
+    const FallbackCase cases[] = {
+        {"no wide name", 0, false},
+        {"an answer that cannot be an address", 1, false},
+        {"the highest answer that cannot be an address", 0xFFFF, false},
+        {"no wide value for the name", std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session(abc(), {.hostVersion = standin::modernHostVersion});
+        session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+            if (code == IPC_GETPLAYLISTFILEW && c.nameAnswer) return *c.nameAnswer;
+            if (code == IPC_GET_EXTENDED_FILE_INFOW && c.wideReadRefused) return 0;
+            return std::nullopt;
+        };
+        session.play();
+        session.runUntil(20500);
+        session.stop();
+        session.runUntil(25000);
+        EXPECT_TRUE(session.requests(IPC_SET_EXTENDED_FILE_INFOW).empty());
+        auto sets = session.requests(IPC_SET_EXTENDED_FILE_INFO);
+        ASSERT_EQ(sets.size(), 3u);
+        EXPECT_EQ(sets.front().value, "Artist A (0:00/4:00)");
+        EXPECT_EQ(sets.back().value, "Artist A");
+        EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    }
+}
+
+TEST(Worker, aWideNameLongerThanItsBufferIsNeverCutAndItsFilePlaysUnstamped) {
+    for (int length : {1023, 1024, 1100}) {
+        SCOPED_TRACE(length);
+        std::string name = "C:\\" + std::string(static_cast<std::size_t>(length - 3), 'n');
+        PluginSession session({{name, "Long", 60}});
+        session.play();
+        session.runUntil(20000);
+        session.stop();
+        session.runUntil(25000);
+        // The single-byte name request cuts a long name to 259 bytes, which names no file.
+        bool stamped = !vorlu_test::oldHostRun() && length < WIDE_TEXT_SIZE;
+        EXPECT_EQ(session.sets().empty(), !stamped);
+        EXPECT_EQ(session.model.storedArtist(name), "Long");
     }
 }
 
@@ -275,7 +351,7 @@ TEST(Worker, anUnreadableArtistIsNeverWritten) {
     session.model.acceptReads([](const std::string&) { return false; });
     session.play();
     session.runUntil(60000);
-    EXPECT_TRUE(session.requests(IPC_SET_EXTENDED_FILE_INFO).empty());
+    EXPECT_TRUE(session.sets().empty());
     EXPECT_EQ(winshim::threadsRunning(), 0);
 }
 

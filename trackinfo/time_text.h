@@ -3,6 +3,8 @@
 #ifndef VORLU_TRACKINFO_TIME_TEXT_H
 #define VORLU_TRACKINFO_TIME_TEXT_H
 
+#include "trackinfo/text_units.h"
+
 const int TIME_SCRATCH_SIZE = 7;    // what callers pass convert2Sec for its scratch texts
 const int FORMATTED_TIME_SIZE = 9;  // the longest formatted time, "-9999:00", and its terminator
 const int TIME_TEXT_SIZE = 21;      // the longest time text, " (-9999:00/-9999:00)", and its terminator
@@ -20,8 +22,9 @@ int convert2Sec(int size, char* out, int ms);
 int getFileTime(int index, char* out);
 
 // The length of a time text as getFileTime writes it at the end of text (length
-// characters), or 0 when text does not end with one.
-int timeTextLengthAtEnd(const char* text, int length);
+// characters, single bytes or text units), or 0 when text does not end with one.
+template <typename Char>
+int timeTextLengthAtEnd(const Char* text, int length);
 
 // seconds × 1000, held to the int range instead of overflowing: a length beyond
 // about 24.8 days formats as the largest time an int can carry.

@@ -1,10 +1,12 @@
 #include "trackinfo/track_metadata.h"
 
 #include "host/requests.h"
+#include "trackinfo/time_text.h"
 
 #include <string.h>
 
 const char artistField[] = "ARTIST";
+static const textUnit wideArtistField[] = u"ARTIST";
 
 static char metadata[METADATA_SIZE];
 
@@ -14,19 +16,75 @@ static char metadata[METADATA_SIZE];
 // with LoadLibrary on older Windows, and a read happens only once per track.
 static CRITICAL_SECTION metadataLock;
 
-void initTrackMetadata() { InitializeCriticalSection(&metadataLock); }
+// The host answers every name request, single-byte or wide, with its one name buffer,
+// which the next such request from any thread overwrites: a name is asked and copied
+// under this lock. It is an auto-reset event rather than a critical section because the
+// windows' thread takes it too, and while it waits it must go on answering the requests
+// of the worker that holds it.
+static HANDLE nameLock;
+static bool wideRequests;
+
+void initTrackMetadata() {
+    InitializeCriticalSection(&metadataLock);
+    nameLock = CreateEventA(0, FALSE, TRUE, 0);
+}
+
+void detectWideRequests() {
+    LRESULT version = askHost(0, IPC_GETVERSION);
+    wideRequests = version >= HOST_VERSION_WIDE_REQUESTS && version < HOST_VERSION_LIMIT;
+}
+
+bool hostHasWideRequests() { return wideRequests; }
+
+static void lockNames() {
+    while (MsgWaitForMultipleObjects(1, &nameLock, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+        MSG message;
+        PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+static void unlockNames() { SetEvent(nameLock); }
+
+static LRESULT askName(LPARAM code) {
+    int index = askHostInt(0, IPC_GETLISTPOS);
+    LRESULT name = askHost(static_cast<WPARAM>(index), code);
+    return name < LOWEST_ANSWER_ADDRESS && code == IPC_GETPLAYLISTFILEW ? 0 : name;
+}
 
 int GetFileName(char* out) {
-    int index = askHostInt(0, IPC_GETLISTPOS);
-    const char* name = reinterpret_cast<const char*>(askHost(static_cast<WPARAM>(index), IPC_GETPLAYLISTFILE));
-    if (!name) {
-        out[0] = '\0';
-        return 0;
-    }
-    size_t length = strnlen(name, FILE_NAME_SIZE - 1);
-    memcpy(out, name, length);
+    lockNames();
+    const char* name = reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE));
+    size_t length = name ? strnlen(name, FILE_NAME_SIZE - 1) : 0;
+    if (length > 0) memcpy(out, name, length);
     out[length] = '\0';
+    unlockNames();
     return 0;
+}
+
+int GetFileNameW(textUnit* out, int size) {
+    lockNames();
+    const textUnit* name = reinterpret_cast<const textUnit*>(askName(IPC_GETPLAYLISTFILEW));
+    int length = name ? textLength(name, size) : -1;
+    for (int i = 0; i < length && length < size; i++) out[i] = name[i];
+    out[length >= 0 && length < size ? length : 0] = 0;
+    unlockNames();
+    return length;
+}
+
+void readCurrentFileSingleByte(TrackFile* file) {
+    char name[FILE_NAME_SIZE];
+    memset(name, 0, sizeof name);
+    GetFileName(name);
+    memset(file, 0, sizeof *file);
+    unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
+}
+
+void readCurrentFile(TrackFile* file) {
+    memset(file, 0, sizeof *file);
+    int length = wideRequests ? GetFileNameW(file->name, WIDE_TEXT_SIZE) : -1;
+    file->wide = length > 0;  // an empty name is no name
+    file->cut = length >= WIDE_TEXT_SIZE;
+    if (!file->wide) readCurrentFileSingleByte(file);
 }
 
 char* GetExtendedFileInfo(const char* fileName, const char* field) {
@@ -55,6 +113,51 @@ int copyExtendedFileInfo(const char* fileName, const char* field, char* out, int
     }
     LeaveCriticalSection(&metadataLock);
     return length;
+}
+
+static bool readWideArtist(const textUnit* fileName, textUnit* out, int size) {
+    // The host clears retlen bytes, half of the buffer: the rest is cleared here.
+    memset(out, 0, static_cast<size_t>(size) * sizeof *out);
+    extendedFileInfoStructW request;
+    request.filename = fileName;
+    request.metadata = wideArtistField;
+    request.ret = out;
+    request.retlen = static_cast<size_t>(size);
+    return askHost(reinterpret_cast<WPARAM>(&request), IPC_GET_EXTENDED_FILE_INFOW) != 0;
+}
+
+int readArtist(const TrackFile& file, textUnit* out, int size) {
+    if (file.cut) return -1;
+    if (file.wide) {
+        if (!readWideArtist(file.name, out, size)) return -1;
+        int length = textLength(out, size);
+        return length < size ? length : -1;
+    }
+    char name[FILE_NAME_SIZE];
+    char value[METADATA_SIZE];
+    bytesFromUnits(name, sizeof name, file.name);
+    int length = copyExtendedFileInfo(name, artistField, value, size < METADATA_SIZE ? size : METADATA_SIZE);
+    if (length >= 0) unitsFromBytes(out, size, value);
+    return length;
+}
+
+bool writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
+    if (file.cut) return false;
+    if (!file.wide) {
+        char name[FILE_NAME_SIZE];
+        char bytes[METADATA_SIZE + TIME_TEXT_SIZE];  // a value read on this path and its suffix
+        bytesFromUnits(name, sizeof name, file.name);
+        bytesFromUnits(bytes, sizeof bytes, value);
+        return writeArtist(name, bytes, listIndex);
+    }
+    extendedFileInfoStructW request;
+    request.filename = file.name;
+    request.metadata = wideArtistField;
+    request.ret = const_cast<textUnit*>(value);  // the host only reads ret on a set
+    request.retlen = 0;
+    if (askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW) == 0) return false;
+    askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO);
+    return true;
 }
 
 LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value) {

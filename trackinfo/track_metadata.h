@@ -1,19 +1,55 @@
 // Requests for the current entry's file name and for reading, setting and committing
-// one metadata field of a file. Any thread may call them; each returns once the host
+// one metadata field of a file, through the host's single-byte requests or, where the
+// host has them, its wide ones. Any thread may call them; each returns once the host
 // has answered.
 #ifndef VORLU_TRACKINFO_TRACK_METADATA_H
 #define VORLU_TRACKINFO_TRACK_METADATA_H
+
+#include "trackinfo/text_units.h"
 
 #include <windows.h>
 
 const int FILE_NAME_SIZE = 260;
 const int METADATA_SIZE = 256;
+// Wide names and values, in UTF-16 units with the terminator. A longer name (the long
+// form of a path reaches 32767) is never cut to fit: such a file is not stamped.
+const int WIDE_TEXT_SIZE = 1024;
 
 extern const char artistField[];  // "ARTIST", the only field the plug-in touches
+
+// A file and the path its requests take, chosen once for the life of a worker.
+struct TrackFile {
+    bool wide;                      // named, read and set through the wide requests
+    bool cut;                       // the host's name did not fit: never read or set
+    textUnit name[WIDE_TEXT_SIZE];  // UTF-16 on the wide path, else the single-byte name
+};
+
+// Asks the host its version, once, in init: whether it has the wide requests.
+void detectWideRequests();
+bool hostHasWideRequests();
 
 // Copies the current entry's file name into out (FILE_NAME_SIZE bytes), reading the
 // current index afresh. A missing name gives an empty text; a long one is cut to fit.
 int GetFileName(char* out);
+
+// The wide form: copies the current entry's UTF-16 file name into out (size units) and
+// returns its length; -1 when the host gives no name; size when the name does not fit,
+// and then out holds nothing.
+int GetFileNameW(textUnit* out, int size);
+
+// The current entry's file: its wide name when the host has the wide requests and gives
+// one, else its single-byte name.
+void readCurrentFile(TrackFile* file);
+// Names file by the current entry's single-byte name.
+void readCurrentFileSingleByte(TrackFile* file);
+
+// Reads the ARTIST of file on its path into out (size units). Returns the value's length,
+// or -1 when the host cannot read it or it does not fit.
+int readArtist(const TrackFile& file, textUnit* out, int size);
+
+// Sets ARTIST of file on its path and, only when the host accepted it, commits it with
+// listIndex as the entry to write. True when accepted.
+bool writeArtist(const TrackFile& file, const textUnit* value, int listIndex);
 
 // Reads field of fileName into the shared read buffer and returns its address, or null
 // when the host cannot read it. The buffer is overwritten by the next read on any
@@ -34,7 +70,7 @@ int setArtist(const char* fileName, const char* value, int listIndex);
 // The same, telling whether the host accepted the value.
 bool writeArtist(const char* fileName, const char* value, int listIndex);
 
-// Prepares the metadata lock; called once, before any worker can start.
+// Prepares the metadata and name locks; called once, before any worker can start.
 void initTrackMetadata();
 
 #endif

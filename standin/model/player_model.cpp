@@ -11,7 +11,6 @@ void PlayerModel::setPlaylist(std::vector<Entry> newEntries) {
     std::lock_guard<std::mutex> lock(mutex);
     entries = std::move(newEntries);
     for (const Entry& entry : entries) stored.emplace(entry.file, entry.artist);
-    for (const Entry& entry : entries) fileNames.emplace(entry.file, entry.file);
     index = 0;
     playState = PlayState::Stopped;
 }
@@ -162,10 +161,29 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
         case IPC_GETLISTPOS:
             result = index;
             break;
-        case IPC_GETPLAYLISTFILE: {
+        case IPC_GETVERSION:
+            result = hostVersion;
+            break;
+        case IPC_GETPLAYLISTFILE:
+        case IPC_GETPLAYLISTFILEW: {
+            bool wide = code == IPC_GETPLAYLISTFILEW;
             int entry = static_cast<int>(request.wParam);
-            if (entry >= 0 && entry < static_cast<int>(entries.size()))
-                result = reinterpret_cast<LRESULT>(fileNames.at(entries[entry].file).c_str());
+            if (wide && !hasWideRequestsLocked()) {
+                result = 1;
+            } else if (entry >= 0 && entry < static_cast<int>(entries.size())) {
+                const std::string& file = entries[static_cast<std::size_t>(entry)].file;
+                if (wide) {
+                    std::u16string name = utf16FromUtf8(file).substr(0, wideNameBuffer.size() - 1);
+                    std::copy(name.begin(), name.end(), wideNameBuffer.begin());
+                    wideNameBuffer[name.size()] = u'\0';
+                    result = reinterpret_cast<LRESULT>(wideNameBuffer.data());
+                } else {
+                    std::string name = singleByte(file).substr(0, nameBuffer.size() - 1);
+                    std::copy(name.begin(), name.end(), nameBuffer.begin());
+                    nameBuffer[name.size()] = '\0';
+                    result = reinterpret_cast<LRESULT>(nameBuffer.data());
+                }
+            }
             break;
         }
         case IPC_GETWND:
@@ -173,30 +191,62 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             break;
         case IPC_GET_EXTENDED_FILE_INFO: {
             request.wParam = 0;
-            request.file = record->filename;
+            request.file = fileOfSingleByteName(record->filename);
             request.capacity = static_cast<long long>(record->retlen);
             auto value = stored.find(request.file);
             bool known = value != stored.end() && std::strcmp(record->metadata, "ARTIST") == 0;
             if (known && (!readAccepted || readAccepted(request.file)) && record->retlen > 0) {
                 // Like a host that cuts what does not fit.
-                std::size_t length = std::min(value->second.size(), record->retlen - 1);
-                std::memcpy(record->ret, value->second.data(), length);
+                std::string bytes = singleByte(value->second);
+                std::size_t length = std::min(bytes.size(), record->retlen - 1);
+                std::memcpy(record->ret, bytes.data(), length);
                 record->ret[length] = '\0';
-                request.value.assign(record->ret, length);
+                request.value = utf8FromUtf16(codePage.toUtf16(std::string(record->ret, length)));
                 result = 1;
             }
             break;
         }
         case IPC_SET_EXTENDED_FILE_INFO:
             request.wParam = 0;
-            request.file = record->filename;
-            request.value = record->ret;
-            if (std::strcmp(record->metadata, "ARTIST") == 0 &&
+            request.file = fileOfSingleByteName(record->filename);
+            request.value = utf8FromUtf16(codePage.toUtf16(record->ret));
+            if (std::strcmp(record->metadata, "ARTIST") == 0 && stored.count(request.file) &&
                 (!setAccepted || setAccepted(request.file, request.value))) {
                 pending[request.file] = request.value;
                 result = 1;
             }
             break;
+        case IPC_GET_EXTENDED_FILE_INFOW:
+        case IPC_SET_EXTENDED_FILE_INFOW: {
+            if (!hasWideRequestsLocked()) {
+                result = 1;  // unknown to this host: nothing read, nothing set
+                break;
+            }
+            const auto* wide = reinterpret_cast<const extendedFileInfoStructW*>(wParam);
+            request.wParam = 0;
+            request.file = utf8FromUtf16(wide->filename);
+            bool artist = std::u16string(wide->metadata) == u"ARTIST";
+            if (code == IPC_SET_EXTENDED_FILE_INFOW) {
+                request.value = utf8FromUtf16(wide->ret);
+                if (artist && stored.count(request.file) &&
+                    (!setAccepted || setAccepted(request.file, request.value))) {
+                    pending[request.file] = request.value;
+                    result = 1;
+                }
+                break;
+            }
+            request.capacity = static_cast<long long>(wide->retlen);
+            std::memset(wide->ret, 0, wide->retlen);  // bytes, not characters, as the host does
+            auto value = stored.find(request.file);
+            if (artist && value != stored.end() && (!readAccepted || readAccepted(request.file)) && wide->retlen > 0) {
+                std::u16string text = utf16FromUtf8(value->second).substr(0, wide->retlen - 1);
+                std::copy(text.begin(), text.end(), wide->ret);
+                wide->ret[text.size()] = u'\0';
+                request.value = utf8FromUtf16(text);
+                result = 1;
+            }
+            break;
+        }
         case IPC_WRITE_EXTENDED_FILE_INFO:
             for (auto& [file, artist] : pending) {
                 if (stored[file] == artist) continue;
@@ -207,6 +257,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             pending.clear();
             break;
         default:
+            result = 1;
             break;
         }
         request.answer = result;
@@ -216,6 +267,33 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
         for (const Commit& commit : changed) commitCallback(commit);
     }
     return result;
+}
+
+void PlayerModel::setHostVersion(LRESULT version) {
+    std::lock_guard<std::mutex> lock(mutex);
+    hostVersion = version;
+}
+
+void PlayerModel::setCodePage(CodePage newCodePage) {
+    std::lock_guard<std::mutex> lock(mutex);
+    codePage = std::move(newCodePage);
+}
+
+bool PlayerModel::hasWideRequests() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return hasWideRequestsLocked();
+}
+
+bool PlayerModel::hasWideRequestsLocked() const { return hostVersion >= HOST_VERSION_WIDE_REQUESTS; }
+
+std::string PlayerModel::singleByte(const std::string& utf8) const { return codePage.fromUtf16(utf16FromUtf8(utf8)); }
+
+std::string PlayerModel::fileOfSingleByteName(const char* name) const {
+    for (const auto& [file, artist] : stored) {
+        std::string bytes = singleByte(file);
+        if (bytes == name && codePage.toUtf16(bytes) == utf16FromUtf8(file)) return file;
+    }
+    return utf8FromUtf16(codePage.toUtf16(name));  // no file: the name as the host reads it
 }
 
 std::string PlayerModel::storedArtist(const std::string& file) const {

@@ -8,6 +8,7 @@
 #define VORLU_STANDIN_PLAYER_MODEL_H
 
 #include "host/host_api.h"
+#include "text_encoding.h"
 
 #include <functional>
 #include <map>
@@ -25,12 +26,17 @@ struct Entry {
 
 enum class PlayState { Stopped, Playing, Paused };
 
+// Host versions as IPC_GETVERSION answers them: one with the wide requests, and the last
+// without, which answers 1 to them as to every request it does not know.
+const LRESULT modernHostVersion = 0x5066;
+const LRESULT oldHostVersion = 0x5012;
+
 struct Request {
     long long time;
     int code;
-    long long wParam;    // the index for 211 and 295, otherwise what the code says
-    std::string file;    // for 290 and 294
-    std::string value;   // the value set (294) or read (290)
+    long long wParam;    // the index for 211, 214 and 295, otherwise what the code says
+    std::string file;    // for the metadata requests, in UTF-8 whichever path they took
+    std::string value;   // the value set or read, in UTF-8
     long long capacity;  // retlen of a read
     std::string sender;  // what the sender tagger said, e.g. which thread sent it
     long long answer;
@@ -75,7 +81,15 @@ public:
     void acceptSets(std::function<bool(const std::string& file, const std::string& value)> accept);
     void acceptReads(std::function<bool(const std::string& file)> accept);
 
-    // The host's answer to a request sent to its main window.
+    // Which host to be: its version, and the code page of its single-byte answers
+    // (Latin-1 unless set). Stored names and artists are UTF-8 either way.
+    void setHostVersion(LRESULT version);
+    void setCodePage(CodePage codePage);
+    bool hasWideRequests() const;
+
+    // The host's answer to a request sent to its main window. Like the host, it answers
+    // 1 to a request it does not know, and both name requests with one buffer each that
+    // the next such request overwrites.
     LRESULT answer(WPARAM wParam, LPARAM code);
 
     std::string storedArtist(const std::string& file) const;
@@ -90,6 +104,11 @@ public:
 
 private:
     int positionLocked() const;
+    // The stored file a single-byte name stands for: only a name that the code page
+    // represents whole names a file.
+    std::string fileOfSingleByteName(const char* name) const;
+    bool hasWideRequestsLocked() const;
+    std::string singleByte(const std::string& utf8) const;
     bool startLocked(int index);
 
     Clock clock;
@@ -101,8 +120,10 @@ private:
     long long positionBase = 0;  // position when playback last started or stood still
     long long startedAt = 0;     // clock time of that moment
     std::map<std::string, std::string> stored;
-    // Names handed out by address stay readable for the process, even after the playlist changes.
-    std::map<std::string, std::string> fileNames;
+    LRESULT hostVersion = modernHostVersion;
+    CodePage codePage = latin1CodePage();
+    std::vector<char> nameBuffer = std::vector<char>(32768);
+    std::vector<char16_t> wideNameBuffer = std::vector<char16_t>(32768);
     std::map<std::string, std::string> pending;
     std::function<bool(const std::string&, const std::string&)> setAccepted;
     std::function<bool(const std::string&)> readAccepted;

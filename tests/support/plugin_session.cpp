@@ -2,6 +2,7 @@
 
 #include "plugin/gen_vorlu.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace vorlu_test {
@@ -12,6 +13,11 @@ bool loaded = false;
 }  // namespace
 
 bool PluginSession::nothingLoadedYet() { return !loaded; }
+
+bool oldHostRun() {
+    const char* old = std::getenv("VORLU_OLD_HOST");
+    return old && std::string(old) == "1";
+}
 
 LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam) {
     return static_cast<LRESULT>(message) * 7 + static_cast<LRESULT>(wParam) * 3 + lParam + 11;
@@ -27,6 +33,8 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     mainWindow = winshim::createWindow(mainProcedure);
     playlistEditor = winshim::createWindow(editorProcedure);
     model.tagSenders([] { return std::to_string(winshim::currentThreadId()); });
+    model.setHostVersion(
+        options.hostVersion.value_or(oldHostRun() ? standin::oldHostVersion : standin::modernHostVersion));
     replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
     if (options.init) {
@@ -41,11 +49,15 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
 void PluginSession::makeWatcherForgetTheLastFile(int divisor) {
     static int sessions = 0;
     std::string name = "<session " + std::to_string(++sessions) + ">";
-    overrideAnswer = [&name](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+    std::u16string wideName = standin::utf16FromUtf8(name);
+    overrideAnswer = [&name, &wideName](WPARAM, LPARAM code) -> std::optional<LRESULT> {
         switch (code) {
         case IPC_GETPLAYLISTFILE:
             return reinterpret_cast<LRESULT>(name.c_str());
+        case IPC_GETPLAYLISTFILEW:
+            return reinterpret_cast<LRESULT>(wideName.c_str());
         case IPC_GET_EXTENDED_FILE_INFO:
+        case IPC_GET_EXTENDED_FILE_INFOW:
             return 0;  // its worker ends at once, writing nothing
         default:
             return -1;
@@ -156,6 +168,16 @@ std::vector<standin::Request> PluginSession::requests(int code) const {
         if (request.code == code) result.push_back(request);
     }
     return result;
+}
+
+int PluginSession::nameCode() const { return model.hasWideRequests() ? IPC_GETPLAYLISTFILEW : IPC_GETPLAYLISTFILE; }
+
+int PluginSession::readCode() const {
+    return model.hasWideRequests() ? IPC_GET_EXTENDED_FILE_INFOW : IPC_GET_EXTENDED_FILE_INFO;
+}
+
+int PluginSession::setCode() const {
+    return model.hasWideRequests() ? IPC_SET_EXTENDED_FILE_INFOW : IPC_SET_EXTENDED_FILE_INFO;
 }
 
 std::vector<standin::Entry> playlistOf(std::initializer_list<standin::Entry> entries) { return entries; }

@@ -33,7 +33,13 @@ struct SessionOptions {
     bool firstInProcess = false;
     bool hasPlaylistEditor = true;  // whether IPC_GETWND answers a window
     int realTimeDivisor = 0;        // 0: virtual clock
+    // The host's version: one with the wide requests unless VORLU_OLD_HOST=1 is set, so
+    // that every test runs on both paths (CTest runs the tests both ways).
+    std::optional<LRESULT> hostVersion;
 };
+
+// Whether this run plays the host without the wide requests (VORLU_OLD_HOST=1).
+bool oldHostRun();
 
 class PluginSession {
 public:
@@ -79,6 +85,11 @@ public:
     std::vector<std::string> artistHistory(const std::string& file) const;
     std::vector<standin::Commit> commitsOf(const std::string& file) const;
     std::vector<standin::Request> requests(int code) const;
+    // The codes of the path the host has: name, read and set requests, wide or single-byte.
+    int nameCode() const;
+    int readCode() const;
+    int setCode() const;
+    std::vector<standin::Request> sets() const { return requests(setCode()); }
 
 private:
     void makeWatcherForgetTheLastFile(int realTimeDivisor);
