@@ -3,7 +3,11 @@
 // does and plays a playlist by a script, at a speed factor.
 //
 //   standin_player --plugin gen_vorlu.dll [--playlist FILE] [--script FILE] [--speed N]
-//                  [--tags FILE] [--results FILE] [--screenshot FILE.png] [--quiet]
+//                  [--tags FILE] [--results FILE] [--screenshot FILE.png] [--old-host] [--quiet]
+//
+// It answers as a host of version 5.13 or later, with the wide-character requests, or
+// with --old-host as 5.12, which answers 1 to them as to any request it does not know.
+// Its single-byte answers go through the system's code page, '?' for what it cannot hold.
 //
 // It prints the ARTIST field of a file whenever a committed value changes, writes the
 // stored tags to --tags at every commit (as a file on disk would hold them), and writes
@@ -50,6 +54,7 @@ struct Options {
     std::string screenshot;
     double speed = 1.0;
     bool quiet = false;
+    bool oldHost = false;
 };
 
 struct Player {
@@ -95,6 +100,26 @@ struct Player {
 };
 
 Player* player = nullptr;
+
+// The system's code page as the host uses it for its single-byte answers.
+standin::CodePage systemCodePage() {
+    auto fromUtf16 = [](const std::u16string& text) {
+        const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+        int length = static_cast<int>(text.size());
+        int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0, "?", nullptr);
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, bytes.data(), size, "?", nullptr);
+        return bytes;
+    };
+    auto toUtf16 = [](const std::string& bytes) {
+        int length = static_cast<int>(bytes.size());
+        int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+        std::u16string text(static_cast<std::size_t>(size), u'\0');
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, reinterpret_cast<wchar_t*>(text.data()), size);
+        return text;
+    };
+    return standin::CodePage{fromUtf16, toUtf16};
+}
 
 std::string timeLabel(long long ms) {
     char text[32];
@@ -409,6 +434,8 @@ Options parseOptions(int argc, char** argv) {
             options.speed = std::stod(value());
         else if (flag == "--screenshot")
             options.screenshot = value();
+        else if (flag == "--old-host")
+            options.oldHost = true;
         else if (flag == "--quiet")
             options.quiet = true;
         else
@@ -424,6 +451,8 @@ int run(int argc, char** argv) {
     player = &p;
     p.options = parseOptions(argc, argv);
     p.script = standin::readScript(p.options.script);
+    p.model.setHostVersion(p.options.oldHost ? standin::oldHostVersion : standin::modernHostVersion);
+    p.model.setCodePage(systemCodePage());
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
     for (const auto& [file, artist] : standin::readTags(p.options.tags)) p.model.setStoredArtist(file, artist);
     for (const auto& entry : p.model.playlist()) p.originals[entry.file] = entry.artist;

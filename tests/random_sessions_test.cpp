@@ -10,6 +10,7 @@
 #include "plugin/gen_vorlu.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
+#include "text_encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ public:
         p.seed = seed;
         int fileCount = between(1, 5);
         for (int i = 0; i < fileCount; ++i)
-            files.push_back({"C:\\r\\" + std::to_string(i) + ".mp3", artist(), length()});
+            files.push_back({fileName(static_cast<std::size_t>(i)), artist(), length()});
         p.playlist = playlist();
         int mode = between(0, 19);
         p.refusal = mode < 12   ? Refusal::None
@@ -90,13 +91,34 @@ private:
     int between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
     bool chance(int oneIn) { return between(1, oneIn) == 1; }
 
+    // Letters of several scripts (UTF-8): Latin-1 ones the single-byte path carries, others
+    // it turns into '?', a surrogate pair, a combining mark, right-to-left letters.
+    std::string piece() {
+        static const char* const pieces[] = {"a",      "b",      "c",          "X",      "Y",      "Z",      " ",
+                                             "0",      "1",      "9",          "(",      ")",      ":",      "/",
+                                             "-",      ".",      "&",          "'",      "\u00e9", "\u00f8", "\u0416",
+                                             "\u03bb", "\u8a9e", "\U0001F3B5", "\u0301", "\u0639"};
+        return pieces[between(0, static_cast<int>(std::size(pieces)) - 1)];
+    }
+
     std::string artist() {
-        static const char letters[] = "abcXYZ 019():/-.&'";
-        int size = chance(3) ? between(0, 256) : between(0, 24);  // up to one past what a read can hold
+        // In UTF-16 units, up to one past what either read can hold (255 bytes, 1023 units).
+        int size = chance(3) ? (chance(2) ? between(0, 256) : between(1000, 1024)) : between(0, 24);
         std::string text;
-        for (int i = 0; i < size; ++i) text += letters[between(0, static_cast<int>(sizeof letters) - 2)];
+        for (int units = 0; units < size;) {
+            std::string next = piece();
+            units += static_cast<int>(standin::utf16FromUtf8(next).size());
+            text += next;
+        }
         if (chance(15)) text += "?";
         return text;
+    }
+
+    // Names of several scripts; two with the same number may read alike through the
+    // single-byte code page ("C:\\r\\?3.mp3").
+    std::string fileName(std::size_t number) {
+        static const char* const stems[] = {"", "\u00e9", "\u66f2", "\u6b4c", "\u0416"};
+        return "C:\\r\\" + std::string(stems[between(0, 4)]) + std::to_string(number) + ".mp3";
     }
 
     int length() {
@@ -129,7 +151,7 @@ private:
         if (a.kind == "seek") a.argument = chance(3) ? 0 : chance(2) ? 1000LL * between(0, 200) : INT_MAX;
         if (a.kind == "jump") a.argument = between(-1, 6);
         if (a.kind == "replace") {
-            if (chance(3)) files.push_back({"C:\\r\\new" + std::to_string(files.size()) + ".mp3", artist(), length()});
+            if (chance(3)) files.push_back({fileName(files.size()), artist(), length()});
             a.playlist = playlist();
         }
         return a;
@@ -238,8 +260,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     auto sets = session.sets();
     std::string why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
-    for (const auto& [file, original] : session.model.storedArtists()) {
-        if (!historyIsSound(session.artistHistory(file), session.artistHistory(file).front(), &why)) return why;
+    for (const auto& [file, stored] : session.model.storedArtists()) {
+        std::string original = session.artistHistory(file).front();
+        if (!historyIsSound(session.artistHistory(file), original, &why)) return why;
+        if (standin::utf16FromUtf8(stored) != standin::utf16FromUtf8(original))
+            return file + " does not end as its original";
         if (!oneWriterAtATime(sets, file, &why)) return why;
     }
     return "";

@@ -24,6 +24,11 @@ std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
+bool oldHostRun() {
+    const char* old = std::getenv("VORLU_OLD_HOST");
+    return old && std::string(old) == "1";
+}
+
 std::string windowsPath(const fs::path& path) {
     std::string text = "Z:" + fs::absolute(path).string();
     for (char& c : text) {
@@ -77,7 +82,8 @@ StandinRun runStandin(const RunPlan& plan) {
             << quoted(windowsPath(plan.pluginPath.empty() ? VORLU_PLUGIN_DLL : plan.pluginPath))
             << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
-            << " --speed " << plan.speed << " " << plan.extraArguments << " > output.txt 2>&1";
+            << " --speed " << plan.speed << (oldHostRun() ? " --old-host " : " ") << plan.extraArguments
+            << " > output.txt 2>&1";
     // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.
     int status = std::system(command.str().c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

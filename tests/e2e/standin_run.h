@@ -47,7 +47,10 @@ struct RunPlan {
     std::string extraArguments;  // more of the player's options, as Wine is given them
 };
 
+// Runs the stand-in player; as a host without the wide requests (--old-host) when
+// VORLU_OLD_HOST=1, as CTest runs every e2e test a second time.
 StandinRun runStandin(const RunPlan& plan);
+bool oldHostRun();
 
 // A new empty folder under the temporary directory.
 std::filesystem::path freshDirectory();
