@@ -17,8 +17,7 @@ int compareStrings(int lengthA, const char* a, int lengthB, const char* b) {
     return memcmp(a, b, static_cast<size_t>(lengthA)) == 0 ? 1 : 0;
 }
 
-// Whole name buffers compared, as both are zero-filled before they are filled.
-static bool sameFile(const TrackFile& a, const TrackFile& b) {
+bool sameFile(const TrackFile& a, const TrackFile& b) {
     return a.wide == b.wide && a.cut == b.cut &&
            compareStrings(static_cast<int>(sizeof a.name), reinterpret_cast<const char*>(a.name),
                           static_cast<int>(sizeof b.name), reinterpret_cast<const char*>(b.name)) == 1;
@@ -33,11 +32,12 @@ void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         TrackFile currentFile;
         clearBuffer(sizeof currentFile, &currentFile);
         readCurrentFile(&currentFile);
+        tellWorkersOtherThan(currentFile);
         if (!sameFile(currentFile, playingFile)) {
             clearBuffer(sizeof playingFile, &playingFile);
             readCurrentFile(&playingFile);
             // A thread that cannot be made is not retried: that file plays unstamped.
-            startWorker();
+            startWorker(playingFile);
         }
     }
 }

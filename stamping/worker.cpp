@@ -2,6 +2,7 @@
 
 #include "host/requests.h"
 #include "stamping/file_claims.h"
+#include "stamping/watcher.h"
 #include "trackinfo/time_text.h"
 #include "trackinfo/track_metadata.h"
 
@@ -15,16 +16,62 @@ const int WRITE_BACK_RETRIES = 5;
 
 const int ARTIST_WITH_TIME_SIZE = SAVED_ARTIST_SIZE - 1 + TIME_TEXT_SIZE;  // the longer of the two suffixes
 
+// A running worker as the watcher sees it: the file it stamps, and the event that tells
+// it to end now.
+struct WorkerRecord {
+    bool used;
+    bool told;       // told to end: its file is no longer the one playing, or quit came
+    TrackFile file;  // as readCurrentFile names it, the way the watcher compares names
+    HANDLE wake;     // auto-reset; every wait of the worker ends when it is set
+};
+
+// More than can run at once: a worker told to end is gone within its write-back,
+// which the host may refuse for a few seconds at most.
+const int WORKER_RECORDS = 32;
+
 static HANDLE stopEvent;  // set once, by quit
 static LONG volatile liveWorkers;
 static HMODULE workerModule;
+static WorkerRecord records[WORKER_RECORDS];
+// Guards the records. It is held for a few memory operations only, never across a host
+// request, so the windows' thread may take it.
+static CRITICAL_SECTION recordsLock;
 
-void initWorkers() { stopEvent = CreateEventA(0, TRUE, FALSE, 0); }
+void initWorkers() {
+    stopEvent = CreateEventA(0, TRUE, FALSE, 0);
+    InitializeCriticalSection(&recordsLock);
+    for (int i = 0; i < WORKER_RECORDS; i++) records[i].wake = CreateEventA(0, FALSE, FALSE, 0);
+}
 
 static bool stopRequested() { return WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0; }
 
-// Every wait of a worker goes through here; false when the workers are to stop.
-static bool waitOneSecond() { return WaitForSingleObject(stopEvent, POLL_INTERVAL_MS) == WAIT_TIMEOUT; }
+// Every wait of a worker goes through here; false when it is to end now. A worker that
+// was told goes on waiting its full seconds between write-back attempts.
+static bool waitOneSecond(WorkerRecord* record) {
+    return !stopRequested() && WaitForSingleObject(record->wake, POLL_INTERVAL_MS) == WAIT_TIMEOUT;
+}
+
+static void tell(WorkerRecord* record) {
+    record->told = true;
+    SetEvent(record->wake);
+}
+
+void tellWorkersOtherThan(const TrackFile& current) {
+    EnterCriticalSection(&recordsLock);
+    for (int i = 0; i < WORKER_RECORDS; i++) {
+        if (records[i].used && !records[i].told && !sameFile(records[i].file, current)) tell(&records[i]);
+    }
+    LeaveCriticalSection(&recordsLock);
+}
+
+// Names the file the worker stamps; false when it was told to end already.
+static bool noteFile(WorkerRecord* record, const TrackFile& file) {
+    EnterCriticalSection(&recordsLock);
+    record->file = file;
+    bool told = record->told;
+    LeaveCriticalSection(&recordsLock);
+    return !told;
+}
 
 // Time sums in 64 bits: exact for every 32-bit position and length.
 static bool pastEndMargin(int outputTime, int trackLength) {
@@ -35,7 +82,7 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
     return static_cast<long long>(outputTime) + END_MARGIN_MS < static_cast<long long>(trackLength) * 1000;
 }
 
-static void stampTrack() {
+static void stampTrack(WorkerRecord* record) {
     TrackFile file;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
     textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
@@ -49,6 +96,7 @@ static void stampTrack() {
     bool paused = false;
     int trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
     readCurrentFile(&file);
+    if (!noteFile(record, file)) return;  // another file plays already
     FileClaim claim = claimFile(&file, savedArtist);
     if (claim.slot < 0) return;  // nothing saved that could be written back: leave the file alone
 
@@ -58,14 +106,16 @@ static void stampTrack() {
     int outputTime = 0;
     int currentListPos = listPos;
     bool stamping = true;
-    while (stamping && !stopRequested()) {
+    bool leaving = false;  // told to end now: no further stamp, the artist goes back
+    while (stamping && !leaving) {
         getFileTime(listPos, timeString);
         copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, savedArtist);
         appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, timeString);
         if (!stampFile(claim, artistWithTime, listPos)) break;
 
         for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
-            if (!waitOneSecond()) break;
+            leaving = !waitOneSecond(record);
+            if (leaving) break;
             outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
             currentListPos = askHostInt(0, IPC_GETLISTPOS);
             if (outputTime < 0) break;
@@ -85,7 +135,8 @@ static void stampTrack() {
             appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, pauseSuffix);
             stampFile(claim, artistWithTime, listPos);
             do {
-                if (!waitOneSecond()) break;
+                leaving = !waitOneSecond(record);
+                if (leaving) break;
                 outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
             } while (outputTime == lastOutputTime);
             paused = false;
@@ -96,30 +147,60 @@ static void stampTrack() {
     }
 
     // Once quit has asked the workers to stop, the retries no longer wait.
-    for (int retry = 0; !restoreFile(claim, listPos) && retry < WRITE_BACK_RETRIES; retry++) waitOneSecond();
+    for (int retry = 0; !restoreFile(claim, listPos) && retry < WRITE_BACK_RETRIES; retry++) waitOneSecond(record);
     releaseFile(claim);
     clearBuffer(sizeof savedArtist, savedArtist);
     clearBuffer(sizeof file, &file);
 }
 
-unsigned WINAPI ThreadProc(void*) {
-    stampTrack();
+// A free record, marked used, for a worker about to start; null when all are in use.
+static WorkerRecord* takeRecord(const TrackFile& file) {
+    WorkerRecord* record = 0;
+    EnterCriticalSection(&recordsLock);
+    for (int i = 0; i < WORKER_RECORDS && !record; i++) {
+        if (!records[i].used) record = &records[i];
+    }
+    if (record) {
+        record->used = true;
+        record->told = false;
+        record->file = file;
+        ResetEvent(record->wake);  // a tell its last worker never waited for
+    }
+    LeaveCriticalSection(&recordsLock);
+    return record;
+}
+
+static void giveBack(WorkerRecord* record) {
+    EnterCriticalSection(&recordsLock);
+    record->used = false;
+    LeaveCriticalSection(&recordsLock);
+}
+
+unsigned WINAPI ThreadProc(void* argument) {
+    WorkerRecord* record = static_cast<WorkerRecord*>(argument);
+    stampTrack(record);
+    giveBack(record);
     InterlockedDecrement(&liveWorkers);
     // Drops this worker's reference without returning into code that may be unloaded.
     FreeLibraryAndExitThread(workerModule, 0);
     return 0;
 }
 
-bool startWorker() {
+bool startWorker(const TrackFile& file) {
     if (stopRequested()) return false;
+    WorkerRecord* record = takeRecord(file);
+    if (!record) return false;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadProc),
-                            &workerModule))
+                            &workerModule)) {
+        giveBack(record);
         return false;
+    }
     InterlockedIncrement(&liveWorkers);
-    uintptr_t thread = _beginthreadex(0, 0, ThreadProc, 0, 0, 0);
+    uintptr_t thread = _beginthreadex(0, 0, ThreadProc, record, 0, 0);
     if (thread == 0) {
         InterlockedDecrement(&liveWorkers);
         FreeLibrary(workerModule);
+        giveBack(record);
         return false;
     }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
@@ -128,6 +209,11 @@ bool startWorker() {
 
 int stopWorkers(DWORD limitMs) {
     SetEvent(stopEvent);
+    EnterCriticalSection(&recordsLock);
+    for (int i = 0; i < WORKER_RECORDS; i++) {
+        if (records[i].used) tell(&records[i]);
+    }
+    LeaveCriticalSection(&recordsLock);
     DWORD start = GetTickCount();
     int running;
     while ((running = InterlockedCompareExchange(&liveWorkers, 0, 0)) > 0 && GetTickCount() - start < limitMs) {

@@ -5,23 +5,31 @@
 #ifndef VORLU_STAMPING_WORKER_H
 #define VORLU_STAMPING_WORKER_H
 
+#include "trackinfo/track_metadata.h"
+
 #include <windows.h>
 
 // Worker lifetime: each worker holds a reference to this library from its start until
 // its thread ends (FreeLibraryAndExitThread), so the library stays loaded while any
 // worker runs, whatever the host does after quit.
 
-// Prepares the workers' stop signal; called once by init, before any worker starts.
+// Prepares the workers' signals and records; called once by init, before any worker starts.
 void initWorkers();
 
-// Starts a detached worker thread; false when no thread could be created or the workers
-// are stopping.
-bool startWorker();
+// Starts a detached worker thread for the file the watcher has just seen begin; false
+// when no thread could be created, every record is in use, or the workers are stopping.
+// The worker reads its file from the host again itself.
+bool startWorker(const TrackFile& file);
 
-// The thread's entry; the argument is not used. Ends its thread with exit code 0.
+// Tells every running worker whose file is not current to write its artist back and end
+// now; a worker whose file is current is not disturbed. No host request is made.
+// Called by the watcher on every track-change notice, on the windows' thread.
+void tellWorkersOtherThan(const TrackFile& current);
+
+// The thread's entry; the argument is the worker's record. Ends its thread with exit code 0.
 unsigned WINAPI ThreadProc(void* argument);
 
-// Asks every worker to finish now (each writes its saved artist back first) and waits
+// Tells every worker to finish now (each writes its saved artist back first) and waits
 // for them up to limitMs, letting the requests they send to this thread's windows
 // through. No worker starts afterwards. Returns the number still running.
 int stopWorkers(DWORD limitMs);

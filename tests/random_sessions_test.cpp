@@ -145,9 +145,10 @@ private:
     }
 
     Action action(long long t) {
-        static const char* kinds[] = {"play", "play", "pause",    "resume", "seek",   "stop",
-                                      "next", "next", "previous", "jump",   "replace"};
-        Action a{t, kinds[between(0, 10)], 0, {}};
+        // A notice alone is the host's repeat while the same entry plays.
+        static const char* kinds[] = {"play", "play",     "pause", "resume",  "seek",   "stop",  "next",
+                                      "next", "previous", "jump",  "replace", "notice", "notice"};
+        Action a{t, kinds[between(0, static_cast<int>(std::size(kinds)) - 1)], 0, {}};
         if (a.kind == "seek") a.argument = chance(3) ? 0 : chance(2) ? 1000LL * between(0, 200) : INT_MAX;
         if (a.kind == "jump") a.argument = between(-1, 6);
         if (a.kind == "replace") {
@@ -176,6 +177,8 @@ void perform(PluginSession& session, const Action& a) {
         session.next();
     else if (a.kind == "previous")
         session.previous();
+    else if (a.kind == "notice")
+        session.sendTrackChangeNotice();
     else if (a.kind == "jump")
         session.jump(static_cast<int>(a.argument));
     else if (a.kind == "replace") {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using vorlu_test::historyIsSound;
 using vorlu_test::PluginSession;
 
@@ -116,6 +118,34 @@ TEST(Watcher, filesWhoseSingleByteNamesCollapseAreTwoFilesWhereTheHostGivesWideN
     EXPECT_EQ(session.commitsOf(second).empty(), !wide);
     expectSound(session, first, "Artist 1");
     expectSound(session, second, "Artist 2");
+}
+
+// The host sends the notice again and again while one entry plays (its title changes):
+// the workers make exactly the requests, at exactly the times, that they make without.
+TEST(Watcher, repeatedNoticesForThePlayingFileChangeNothingTheWorkersDo) {
+    using Sent = std::tuple<long long, int, long long, std::string, std::string>;
+    auto workersRequests = [](bool repeatedNotices) {
+        PluginSession session(abaList());
+        std::string windowsThread = std::to_string(winshim::currentThreadId());
+        session.play();
+        for (long long t = 250; t < 100000; t += 350) {  // off the workers' whole seconds
+            session.runUntil(t);
+            if (t == 30350) session.pause();
+            if (t == 45400) session.resume();
+            if (t == 60450) session.next();
+            if (repeatedNotices) session.sendTrackChangeNotice();
+        }
+        session.stop();
+        session.runFor(2000);
+        std::vector<Sent> sent;
+        for (const auto& r : session.model.requests()) {
+            if (r.sender != windowsThread) sent.emplace_back(r.time, r.code, r.wParam, r.file, r.value);
+        }
+        return sent;
+    };
+    auto quiet = workersRequests(false);
+    EXPECT_GT(quiet.size(), 100u);
+    EXPECT_EQ(workersRequests(true), quiet);
 }
 
 TEST(Watcher, anotherEntryNamingTheSameFileStartsNoWorkerAndPlaysUnstamped) {

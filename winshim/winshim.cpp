@@ -358,6 +358,12 @@ BOOL WINAPI SetEvent(HANDLE event) {
     return TRUE;
 }
 
+BOOL WINAPI ResetEvent(HANDLE event) {
+    std::lock_guard<std::mutex> lock(scheduler.mutex);
+    static_cast<Event*>(event)->set = false;
+    return TRUE;
+}
+
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     std::unique_lock<std::mutex> lock(scheduler.mutex);
     Event* event = static_cast<Event*>(handle);
