@@ -27,12 +27,14 @@ const LPARAM IPC_GETWND = 260;                    // wParam IPC_GETWND_PE: the p
 const LPARAM IPC_GET_EXTENDED_FILE_INFO = 290;    // wParam record address: non-zero when ret holds the value
 const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;    // wParam record address: non-zero when the value was accepted
 const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;  // wParam index: commits accepted sets, single-byte or wide
+const LPARAM IPC_GETINIDIRECTORY = 335;           // wParam 0: address of the folder for plug-ins' own files
 const LPARAM IPC_GET_EXTENDED_FILE_INFOW = 3026;  // as 290, with the wide record
 const LPARAM IPC_SET_EXTENDED_FILE_INFOW = 3028;  // as 294, with the wide record
 
-// The first version with the wide requests (5.13), and the bound below which an answer
-// to IPC_GETVERSION is taken as a version at all.
+// The first versions with the wide requests (5.13) and with IPC_GETINIDIRECTORY (2.9),
+// and the bound below which an answer to IPC_GETVERSION is taken as a version at all.
 const LRESULT HOST_VERSION_WIDE_REQUESTS = 0x5013;
+const LRESULT HOST_VERSION_SETTINGS_FOLDER = 0x2090;
 const LRESULT HOST_VERSION_LIMIT = 0x10000;
 // No answer below this is an address: the first 64 KiB of a process are never mapped.
 const LRESULT LOWEST_ANSWER_ADDRESS = 0x10000;

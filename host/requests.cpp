@@ -3,8 +3,16 @@
 #include <string.h>
 
 static HWND hostWindow;
+static LRESULT version;
 
 void setHostWindow(HWND mainWindow) { hostWindow = mainWindow; }
+
+void detectHostVersion() {
+    version = askHost(0, IPC_GETVERSION);
+    if (version < 0 || version >= HOST_VERSION_LIMIT) version = 0;
+}
+
+LRESULT hostVersion() { return version; }
 
 LRESULT askHost(WPARAM wParam, LPARAM code) { return SendMessageA(hostWindow, WM_WA_IPC, wParam, code); }
 

@@ -10,6 +10,10 @@
 // anything else is asked.
 void setHostWindow(HWND mainWindow);
 
+// Asks the host its version (IPC_GETVERSION), once, in init; 0 when the answer cannot be one.
+void detectHostVersion();
+LRESULT hostVersion();
+
 // Sends one request to the host's main window and returns its answer.
 LRESULT askHost(WPARAM wParam, LPARAM code);
 // The same, for answers that are a signed 32-bit time, length or index.

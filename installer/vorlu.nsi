@@ -165,7 +165,11 @@ Section "Uninstall"
   ; Vorlu's own files, where they may be: beside the library and in the player's folder.
   Delete "$INSTDIR\gen_vorlu.dll.new"
   Delete "$INSTDIR\vorlu.journal"
+  Delete "$INSTDIR\vorlu.journal.new"
+  Delete "$INSTDIR\vorlu.journal.lock"
   Delete "$INSTDIR\..\vorlu.journal"
+  Delete "$INSTDIR\..\vorlu.journal.new"
+  Delete "$INSTDIR\..\vorlu.journal.lock"
   Delete "$INSTDIR\${UNINSTALLER}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -2,6 +2,8 @@
 
 #include "host/requests.h"
 #include "stamping/file_claims.h"
+#include "stamping/journal.h"
+#include "stamping/repair.h"
 #include "stamping/watcher.h"
 #include "stamping/worker.h"
 #include "trackinfo/track_metadata.h"
@@ -21,12 +23,22 @@ static WNDPROC subclass(HWND window, WNDPROC procedure) {
     return reinterpret_cast<WNDPROC>(SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(procedure)));
 }
 
+// The folder the host gives plug-ins for their own files, from hosts that have the
+// request; null otherwise.
+static const char* settingsFolder() {
+    if (hostVersion() < HOST_VERSION_SETTINGS_FOLDER) return 0;
+    LRESULT folder = askHost(0, IPC_GETINIDIRECTORY);
+    return folder >= LOWEST_ANSWER_ADDRESS ? reinterpret_cast<const char*>(folder) : 0;
+}
+
 int init() {
     setHostWindow(plugin.hwndParent);
+    detectHostVersion();
     initTrackMetadata();
-    detectWideRequests();
     initFileClaims();
     initWorkers();
+    initJournal(settingsFolder());
+    startRepair();
     lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc);
     playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
     // A host without a playlist editor sends no track-change notices; there is nothing to subclass.

@@ -1,5 +1,7 @@
 #include "stamping/file_claims.h"
 
+#include "host/requests.h"
+#include "stamping/journal.h"
 #include "trackinfo/time_text.h"
 
 #include <string.h>
@@ -10,7 +12,9 @@ const int CLAIM_SLOTS = 32;
 
 struct ClaimSlot {
     bool used;
-    bool stamped;  // the host accepted a stamp of ours that has not been undone
+    bool stamped;           // the host accepted a stamp of ours that has not been undone
+    bool journaled;         // the journal was asked to record the file before its first stamp
+    unsigned int sequence;  // its journal entry; 0: none
     unsigned int owner;
     TrackFile file;  // a file is known by its name on the path it is read and set through
     textUnit originalArtist[SAVED_ARTIST_SIZE];
@@ -91,6 +95,8 @@ FileClaim claimFile(TrackFile* file, textUnit* savedArtist) {
             slot = free;
             slots[slot].used = true;
             slots[slot].stamped = false;
+            slots[slot].journaled = false;
+            slots[slot].sequence = 0;
             slots[slot].file = *file;
             memcpy(slots[slot].originalArtist, savedArtist, sizeof slots[slot].originalArtist);
         }
@@ -118,12 +124,19 @@ bool ownsFile(const FileClaim& claim) {
 bool stampFile(const FileClaim& claim, const textUnit* value, int listIndex) {
     EnterCriticalSection(&claimsLock);
     bool result = owns(claim);
+    if (result && !slots[claim.slot].journaled) {
+        // Write-ahead: on disk before the first set that could leave a stamp behind.
+        long sequence = journalRecord(slots[claim.slot].file, slots[claim.slot].originalArtist);
+        slots[claim.slot].journaled = sequence >= 0;
+        slots[claim.slot].sequence = sequence > 0 ? static_cast<unsigned int>(sequence) : 0;
+        result = sequence >= 0;
+    }
     if (result && writeArtist(slots[claim.slot].file, value, listIndex)) slots[claim.slot].stamped = true;
     LeaveCriticalSection(&claimsLock);
     return result;
 }
 
-bool restoreFile(const FileClaim& claim, int listIndex) {
+bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry) {
     EnterCriticalSection(&claimsLock);
     bool done = true;
     if (owns(claim)) {
@@ -131,6 +144,8 @@ bool restoreFile(const FileClaim& claim, int listIndex) {
         bool accepted = writeArtist(slot.file, slot.originalArtist, listIndex);
         if (accepted) slot.stamped = false;
         done = accepted || !slot.stamped;
+        if (done && slot.sequence > 0) *journalEntry = slot.sequence;
+        if (done) slot.sequence = 0;
     }
     LeaveCriticalSection(&claimsLock);
     return done;
@@ -140,4 +155,23 @@ void releaseFile(const FileClaim& claim) {
     EnterCriticalSection(&claimsLock);
     if (owns(claim)) slots[claim.slot].used = false;
     LeaveCriticalSection(&claimsLock);
+}
+
+RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
+    static textUnit now[SAVED_ARTIST_SIZE];  // used under claimsLock
+    EnterCriticalSection(&claimsLock);
+    RepairOutcome outcome = REPAIR_SKIPPED;
+    if (findSlot(file) < 0) {
+        int length = readArtist(file, now, SAVED_ARTIST_SIZE);
+        int stamp = length > 0 ? leftoverStampLength(now, length) : 0;
+        outcome = length < 0 ? REPAIR_UNREADABLE : REPAIR_DONE;
+        if (stamp > 0) {
+            now[length - stamp] = 0;
+            // Only the original with one stamp of ours behind it: anything else is someone's edit.
+            if (sameText(now, original) && !writeArtist(file, original, askHostInt(0, IPC_GETLISTPOS)))
+                outcome = REPAIR_REFUSED;
+        }
+    }
+    LeaveCriticalSection(&claimsLock);
+    return outcome;
 }

@@ -31,17 +31,32 @@ extern const char pauseSuffix[];
 FileClaim claimFile(TrackFile* file, textUnit* savedArtist);
 
 // Writes value to the claimed file, on the path its original was read through, if the
-// claim still owns it; false when it was taken over.
+// claim still owns it; false when it was taken over, or when the journal could not record
+// the file before its first stamp (the file is then not stamped).
 bool stampFile(const FileClaim& claim, const textUnit* value, int listIndex);
 
 // True while no newer worker has taken the file over.
 bool ownsFile(const FileClaim& claim);
 
 // Writes the original back if the claim still owns its file. False when the host refused
-// it while a stamp of ours stands in the file: worth another try.
-bool restoreFile(const FileClaim& claim, int listIndex);
+// it while a stamp of ours stands in the file: worth another try. Once nothing of ours
+// stands in the file, *journalEntry receives its journal entry's sequence number, for
+// the worker to drop the entry (left as it was when there is none).
+bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry);
 
 // Gives the file up, unless another worker has taken it over.
 void releaseFile(const FileClaim& claim);
+
+enum RepairOutcome {
+    REPAIR_SKIPPED,     // a worker of this run has the file: left to it
+    REPAIR_DONE,        // the file holds its original, or someone's edit: left as it is
+    REPAIR_UNREADABLE,  // the host cannot read it now
+    REPAIR_REFUSED      // the host refused the original
+};
+
+// Takes a stamp that a run which died left in file out, under the claims: reads the
+// artist now, and only when it is original followed by one stamp of ours writes original
+// back (set, then commit).
+RepairOutcome repairFile(const TrackFile& file, const textUnit* original);
 
 #endif

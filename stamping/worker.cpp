@@ -2,6 +2,7 @@
 
 #include "host/requests.h"
 #include "stamping/file_claims.h"
+#include "stamping/journal.h"
 #include "stamping/watcher.h"
 #include "trackinfo/time_text.h"
 #include "trackinfo/track_metadata.h"
@@ -82,7 +83,9 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
     return static_cast<long long>(outputTime) + END_MARGIN_MS < static_cast<long long>(trackLength) * 1000;
 }
 
-static void stampTrack(WorkerRecord* record) {
+// Stamps the track; returns the sequence number of the journal entry that its
+// write-back settled, or 0.
+static unsigned int stampTrack(WorkerRecord* record) {
     TrackFile file;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
     textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
@@ -96,9 +99,9 @@ static void stampTrack(WorkerRecord* record) {
     bool paused = false;
     int trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
     readCurrentFile(&file);
-    if (!noteFile(record, file)) return;  // another file plays already
+    if (!noteFile(record, file)) return 0;  // another file plays already
     FileClaim claim = claimFile(&file, savedArtist);
-    if (claim.slot < 0) return;  // nothing saved that could be written back: leave the file alone
+    if (claim.slot < 0) return 0;  // nothing saved that could be written back: leave the file alone
 
     // Below every 32-bit value, so the first poll never sees a pause: one present at
     // start shows at the second poll.
@@ -147,10 +150,13 @@ static void stampTrack(WorkerRecord* record) {
     }
 
     // Once quit has asked the workers to stop, the retries no longer wait.
-    for (int retry = 0; !restoreFile(claim, listPos) && retry < WRITE_BACK_RETRIES; retry++) waitOneSecond(record);
+    unsigned int journalEntry = 0;
+    for (int retry = 0; !restoreFile(claim, listPos, &journalEntry) && retry < WRITE_BACK_RETRIES; retry++)
+        waitOneSecond(record);
     releaseFile(claim);
     clearBuffer(sizeof savedArtist, savedArtist);
     clearBuffer(sizeof file, &file);
+    return journalEntry;
 }
 
 // A free record, marked used, for a worker about to start; null when all are in use.
@@ -176,35 +182,46 @@ static void giveBack(WorkerRecord* record) {
     LeaveCriticalSection(&recordsLock);
 }
 
+void endPluginThread(unsigned int journalEntry) {
+    InterlockedDecrement(&liveWorkers);
+    // Quit waits no longer for this thread: the journal's update may take a disk's while.
+    if (journalEntry > 0) journalForget(journalEntry);
+    // Drops this thread's reference without returning into code that may be unloaded.
+    FreeLibraryAndExitThread(workerModule, 0);
+}
+
 unsigned WINAPI ThreadProc(void* argument) {
     WorkerRecord* record = static_cast<WorkerRecord*>(argument);
-    stampTrack(record);
+    unsigned int journalEntry = stampTrack(record);
     giveBack(record);
-    InterlockedDecrement(&liveWorkers);
-    // Drops this worker's reference without returning into code that may be unloaded.
-    FreeLibraryAndExitThread(workerModule, 0);
+    endPluginThread(journalEntry);
     return 0;
 }
 
-bool startWorker(const TrackFile& file) {
+bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument) {
     if (stopRequested()) return false;
-    WorkerRecord* record = takeRecord(file);
-    if (!record) return false;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadProc),
-                            &workerModule)) {
-        giveBack(record);
+                            &workerModule))
         return false;
-    }
     InterlockedIncrement(&liveWorkers);
-    uintptr_t thread = _beginthreadex(0, 0, ThreadProc, record, 0, 0);
+    uintptr_t thread = _beginthreadex(0, 0, entry, argument, 0, 0);
     if (thread == 0) {
         InterlockedDecrement(&liveWorkers);
         FreeLibrary(workerModule);
-        giveBack(record);
         return false;
     }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
     return true;
+}
+
+bool workersStopping() { return stopRequested(); }
+
+bool startWorker(const TrackFile& file) {
+    WorkerRecord* record = stopRequested() ? 0 : takeRecord(file);
+    if (!record) return false;
+    if (startPluginThread(ThreadProc, record)) return true;
+    giveBack(record);
+    return false;
 }
 
 int stopWorkers(DWORD limitMs) {

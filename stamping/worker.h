@@ -29,6 +29,15 @@ void tellWorkersOtherThan(const TrackFile& current);
 // The thread's entry; the argument is the worker's record. Ends its thread with exit code 0.
 unsigned WINAPI ThreadProc(void* argument);
 
+// Every thread of the plug-in, worker or repair, starts here: it holds a reference to
+// the library and counts among the threads quit waits for, until it calls
+// endPluginThread, which drops the journal entry given (0: none) after quit has stopped
+// waiting for it, and ends the thread. False when no thread could be made or quit came.
+bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument);
+void endPluginThread(unsigned int journalEntry);
+// Whether quit has asked the plug-in's threads to end.
+bool workersStopping();
+
 // Tells every worker to finish now (each writes its saved artist back first) and waits
 // for them up to limitMs, letting the requests they send to this thread's windows
 // through. No worker starts afterwards. Returns the number still running.

@@ -3,11 +3,13 @@
 // does and plays a playlist by a script, at a speed factor.
 //
 //   standin_player --plugin gen_vorlu.dll [--playlist FILE] [--script FILE] [--speed N]
-//                  [--tags FILE] [--results FILE] [--screenshot FILE.png] [--old-host] [--quiet]
+//                  [--tags FILE] [--results FILE] [--screenshot FILE.png] [--old-host]
+//                  [--settings-dir DIR] [--quiet]
 //
 // It answers as a host of version 5.13 or later, with the wide-character requests, or
 // with --old-host as 5.12, which answers 1 to them as to any request it does not know.
 // Its single-byte answers go through the system's code page, '?' for what it cannot hold.
+// It names --settings-dir (by default its own folder) as the folder for plug-ins' files.
 //
 // It prints the ARTIST field of a file whenever a committed value changes, writes the
 // stored tags to --tags at every commit (as a file on disk would hold them), and writes
@@ -27,6 +29,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -52,6 +56,7 @@ struct Options {
     std::string tags;
     std::string results;
     std::string screenshot;
+    std::string settingsDir;
     double speed = 1.0;
     bool quiet = false;
     bool oldHost = false;
@@ -71,8 +76,13 @@ struct Player {
     std::vector<std::string> checks;
     std::vector<std::string> extraRecords;
     DWORD uiThread = GetCurrentThreadId();
-    int baselineThreads = 0;
+    std::set<DWORD> playerThreads;
+    std::map<DWORD, HANDLE> pluginThreads;
     int peakExtraThreads = 0;
+    int threadsAtQuit = -1;
+    // The host repeats the track-change notice now and then while an entry plays.
+    std::mt19937 repeatTimes{20261208};
+    long long nextRepeatNotice = -1;
     bool quitting = false;
     bool pluginQuit = false;
     bool screenshotTaken = false;
@@ -101,6 +111,14 @@ struct Player {
 
 Player* player = nullptr;
 
+// The folder the player's program is in, without a trailing backslash.
+std::string ownFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\'));
+}
+
 // The system's code page as the host uses it for its single-byte answers.
 standin::CodePage systemCodePage() {
     auto fromUtf16 = [](const std::u16string& text) {
@@ -127,18 +145,42 @@ std::string timeLabel(long long ms) {
     return text;
 }
 
-int processThreadCount() {
+std::vector<DWORD> processThreadIds() {
+    std::vector<DWORD> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
-    int count = 0;
     DWORD self = GetCurrentProcessId();
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == self) ++count;
+        if (entry.th32OwnerProcessID == self) ids.push_back(entry.th32ThreadID);
     }
     CloseHandle(snapshot);
-    return count;
+    return ids;
+}
+
+// Threads beyond the player's own are the plug-in's. Each one seen keeps a handle open,
+// so that its CPU time can be read after it has ended. Returns how many run now.
+int watchPluginThreads() {
+    Player& p = *player;
+    int running = 0;
+    for (DWORD id : processThreadIds()) {
+        if (p.playerThreads.count(id)) continue;
+        ++running;
+        if (!p.pluginThreads.count(id)) p.pluginThreads[id] = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+    }
+    return running;
+}
+
+long long pluginThreadCpuMs() {
+    long long total = 0;  // in 100 ns
+    for (const auto& [id, thread] : player->pluginThreads) {
+        FILETIME created, exited, kernel, user;
+        if (!thread || !GetThreadTimes(thread, &created, &exited, &kernel, &user)) continue;
+        for (const FILETIME& time : {kernel, user})
+            total += static_cast<long long>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+    }
+    return total / 10000;
 }
 
 void quitPlugin();
@@ -323,11 +365,14 @@ void writeResults() {
     for (const auto& [file, artist] : p.model.storedArtists())
         out << "stored\t" << escapeField(file) << '\t' << escapeField(artist) << '\n';
     out << "peak_worker_threads\t" << p.peakExtraThreads << '\n';
+    out << "threads_at_quit\t" << p.threadsAtQuit << '\n';
+    out << "plugin_thread_cpu_ms\t" << pluginThreadCpuMs() << '\n';
 }
 
 void quitPlugin() {
     Player& p = *player;
     p.pluginQuit = true;
+    p.threadsAtQuit = watchPluginThreads();
     auto before = std::chrono::steady_clock::now();
     p.descriptor->quit();
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
@@ -383,6 +428,13 @@ void runAction(const standin::ScriptAction& action) {
     else if (a == "refuse-sets") {
         bool refuse = action.argument == "on";
         model.acceptSets([refuse](const std::string&, const std::string&) { return !refuse; });
+    } else if (a == "refuse-restores") {
+        // Sets of a file's original refused, as for a file another program holds locked.
+        bool refuse = action.argument == "on";
+        model.acceptSets([refuse](const std::string& file, const std::string& value) {
+            auto original = player->originals.find(file);
+            return !refuse || original == player->originals.end() || value != original->second;
+        });
     } else if (a == "refuse-reads") {
         bool refuse = action.argument == "on";
         model.acceptReads([refuse](const std::string&) { return !refuse; });
@@ -400,6 +452,7 @@ void runAction(const standin::ScriptAction& action) {
     }
     if (!p.options.quiet && a != "config" && a != "quit")
         p.say("[" + timeLabel(p.clock()) + "] " + a + (action.argument.empty() ? "" : " " + action.argument));
+    p.extraRecords.push_back("action\t" + std::to_string(p.clock()) + "\t" + a + "\t" + escapeField(action.argument));
     if (moved) sendTrackChangeNotice();
 }
 
@@ -408,8 +461,17 @@ void tick() {
     while (p.nextAction < p.script.size() && p.script[p.nextAction].time <= p.clock() && !p.quitting)
         runAction(p.script[p.nextAction++]);
     if (p.model.advanceIfEnded()) sendTrackChangeNotice();
+    if (p.model.state() != standin::PlayState::Playing) {
+        p.nextRepeatNotice = -1;
+    } else if (p.clock() >= p.nextRepeatNotice) {
+        if (p.nextRepeatNotice >= 0) sendTrackChangeNotice();
+        // Every one to six seconds of real time.
+        p.nextRepeatNotice =
+            p.clock() +
+            static_cast<long long>(std::uniform_int_distribution<int>(1000, 6000)(p.repeatTimes) * p.options.speed);
+    }
     if (++p.ticks % 10 == 0) repaintWindows();  // the position moves on
-    p.peakExtraThreads = std::max(p.peakExtraThreads, processThreadCount() - p.baselineThreads);
+    p.peakExtraThreads = std::max(p.peakExtraThreads, watchPluginThreads());
 }
 
 Options parseOptions(int argc, char** argv) {
@@ -434,6 +496,8 @@ Options parseOptions(int argc, char** argv) {
             options.speed = std::stod(value());
         else if (flag == "--screenshot")
             options.screenshot = value();
+        else if (flag == "--settings-dir")
+            options.settingsDir = value();
         else if (flag == "--old-host")
             options.oldHost = true;
         else if (flag == "--quiet")
@@ -453,6 +517,7 @@ int run(int argc, char** argv) {
     p.script = standin::readScript(p.options.script);
     p.model.setHostVersion(p.options.oldHost ? standin::oldHostVersion : standin::modernHostVersion);
     p.model.setCodePage(systemCodePage());
+    p.model.setSettingsFolder(p.options.settingsDir.empty() ? ownFolder() : p.options.settingsDir);
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
     for (const auto& [file, artist] : standin::readTags(p.options.tags)) p.model.setStoredArtist(file, artist);
     for (const auto& entry : p.model.playlist()) p.originals[entry.file] = entry.artist;
@@ -469,7 +534,7 @@ int run(int argc, char** argv) {
         makeWindow("VorluStandinPlaylist", "Playlist editor", editorProcedure, 160, standin::playlistViewHeight);
     if (!p.mainWindow || !p.playlistEditor) throw std::runtime_error("cannot create the player's windows");
     p.model.setPlaylistEditor(p.playlistEditor);
-    p.baselineThreads = processThreadCount();
+    for (DWORD id : processThreadIds()) p.playerThreads.insert(id);
 
     loadPlugin();
     SetTimer(nullptr, 0, 10, nullptr);

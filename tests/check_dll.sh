@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the shipped library's PE tables: exactly the one undecorated export, imports
-# from system DLLs only, and a version resource that names the product.
+# from system DLLs only, a version resource that names the product, and no debug
+# information of its own.
 set -euo pipefail
 dll=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
@@ -29,6 +30,11 @@ for text in "ProductName" "Vorlu" "FileDescription" "Vorlu v1.0 (gen_vorlu.dll)"
     echo "version resource lacks \"$text\""; fail=1
   fi
 done
+
+# Shipped stripped: the debug information lives in gen_vorlu.dll.debug, named by a debug link.
+sections=$("$objdump" -h "$dll" | awk '{print $2}')
+if grep -q '^\.debug' <<<"$sections"; then echo "the shipped library carries debug sections"; fail=1; fi
+if ! grep -qx '.gnu_debuglink' <<<"$sections"; then echo "no debug link to gen_vorlu.dll.debug"; fail=1; fi
 
 [ $fail = 0 ] && echo "gen_vorlu.dll: export $exports; imports $(echo $imports)"
 exit $fail

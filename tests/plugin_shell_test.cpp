@@ -108,7 +108,8 @@ TEST(PluginShell, configShowsTheNoticeOwnedByTheMainWindow) {
     EXPECT_EQ(boxes[0].text, "There is no current configuration settings. Please edit the source of Vorlu.");
     EXPECT_EQ(boxes[0].caption, "");
     EXPECT_EQ(boxes[0].type, MB_OK);
-    EXPECT_EQ(session.model.requests().size(), 2u);  // only init's IPC_GETVERSION and IPC_GETWND
+    // Only init's: IPC_GETVERSION, IPC_GETINIDIRECTORY and IPC_GETWND.
+    EXPECT_EQ(session.model.requests().size(), 3u);
 }
 
 TEST(PluginShell, clearBufferZeroesExactlyCountBytes) {

@@ -22,19 +22,13 @@ static CRITICAL_SECTION metadataLock;
 // windows' thread takes it too, and while it waits it must go on answering the requests
 // of the worker that holds it.
 static HANDLE nameLock;
-static bool wideRequests;
 
 void initTrackMetadata() {
     InitializeCriticalSection(&metadataLock);
     nameLock = CreateEventA(0, FALSE, TRUE, 0);
 }
 
-void detectWideRequests() {
-    LRESULT version = askHost(0, IPC_GETVERSION);
-    wideRequests = version >= HOST_VERSION_WIDE_REQUESTS && version < HOST_VERSION_LIMIT;
-}
-
-bool hostHasWideRequests() { return wideRequests; }
+bool hostHasWideRequests() { return hostVersion() >= HOST_VERSION_WIDE_REQUESTS; }
 
 static void lockNames() {
     while (MsgWaitForMultipleObjects(1, &nameLock, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
@@ -81,7 +75,7 @@ void readCurrentFileSingleByte(TrackFile* file) {
 
 void readCurrentFile(TrackFile* file) {
     memset(file, 0, sizeof *file);
-    int length = wideRequests ? GetFileNameW(file->name, WIDE_TEXT_SIZE) : -1;
+    int length = hostHasWideRequests() ? GetFileNameW(file->name, WIDE_TEXT_SIZE) : -1;
     file->wide = length > 0;  // an empty name is no name
     file->cut = length >= WIDE_TEXT_SIZE;
     if (!file->wide) readCurrentFileSingleByte(file);

@@ -24,8 +24,7 @@ struct TrackFile {
     textUnit name[WIDE_TEXT_SIZE];  // UTF-16 on the wide path, else the single-byte name
 };
 
-// Asks the host its version, once, in init: whether it has the wide requests.
-void detectWideRequests();
+// Whether the host's version has the wide requests.
 bool hostHasWideRequests();
 
 // Copies the current entry's file name into out (FILE_NAME_SIZE bytes), reading the

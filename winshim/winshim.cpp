@@ -5,7 +5,15 @@
 
 #include <process.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -142,9 +150,54 @@ long long deadline(long long now, DWORD milliseconds) {
     return milliseconds == INFINITE ? forever : now + milliseconds;
 }
 
+thread_local DWORD lastError = 0;
+
+// Files: a handle is a FileRecord; paths open with no sharing are counted.
+struct FileRecord {
+    int descriptor;
+    std::string path;
+    bool exclusive;
+};
+std::mutex filesMutex;
+std::map<std::string, int> openPaths, exclusivePaths;
+std::set<FileRecord*> liveFiles;
+
+// Processes: this one and the others that run.
+struct ProcessRecord {
+    DWORD id;
+    unsigned long long creation;
+};
+std::mutex processesMutex;
+ProcessRecord ownProcess{4242, 1};
+std::vector<ProcessRecord> otherProcesses;
+std::list<ProcessRecord> openedProcesses;
+std::string modulePath;
+
+std::string nativePath(LPCSTR name) {
+    std::string path = name;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 }  // namespace
 
 namespace winshim {
+
+void setProcess(DWORD id, unsigned long long creationTime) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    ownProcess = ProcessRecord{id, creationTime};
+}
+
+void setOtherProcesses(const std::vector<std::pair<DWORD, unsigned long long>>& running) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    otherProcesses.clear();
+    for (const auto& [id, creation] : running) otherProcesses.push_back(ProcessRecord{id, creation});
+}
+
+void setModulePath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    modulePath = path;
+}
 
 void reset(int realTimeDivisor) {
     {
@@ -327,6 +380,17 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned (*start)(void*), void* argume
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
+    {
+        std::lock_guard<std::mutex> lock(filesMutex);
+        auto* file = static_cast<FileRecord*>(handle);
+        if (liveFiles.erase(file)) {
+            ::close(file->descriptor);
+            if (--openPaths[file->path] == 0) openPaths.erase(file->path);
+            if (file->exclusive) exclusivePaths.erase(file->path);
+            delete file;
+            return TRUE;
+        }
+    }
     std::lock_guard<std::mutex> lock(scheduler.mutex);
     for (auto& record : scheduler.threads) {
         if (&record == handle && record.handleOpen) {
@@ -403,6 +467,16 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION* section) {
 void WINAPI EnterCriticalSection(CRITICAL_SECTION* section) {
     std::mutex* mutex = reinterpret_cast<std::mutex*>(section->mutex);
     if (mutex->try_lock()) return;
+    bool virtualClock;
+    {
+        std::lock_guard<std::mutex> lock(scheduler.mutex);
+        virtualClock = scheduler.virtualClock() && currentThread != 0;
+    }
+    // On the virtual clock the holder may be asleep: let the clock move on until it lets go.
+    if (virtualClock) {
+        while (!mutex->try_lock()) Sleep(1);
+        return;
+    }
     lockWaiters++;
     mutex->lock();
     lockWaiters--;
@@ -429,4 +503,90 @@ BOOL WINAPI FreeLibrary(HMODULE) {
 void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD) {
     FreeLibrary(module);
     throw ThreadExit{};
+}
+
+DWORD WINAPI GetLastError(void) { return lastError; }
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, void*, DWORD disposition, DWORD, HANDLE) {
+    std::string path = nativePath(name);
+    std::lock_guard<std::mutex> lock(filesMutex);
+    if (exclusivePaths.count(path) || (share == 0 && openPaths.count(path))) {
+        lastError = ERROR_SHARING_VIOLATION;
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+    if (disposition == OPEN_ALWAYS) flags |= O_CREAT;
+    int descriptor = ::open(path.c_str(), flags, 0644);
+    if (descriptor < 0) {
+        lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    openPaths[path]++;
+    if (share == 0) exclusivePaths[path] = 1;
+    auto* file = new FileRecord{descriptor, path, share == 0};
+    liveFiles.insert(file);
+    return file;
+}
+
+BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void*) {
+    ssize_t got = ::read(static_cast<FileRecord*>(file)->descriptor, buffer, size);
+    *read = got > 0 ? static_cast<DWORD>(got) : 0;
+    return got >= 0;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, void*) {
+    ssize_t put = ::write(static_cast<FileRecord*>(file)->descriptor, buffer, size);
+    *written = put > 0 ? static_cast<DWORD>(put) : 0;
+    return put >= 0;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file) { return ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0; }
+
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD) {
+    return ::rename(nativePath(from).c_str(), nativePath(to).c_str()) == 0;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR name) { return ::unlink(nativePath(name).c_str()) == 0; }
+
+DWORD WINAPI GetModuleFileNameA(HMODULE, char* name, DWORD size) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    if (modulePath.empty() || size == 0) return 0;
+    std::size_t length = std::min<std::size_t>(modulePath.size(), size - 1);
+    std::memcpy(name, modulePath.data(), length);
+    name[length] = 0;
+    return static_cast<DWORD>(length);
+}
+
+DWORD WINAPI GetCurrentProcessId(void) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    return ownProcess.id;
+}
+
+HANDLE WINAPI GetCurrentProcess(void) { return &ownProcess; }
+
+HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD id) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    for (const auto& process : otherProcesses) {
+        if (process.id == id) {
+            openedProcesses.push_back(process);
+            return &openedProcesses.back();
+        }
+    }
+    if (id == ownProcess.id) return &ownProcess;
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+}
+
+BOOL WINAPI GetProcessTimes(HANDLE process, FILETIME* created, FILETIME*, FILETIME*, FILETIME*) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    unsigned long long time = static_cast<ProcessRecord*>(process)->creation;
+    created->dwLowDateTime = static_cast<DWORD>(time);
+    created->dwHighDateTime = static_cast<DWORD>(time >> 32);
+    return TRUE;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE, DWORD* code) {
+    *code = STILL_ACTIVE;
+    return TRUE;
 }

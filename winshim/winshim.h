@@ -56,6 +56,12 @@ int moduleReferences();  // references taken by GetModuleHandleExA, less those f
 // without timing.
 int threadsWaitingForLocks();
 
+// This process as the plug-in sees it, the other processes that run, and the path of
+// the library (empty: GetModuleFileNameA fails).
+void setProcess(DWORD id, unsigned long long creationTime);
+void setOtherProcesses(const std::vector<std::pair<DWORD, unsigned long long>>& running);
+void setModulePath(const std::string& path);
+
 }  // namespace winshim
 
 #endif

@@ -3,8 +3,9 @@
 // Playlist: one entry a line, "file<TAB>artist<TAB>length in seconds".
 // Script: one action a line, "<player time in seconds> <action> [argument]"; actions:
 //   play, pause, resume, stop, next, prev, jump <index>, seek <seconds>, config,
-//   refuse-sets on|off, refuse-reads on|off, kill, quit, quit-inside (quit from
-//   within a message the plug-in's main-window procedure passed on).
+//   refuse-sets on|off, refuse-restores on|off (sets of a file's original only),
+//   refuse-reads on|off, kill, quit, quit-inside (quit from within a message the
+//   plug-in's main-window procedure passed on), screenshot.
 // Tags: the stored ARTIST of every file, "file<TAB>artist" a line.
 // Results: tab-separated records for the tests (see player_main.cpp).
 // Blank lines and lines starting with '#' are skipped. In every field %09, %0A and %25

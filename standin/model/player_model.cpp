@@ -186,6 +186,9 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             }
             break;
         }
+        case IPC_GETINIDIRECTORY:
+            result = settingsFolder.empty() ? 1 : reinterpret_cast<LRESULT>(settingsFolder.c_str());
+            break;
         case IPC_GETWND:
             result = wParam == IPC_GETWND_PE ? reinterpret_cast<LRESULT>(playlistEditor) : 0;
             break;
@@ -277,6 +280,11 @@ void PlayerModel::setHostVersion(LRESULT version) {
 void PlayerModel::setCodePage(CodePage newCodePage) {
     std::lock_guard<std::mutex> lock(mutex);
     codePage = std::move(newCodePage);
+}
+
+void PlayerModel::setSettingsFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(mutex);
+    settingsFolder = folder;
 }
 
 bool PlayerModel::hasWideRequests() const {

@@ -85,6 +85,8 @@ public:
     // (Latin-1 unless set). Stored names and artists are UTF-8 either way.
     void setHostVersion(LRESULT version);
     void setCodePage(CodePage codePage);
+    // The folder IPC_GETINIDIRECTORY names, as a Windows program sees it.
+    void setSettingsFolder(const std::string& folder);
     bool hasWideRequests() const;
 
     // The host's answer to a request sent to its main window. Like the host, it answers
@@ -121,6 +123,7 @@ private:
     long long startedAt = 0;     // clock time of that moment
     std::map<std::string, std::string> stored;
     LRESULT hostVersion = modernHostVersion;
+    std::string settingsFolder;
     CodePage codePage = latin1CodePage();
     std::vector<char> nameBuffer = std::vector<char>(32768);
     std::vector<char16_t> wideNameBuffer = std::vector<char16_t>(32768);

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
 
 namespace vorlu_e2e {
 namespace {
@@ -62,6 +66,61 @@ TEST(Shutdown, aStampLeftByAKilledPlayerIsHealedByTheNextRun) {
     ASSERT_NE(firstSet, healed.requests.end());
     EXPECT_EQ(firstSet->value, "Artist A (0:00/1:40)");
     EXPECT_EQ(standin::readTags(healed.tagsPath).at(fileA), "Artist A");
+}
+
+// The journal: a killed player's stamp is gone within two seconds of the next start,
+// though that file does not play again; a file edited in between keeps the edit.
+TEST(Shutdown, aKilledPlayersStampIsTakenOutAtTheNextStartWithoutPlaying) {
+    for (bool editedBetween : {false, true}) {
+        SCOPED_TRACE(editedBetween ? "edited between the runs" : "left as the kill left it");
+        std::string settings = freshDirectory().string();
+        RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n4 kill\n", 2.0};
+        first.settingsDir = settings;
+        StandinRun killed = runStandin(first);
+        ASSERT_EQ(killed.exitCode, 3) << killed.output;
+        auto tags = standin::readTags(killed.tagsPath);
+        ASSERT_TRUE(vorlu_test::isStamp(tags.at(fileA), "Artist A")) << tags.at(fileA);
+        if (editedBetween) {
+            tags[fileA] = "Edited Artist (live)";
+            standin::writeTags(killed.tagsPath, tags);
+        }
+
+        RunPlan second{{{fileB, "Artist B", 100}}, "3 quit\n", 1.0, killed.tagsPath};
+        second.settingsDir = settings;
+        StandinRun next = runStandin(second);
+        ASSERT_EQ(next.exitCode, 0) << next.output;
+        EXPECT_EQ(next.stored.at(fileA), editedBetween ? "Edited Artist (live)" : "Artist A");
+        for (const auto& commit : next.commits) {
+            EXPECT_FALSE(editedBetween) << "the edited file was written: " << commit.artist;
+            EXPECT_LT(commit.time, 2000);
+        }
+        if (!editedBetween) {
+            ASSERT_EQ(next.commits.size(), 1u) << next.output;
+            reportFigure("a killed player's stamp taken out " + std::to_string(next.commits[0].time) +
+                         " ms after the next start");
+        }
+    }
+}
+
+// Two players share the journal: the second leaves the stamps of the first, which still
+// runs, alone.
+TEST(Shutdown, aSecondPlayerLeavesTheStampsOfAPlayerThatStillRuns) {
+    std::filesystem::path dir = freshDirectory();
+    RunPlan playing{{{fileA, "Artist A", 100}}, "0 play\n10 stop\n", 1.0, (dir / "first-tags.txt").string()};
+    playing.settingsDir = dir.string();
+    auto first = std::async(std::launch::async, [&playing] { return runStandin(playing); });
+    for (int i = 0; i < 200 && !std::filesystem::exists(dir / "first-tags.txt"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(std::filesystem::exists(dir / "first-tags.txt"));  // its first stamp committed
+    std::filesystem::copy_file(dir / "first-tags.txt", dir / "second-tags.txt");
+
+    RunPlan other{{{fileB, "Artist B", 100}}, "2 quit\n", 1.0, (dir / "second-tags.txt").string()};
+    other.settingsDir = dir.string();
+    StandinRun second = runStandin(other);
+    ASSERT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_TRUE(vorlu_test::isStamp(second.stored.at(fileA), "Artist A")) << second.stored.at(fileA);
+    EXPECT_TRUE(second.commits.empty());
+    expectCleanEnd(first.get());
 }
 
 TEST(Shutdown, twoHundredTrackChangesAtTenASecond) {

@@ -82,8 +82,9 @@ StandinRun runStandin(const RunPlan& plan) {
             << quoted(windowsPath(plan.pluginPath.empty() ? VORLU_PLUGIN_DLL : plan.pluginPath))
             << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
-            << " --speed " << plan.speed << (oldHostRun() ? " --old-host " : " ") << plan.extraArguments
-            << " > output.txt 2>&1";
+            << " --speed " << plan.speed << (oldHostRun() ? " --old-host " : " ") << " --settings-dir "
+            << quoted(windowsPath(plan.settingsDir.empty() ? dir : fs::path(plan.settingsDir))) << " "
+            << plan.extraArguments << " > output.txt 2>&1";
     // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.
     int status = std::system(command.str().c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -104,6 +105,8 @@ StandinRun runStandin(const RunPlan& plan) {
                 RunRequest{std::stoll(f[1]), std::stoi(f[2]), std::stoll(f[3]), f[4], f[5], f[6], std::stoll(f[7])});
         else if (kind == "commit" && f.size() == 4)
             run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3]});
+        else if (kind == "action" && f.size() == 4)
+            run.actions.push_back(RunAction{std::stoll(f[1]), f[2], f[3]});
         else if (kind == "original" && f.size() == 3)
             run.originals[f[1]] = f[2];
         else if (kind == "stored" && f.size() == 3)

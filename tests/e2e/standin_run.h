@@ -23,6 +23,12 @@ struct RunRequest {
     long long answer;
 };
 
+struct RunAction {
+    long long time;  // player time, ms
+    std::string name;
+    std::string argument;
+};
+
 struct StandinRun {
     int exitCode = -1;
     std::string output;                         // what the player printed
@@ -30,6 +36,7 @@ struct StandinRun {
     std::map<std::string, std::string> values;  // single records: description, config, quit_ms, ...
     std::vector<RunRequest> requests;
     std::vector<standin::Commit> commits;
+    std::vector<RunAction> actions;  // as the script ran them
     std::map<std::string, std::string> originals;
     std::map<std::string, std::string> stored;
     std::string tagsPath;  // the stored tags as the player left them on disk
@@ -45,6 +52,7 @@ struct RunPlan {
     std::string tagsPath;        // reuse the stored tags of an earlier run; empty: a fresh file
     std::string pluginPath;      // the library to load, a Linux path; empty: the one just built
     std::string extraArguments;  // more of the player's options, as Wine is given them
+    std::string settingsDir;     // the folder for plug-ins' files, a Linux path; empty: the run's own
 };
 
 // Runs the stand-in player; as a host without the wide requests (--old-host) when

@@ -3,6 +3,8 @@
 #include "plugin/gen_vorlu.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 #include <stdexcept>
 
 namespace vorlu_test {
@@ -35,6 +37,9 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     model.tagSenders([] { return std::to_string(winshim::currentThreadId()); });
     model.setHostVersion(
         options.hostVersion.value_or(oldHostRun() ? standin::oldHostVersion : standin::modernHostVersion));
+    journalFolder = options.journalFolder ? *options.journalFolder : freshFolder();
+    model.setSettingsFolder(journalFolder);
+    winshim::setProcess(options.processId, options.processCreation);
     replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
     if (options.init) {
@@ -42,7 +47,13 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
         descriptor->hwndParent = mainWindow;
         descriptor->init();
         loaded = true;
-        if (!options.firstInProcess) makeWatcherForgetTheLastFile(options.realTimeDivisor);
+        if (!options.settleRepair) return;
+        if (!options.firstInProcess) {
+            makeWatcherForgetTheLastFile(options.realTimeDivisor);
+        } else {
+            winshim::runUntilThreadsEnd(60000);
+            winshim::restartThreadsAndClock(options.realTimeDivisor);
+        }
     }
 }
 
@@ -50,15 +61,20 @@ void PluginSession::makeWatcherForgetTheLastFile(int divisor) {
     static int sessions = 0;
     std::string name = "<session " + std::to_string(++sessions) + ">";
     std::u16string wideName = standin::utf16FromUtf8(name);
-    overrideAnswer = [&name, &wideName](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+    overrideAnswer = [&name, &wideName](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
         switch (code) {
         case IPC_GETPLAYLISTFILE:
             return reinterpret_cast<LRESULT>(name.c_str());
         case IPC_GETPLAYLISTFILEW:
             return reinterpret_cast<LRESULT>(wideName.c_str());
+        // No file of the session's name: its worker ends at once, writing nothing. Reads of
+        // other files (the repair's) go to the host.
         case IPC_GET_EXTENDED_FILE_INFO:
+            if (name != reinterpret_cast<const extendedFileInfoStruct*>(wParam)->filename) return std::nullopt;
+            return 0;
         case IPC_GET_EXTENDED_FILE_INFOW:
-            return 0;  // its worker ends at once, writing nothing
+            if (wideName != reinterpret_cast<const extendedFileInfoStructW*>(wParam)->filename) return std::nullopt;
+            return 0;
         default:
             return -1;
         }
@@ -75,6 +91,16 @@ void PluginSession::makeWatcherForgetTheLastFile(int divisor) {
 PluginSession::~PluginSession() {
     finish();
     current = nullptr;
+    if (ownFolder) std::filesystem::remove_all(journalFolder);
+}
+
+std::string PluginSession::freshFolder() {
+    static int count = 0;
+    auto folder = std::filesystem::temp_directory_path() /
+                  ("vorlu-unit-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+    std::filesystem::create_directories(folder);
+    ownFolder = true;
+    return folder.string();
 }
 
 LRESULT CALLBACK PluginSession::mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -36,6 +36,14 @@ struct SessionOptions {
     // The host's version: one with the wide requests unless VORLU_OLD_HOST=1 is set, so
     // that every test runs on both paths (CTest runs the tests both ways).
     std::optional<LRESULT> hostVersion;
+    // The folder the host names for plug-ins' files, where the journal goes: a new empty
+    // one of the session's own unless given.
+    std::optional<std::string> journalFolder;
+    // This process as the plug-in sees it.
+    DWORD processId = 4242;
+    unsigned long long processCreation = 1;
+    // Let the repair that init starts finish before the test begins.
+    bool settleRepair = true;
 };
 
 // Whether this run plays the host without the wide requests (VORLU_OLD_HOST=1).
@@ -90,9 +98,12 @@ public:
     int readCode() const;
     int setCode() const;
     std::vector<standin::Request> sets() const { return requests(setCode()); }
+    std::string journalFolder;
 
 private:
     void makeWatcherForgetTheLastFile(int realTimeDivisor);
+    std::string freshFolder();
+    bool ownFolder = false;
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

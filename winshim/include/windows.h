@@ -47,6 +47,29 @@ typedef struct tagMSG {
     LPARAM lParam;
 } MSG;
 
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+#define MOVEFILE_REPLACE_EXISTING 0x1u
+#define MOVEFILE_WRITE_THROUGH 0x8u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_INVALID_PARAMETER 87u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define STILL_ACTIVE 259u
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+
 typedef struct WinshimCriticalSection {
     alignas(16) unsigned char mutex[64];  // holds a std::mutex
 } CRITICAL_SECTION;
@@ -77,6 +100,26 @@ void WINAPI EnterCriticalSection(CRITICAL_SECTION* section);
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section);
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 BOOL WINAPI FreeLibrary(HMODULE module);
+DWORD WINAPI GetModuleFileNameA(HMODULE module, char* name, DWORD size);
+
+// Files on the native file system, backslashes read as slashes; a file opened with no
+// sharing cannot be opened again until it is closed.
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, void* security, DWORD disposition, DWORD attributes,
+                          HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void* overlapped);
+BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, void* overlapped);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+BOOL WINAPI DeleteFileA(LPCSTR name);
+DWORD WINAPI GetLastError(void);
+
+// Processes as the tests declare them (winshim.h).
+DWORD WINAPI GetCurrentProcessId(void);
+HANDLE WINAPI GetCurrentProcess(void);
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD id);
+BOOL WINAPI GetProcessTimes(HANDLE process, FILETIME* created, FILETIME* exited, FILETIME* kernel, FILETIME* user);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, DWORD* code);
+
 // Ends the calling thread, which must have been started with _beginthreadex.
 void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD exitCode);
 

@@ -1,0 +1,194 @@
+// How the real gen_vorlu.dll performs in the stand-in player under Wine: each figure
+// measured from the player's own record of requests, commits and actions, printed
+// beside its target, and written as JSON.
+//
+//   vorlu_bench [FIGURES.json]
+#include "e2e/standin_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vorlu_e2e::RunPlan;
+using vorlu_e2e::runStandin;
+using vorlu_e2e::StandinRun;
+
+struct Figure {
+    std::string name;
+    double value;
+    std::string unit;
+    std::string target;  // empty: reported, no target
+    bool meets;
+};
+
+std::vector<standin::Entry> tracks(int count, int seconds) {
+    std::vector<standin::Entry> list;
+    for (int i = 0; i < count; ++i)
+        list.push_back({"C:\\Bench\\" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i), seconds});
+    return list;
+}
+
+std::string seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", s);
+    return text;
+}
+
+bool succeeded(const StandinRun& run, const char* what) {
+    if (run.exitCode == 0) return true;
+    std::fprintf(stderr, "%s: the stand-in player failed (exit %d):\n%s\n", what, run.exitCode, run.output.c_str());
+    return false;
+}
+
+double percentile(std::vector<double> values, double share) {
+    std::sort(values.begin(), values.end());
+    std::size_t at = static_cast<std::size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
+    return values[at];
+}
+
+// Track change -> the old file's original committed, over 50 changes at random moments
+// of the old worker's poll.
+void restoreLatency(std::vector<Figure>& figures) {
+    const int changes = 50;
+    auto list = tracks(changes + 1, 600);
+    std::mt19937 random(7);
+    std::string script = "0 play\n";
+    double t = 2.0;
+    for (int i = 0; i < changes; ++i) {
+        t += std::uniform_real_distribution<double>(0.2, 2.0)(random);
+        script += seconds(t) + " next\n";
+    }
+    script += seconds(t + 2) + " stop\n";
+    StandinRun run = runStandin(RunPlan{list, script, 1.0});
+    if (!succeeded(run, "restore latency")) return;
+    std::vector<double> latencies;
+    int change = 0;
+    for (const auto& action : run.actions) {
+        if (action.name != "next") continue;
+        const auto& left = list[static_cast<std::size_t>(change++)];
+        for (const auto& commit : run.commits) {
+            if (commit.file == left.file && commit.artist == left.artist && commit.time >= action.time) {
+                latencies.push_back(static_cast<double>(commit.time - action.time));
+                break;
+            }
+        }
+    }
+    if (latencies.size() != static_cast<std::size_t>(changes)) {
+        std::fprintf(stderr, "restore latency: %zu of %d changes restored\n", latencies.size(), changes);
+        return;
+    }
+    double median = percentile(latencies, 0.5), p90 = percentile(latencies, 0.9), max = percentile(latencies, 1.0);
+    figures.push_back({"restore after a change, median", median, "ms", "<= 20", median <= 20});
+    figures.push_back({"restore after a change, p90", p90, "ms", "", true});
+    figures.push_back({"restore after a change, max", max, "ms", "<= 100", max <= 100});
+}
+
+// One minute of one track playing on: the requests by code, the workers' apart from the
+// watcher's (which answers the notices the host repeats), and the workers' CPU time.
+void steadyPlayback(std::vector<Figure>& figures, std::map<std::string, double>& perCode) {
+    StandinRun run = runStandin(RunPlan{tracks(1, 600), "0 play\n60 stop\n", 1.0});
+    if (!succeeded(run, "steady playback")) return;
+    double workers = 0, watcher = 0;
+    for (const auto& request : run.requests) {
+        if (request.time >= 60000) continue;
+        (request.thread == "worker" ? workers : watcher) += 1;
+        perCode[std::to_string(request.code) + (request.thread == "worker" ? "" : " (watcher)")] += 1;
+    }
+    figures.push_back({"workers' requests per minute, steady playback", workers, "/min", "about 134",
+                       workers >= 120 && workers <= 150});
+    figures.push_back({"watcher's requests per minute (repeated notices)", watcher, "/min", "", true});
+    double cpuMs = std::stod(run.values.at("plugin_thread_cpu_ms"));
+    figures.push_back({"plug-in threads' CPU time per hour of playback", cpuMs * 60, "ms", "", true});
+}
+
+// Ten changes a second over 20 entries.
+void skipping(std::vector<Figure>& figures) {
+    std::string script = "0 play\n";
+    const int changes = 100;
+    for (int i = 1; i <= changes; ++i) script += seconds(i / 10.0) + " jump " + std::to_string((i * 7) % 20) + "\n";
+    script += seconds(changes / 10.0 + 1) + " stop\n";
+    StandinRun run = runStandin(RunPlan{tracks(20, 300), script, 1.0});
+    if (!succeeded(run, "skipping")) return;
+    double peak = std::stod(run.values.at("peak_worker_threads"));
+    figures.push_back({"worker threads alive at once, ten changes a second", peak, "", "<= 3", peak <= 3});
+    figures.push_back({"tag writes per change", static_cast<double>(run.requestCount(295)) / changes, "", "", true});
+}
+
+// Workers kept alive by write-backs that a locked file refuses, then quit.
+void quitLatency(std::vector<Figure>& figures) {
+    for (int workers : {1, 5, 20}) {
+        std::string script = "0 play\n0.5 refuse-restores on\n";
+        double t = 0.6;
+        for (int i = 1; i < workers; ++i, t += 0.05) script += seconds(t) + " next\n";
+        script += seconds(t + 0.3) + " quit\n";
+        StandinRun run = runStandin(RunPlan{tracks(21, 300), script, 1.0});
+        if (!succeeded(run, "quit")) continue;
+        double ms = std::stod(run.values.at("quit_ms"));
+        figures.push_back({"quit with " + std::to_string(workers) + (workers == 1 ? " worker (" : " workers (") +
+                               run.values.at("threads_at_quit") + " threads running)",
+                           ms, "ms", "<= 50", ms <= 50});
+    }
+}
+
+void dllSize(std::vector<Figure>& figures) {
+    double kib = static_cast<double>(std::filesystem::file_size(VORLU_PLUGIN_DLL)) / 1024;
+    figures.push_back({"shipped gen_vorlu.dll", kib, "KiB", "<= 64", kib <= 64});
+}
+
+std::string jsonText(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    return out + "\"";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string jsonPath = argc > 1 ? argv[1] : "bench-figures.json";
+    std::vector<Figure> figures;
+    std::map<std::string, double> perCode;
+    std::printf("Running the benchmark: about three minutes of playback under Wine.\n");
+    restoreLatency(figures);
+    steadyPlayback(figures, perCode);
+    skipping(figures);
+    quitLatency(figures);
+    dllSize(figures);
+
+    std::printf("\n%-58s %10s %-5s %-10s\n", "figure", "measured", "", "target");
+    bool allMet = true;
+    for (const auto& f : figures) {
+        std::printf("%-58s %10.1f %-5s %-10s %s\n", f.name.c_str(), f.value, f.unit.c_str(), f.target.c_str(),
+                    f.target.empty() ? ""
+                    : f.meets        ? "ok"
+                                     : "MISSED");
+        allMet = allMet && f.meets;
+    }
+    std::printf("\nrequests per minute by code, steady playback:");
+    for (const auto& [code, count] : perCode) std::printf("  %s: %.0f", code.c_str(), count);
+    std::printf("\n");
+
+    std::ofstream json(jsonPath);
+    json << "{\n  \"figures\": [\n";
+    for (std::size_t i = 0; i < figures.size(); ++i) {
+        const auto& f = figures[i];
+        json << "    {\"name\": " << jsonText(f.name) << ", \"value\": " << f.value
+             << ", \"unit\": " << jsonText(f.unit) << ", \"target\": " << jsonText(f.target)
+             << ", \"meets\": " << (f.meets ? "true" : "false") << "}" << (i + 1 < figures.size() ? "," : "") << "\n";
+    }
+    json << "  ],\n  \"requests_per_minute_by_code\": {";
+    bool first = true;
+    for (const auto& [code, count] : perCode) {
+        json << (first ? "" : ", ") << jsonText(code) << ": " << count;
+        first = false;
+    }
+    json << "}\n}\n";
+    std::printf("figures written to %s\n", jsonPath.c_str());
+    return figures.size() == 12 && allMet ? 0 : 1;
+}

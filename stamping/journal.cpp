@@ -1,0 +1,340 @@
+#include "stamping/journal.h"
+
+#include <string.h>
+
+static const char journalMagic[] = "VORLUJNL";
+static const char journalName[] = "\\vorlu.journal";
+static const char temporaryName[] = "\\vorlu.journal.new";
+static const char lockName[] = "\\vorlu.journal.lock";
+const int ENTRY_FIXED_SIZE = 24;  // the payload before the units
+const int ENTRY_MAX_SIZE = 8 + ENTRY_FIXED_SIZE + 2 * 2 * (WIDE_TEXT_SIZE - 1);
+const int LOCK_ATTEMPTS = 200;  // ten milliseconds apart: another process's update is short
+const DWORD LOCK_RETRY_MS = 10;
+
+// Everything below is used under journalLock, by workers and the repair thread only.
+static CRITICAL_SECTION journalLock;
+static char candidates[2][JOURNAL_PATH_SIZE];  // the host's folder for plug-ins, this library's
+static char folder[JOURNAL_PATH_SIZE];         // the one chosen; empty: no journal
+static bool folderChosen;
+static unsigned int ownProcessId, ownCreationLow, ownCreationHigh;
+static unsigned int lastSequence;
+static unsigned char contents[JOURNAL_BUFFER_SIZE];
+static unsigned char encoded[ENTRY_MAX_SIZE];
+static JournalEntry scratch;
+
+static unsigned int crc32(const unsigned char* data, int size) {
+    unsigned int crc = 0xFFFFFFFFu;
+    for (int i = 0; i < size; i++) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; bit++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+static unsigned int read32(const unsigned char* p) {
+    return static_cast<unsigned int>(p[0]) | static_cast<unsigned int>(p[1]) << 8 |
+           static_cast<unsigned int>(p[2]) << 16 | static_cast<unsigned int>(p[3]) << 24;
+}
+
+static unsigned int read16(const unsigned char* p) {
+    return static_cast<unsigned int>(p[0]) | static_cast<unsigned int>(p[1]) << 8;
+}
+
+static void write32(unsigned char* p, unsigned int value) {
+    for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+static void write16(unsigned char* p, unsigned int value) {
+    p[0] = static_cast<unsigned char>(value);
+    p[1] = static_cast<unsigned char>(value >> 8);
+}
+
+int journalVersion(const unsigned char* data, int size) {
+    if (size < JOURNAL_HEADER_SIZE || memcmp(data, journalMagic, 8) != 0) return 0;
+    unsigned int version = read32(data + 8);
+    return version > 0 && version < 0x10000 ? static_cast<int>(version) : 0;
+}
+
+// Units of a text that a read on its path could have given: none zero, single bytes on
+// the single-byte path.
+static bool readUnits(const unsigned char* p, int length, bool wide, textUnit* out) {
+    for (int i = 0; i < length; i++) {
+        unsigned int unit = read16(p + 2 * i);
+        if (unit == 0 || (!wide && unit > 0xFF)) return false;
+        out[i] = static_cast<textUnit>(unit);
+    }
+    out[length] = 0;
+    return true;
+}
+
+int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid) {
+    *valid = false;
+    if (offset < JOURNAL_HEADER_SIZE || offset > size - 8) return -1;
+    unsigned int payloadSize = read32(data + offset);
+    if (payloadSize > static_cast<unsigned int>(size - offset - 8)) return -1;  // cut off: nothing more to read
+    int next = offset + 8 + static_cast<int>(payloadSize);
+    const unsigned char* payload = data + offset + 8;
+    if (payloadSize < static_cast<unsigned int>(ENTRY_FIXED_SIZE) ||
+        crc32(payload, static_cast<int>(payloadSize)) != read32(data + offset + 4))
+        return next;
+    unsigned int wide = payload[16];
+    unsigned int nameLength = read16(payload + 18);
+    unsigned int originalLength = read16(payload + 20);
+    // A value the read may have cut is never saved: no original reaches its read's last unit.
+    unsigned int longest = wide ? WIDE_TEXT_SIZE - 2 : METADATA_SIZE - 2;
+    if (wide > 1 || nameLength == 0 || nameLength > WIDE_TEXT_SIZE - 1 || originalLength > longest ||
+        read16(payload + 22) != 0 || payloadSize != ENTRY_FIXED_SIZE + 2 * (nameLength + originalLength))
+        return next;
+    memset(&entry->file, 0, sizeof entry->file);
+    entry->file.wide = wide == 1;
+    const unsigned char* units = payload + ENTRY_FIXED_SIZE;
+    if (!readUnits(units, static_cast<int>(nameLength), entry->file.wide, entry->file.name) ||
+        !readUnits(units + 2 * nameLength, static_cast<int>(originalLength), entry->file.wide, entry->original))
+        return next;
+    entry->processId = read32(payload);
+    entry->creationLow = read32(payload + 4);
+    entry->creationHigh = read32(payload + 8);
+    entry->sequence = read32(payload + 12);
+    entry->starts = payload[17];
+    *valid = true;
+    return next;
+}
+
+// The entry as it is written, into encoded; its size in bytes.
+static int encodeEntry(const JournalEntry& entry) {
+    int nameLength = textLength(entry.file.name, WIDE_TEXT_SIZE);
+    int originalLength = textLength(entry.original, WIDE_TEXT_SIZE);
+    unsigned char* payload = encoded + 8;
+    write32(payload, entry.processId);
+    write32(payload + 4, entry.creationLow);
+    write32(payload + 8, entry.creationHigh);
+    write32(payload + 12, entry.sequence);
+    payload[16] = entry.file.wide ? 1 : 0;
+    payload[17] = static_cast<unsigned char>(entry.starts);
+    write16(payload + 18, static_cast<unsigned int>(nameLength));
+    write16(payload + 20, static_cast<unsigned int>(originalLength));
+    write16(payload + 22, 0);
+    unsigned char* units = payload + ENTRY_FIXED_SIZE;
+    for (int i = 0; i < nameLength; i++) write16(units + 2 * i, entry.file.name[i]);
+    for (int i = 0; i < originalLength; i++) write16(units + 2 * (nameLength + i), entry.original[i]);
+    int payloadSize = ENTRY_FIXED_SIZE + 2 * (nameLength + originalLength);
+    write32(encoded, static_cast<unsigned int>(payloadSize));
+    write32(encoded + 4, crc32(payload, payloadSize));
+    return 8 + payloadSize;
+}
+
+static void pathIn(const char* base, const char* name, char* path) {
+    size_t baseLength = strlen(base), nameLength = strlen(name);
+    memcpy(path, base, baseLength);
+    memcpy(path + baseLength, name, nameLength + 1);
+}
+
+// Holds the lock file open with no sharing, waiting a little for another process's
+// update; INVALID_HANDLE_VALUE when the folder cannot hold it.
+static HANDLE lockFolder(const char* base) {
+    char path[JOURNAL_PATH_SIZE + 32];
+    pathIn(base, lockName, path);
+    for (int attempt = 0; attempt < LOCK_ATTEMPTS; attempt++) {
+        HANDLE lock = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+        if (lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) return lock;
+        Sleep(LOCK_RETRY_MS);
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+static bool chooseFolder() {
+    if (!folderChosen) {
+        folderChosen = true;
+        for (int i = 0; i < 2 && folder[0] == 0; i++) {
+            if (candidates[i][0] == 0) continue;
+            HANDLE lock = lockFolder(candidates[i]);
+            if (lock == INVALID_HANDLE_VALUE) continue;
+            CloseHandle(lock);
+            memcpy(folder, candidates[i], JOURNAL_PATH_SIZE);
+        }
+    }
+    return folder[0] != 0;
+}
+
+// The journal's bytes into buffer (JOURNAL_BUFFER_SIZE); 0 when there is none.
+static int readJournal(unsigned char* buffer) {
+    char path[JOURNAL_PATH_SIZE + 32];
+    pathIn(folder, journalName, path);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD total = 0, got = 0;
+    while (total < static_cast<DWORD>(JOURNAL_BUFFER_SIZE) &&
+           ReadFile(file, buffer + total, JOURNAL_BUFFER_SIZE - total, &got, 0) && got > 0)
+        total += got;
+    CloseHandle(file);
+    return static_cast<int>(total);
+}
+
+enum JournalChange { ADD_ENTRY, REMOVE_ENTRY, COUNT_START };
+
+static bool sameOwner(const JournalEntry& a, const JournalEntry& b) {
+    return a.processId == b.processId && a.creationLow == b.creationLow && a.creationHigh == b.creationHigh;
+}
+
+static bool writeAll(HANDLE file, const unsigned char* data, int size) {
+    DWORD written = 0;
+    return WriteFile(file, data, static_cast<DWORD>(size), &written, 0) && written == static_cast<DWORD>(size);
+}
+
+enum RewriteResult { REWRITTEN, LATER_VERSION, NOT_WRITTEN };
+
+// Rewrites the journal with one change: adds entry (dropping an older one of its owner
+// for its file), removes the entry of its owner and sequence, or counts one more start
+// for it. Unchanged entries are copied byte for byte; broken ones and ones past their
+// starts are dropped. A journal of a later version is left as it is.
+static RewriteResult rewriteJournal(JournalChange change, const JournalEntry& entry) {
+    HANDLE lock = lockFolder(folder);
+    if (lock == INVALID_HANDLE_VALUE) return NOT_WRITTEN;
+    int size = readJournal(contents);
+    int version = journalVersion(contents, size);
+    bool done = false;
+    char temporary[JOURNAL_PATH_SIZE + 32], journal[JOURNAL_PATH_SIZE + 32];
+    pathIn(folder, temporaryName, temporary);
+    pathIn(folder, journalName, journal);
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (version <= JOURNAL_VERSION)  // a later version's journal is left alone
+        out = CreateFileA(temporary, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    if (out != INVALID_HANDLE_VALUE) {
+        unsigned char header[JOURNAL_HEADER_SIZE];
+        memcpy(header, journalMagic, 8);
+        write32(header + 8, JOURNAL_VERSION);
+        bool ok = writeAll(out, header, JOURNAL_HEADER_SIZE);
+        int written = JOURNAL_HEADER_SIZE;
+        int offset = version == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
+        while (ok && offset >= 0) {
+            bool valid;
+            int next = readJournalEntry(contents, size, offset, &scratch, &valid);
+            if (next < 0) break;
+            bool ownersEntry = valid && sameOwner(scratch, entry) && scratch.sequence == entry.sequence;
+            bool replaced = change == ADD_ENTRY && valid && sameOwner(scratch, entry) &&
+                            scratch.file.wide == entry.file.wide && sameText(scratch.file.name, entry.file.name);
+            int length = 0;
+            if (!valid || replaced || (change == REMOVE_ENTRY && ownersEntry)) {
+                length = 0;
+            } else if (change == COUNT_START && ownersEntry) {
+                scratch.starts++;
+                if (scratch.starts < JOURNAL_MAX_STARTS) length = encodeEntry(scratch);
+                ok = writeAll(out, encoded, length);
+            } else {
+                length = next - offset;
+                ok = writeAll(out, contents + offset, length);
+            }
+            written += length;
+            offset = next;
+        }
+        if (ok && change == ADD_ENTRY) {
+            int length = encodeEntry(entry);
+            // What could not be read back whole is not written.
+            ok = written + length <= JOURNAL_BUFFER_SIZE && writeAll(out, encoded, length);
+        }
+        ok = ok && FlushFileBuffers(out);
+        CloseHandle(out);
+        done = ok && MoveFileExA(temporary, journal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!done) DeleteFileA(temporary);
+    }
+    CloseHandle(lock);
+    return version > JOURNAL_VERSION ? LATER_VERSION : done ? REWRITTEN : NOT_WRITTEN;
+}
+
+static void libraryFolder(char* out) {
+    HMODULE self = 0;
+    out[0] = 0;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&libraryFolder), &self))
+        return;
+    DWORD length = GetModuleFileNameA(self, out, JOURNAL_PATH_SIZE);
+    char* slash = length > 0 && length < static_cast<DWORD>(JOURNAL_PATH_SIZE) ? strrchr(out, '\\') : 0;
+    if (slash)
+        *slash = 0;
+    else
+        out[0] = 0;
+}
+
+void initJournal(const char* settingsFolder) {
+    InitializeCriticalSection(&journalLock);
+    memset(candidates, 0, sizeof candidates);
+    memset(folder, 0, sizeof folder);
+    folderChosen = false;
+    // Room for the longest file name behind the folder.
+    if (settingsFolder && strnlen(settingsFolder, JOURNAL_PATH_SIZE) < static_cast<size_t>(JOURNAL_PATH_SIZE - 32))
+        memcpy(candidates[0], settingsFolder, strlen(settingsFolder));
+    libraryFolder(candidates[1]);
+    if (strlen(candidates[1]) >= static_cast<size_t>(JOURNAL_PATH_SIZE - 32)) candidates[1][0] = 0;
+    ownProcessId = GetCurrentProcessId();
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        ownCreationLow = created.dwLowDateTime;
+        ownCreationHigh = created.dwHighDateTime;
+    }
+}
+
+// This process's entry of sequence.
+static const JournalEntry& ownEntry(unsigned int sequence) {
+    static JournalEntry own;
+    memset(&own, 0, sizeof own);
+    own.processId = ownProcessId;
+    own.creationLow = ownCreationLow;
+    own.creationHigh = ownCreationHigh;
+    own.sequence = sequence;
+    return own;
+}
+
+long journalRecord(const TrackFile& file, const textUnit* original) {
+    EnterCriticalSection(&journalLock);
+    long sequence = 0;
+    if (chooseFolder()) {
+        JournalEntry& entry = const_cast<JournalEntry&>(ownEntry(++lastSequence));
+        entry.file = file;
+        copyText(entry.original, WIDE_TEXT_SIZE, original);
+        RewriteResult result = rewriteJournal(ADD_ENTRY, entry);
+        // A later version's journal is not ours to write: Vorlu works on as without one.
+        sequence = result == REWRITTEN ? static_cast<long>(entry.sequence) : result == LATER_VERSION ? 0 : -1;
+    }
+    LeaveCriticalSection(&journalLock);
+    return sequence;
+}
+
+void journalForget(unsigned int sequence) {
+    EnterCriticalSection(&journalLock);
+    if (chooseFolder()) rewriteJournal(REMOVE_ENTRY, ownEntry(sequence));
+    LeaveCriticalSection(&journalLock);
+}
+
+int journalSnapshot(unsigned char* snapshot) {
+    EnterCriticalSection(&journalLock);
+    int size = 0;
+    if (chooseFolder()) {
+        HANDLE lock = lockFolder(folder);
+        if (lock != INVALID_HANDLE_VALUE) {
+            size = readJournal(snapshot);
+            CloseHandle(lock);
+        }
+    }
+    LeaveCriticalSection(&journalLock);
+    return journalVersion(snapshot, size) == JOURNAL_VERSION ? size : 0;
+}
+
+bool ownerHasEnded(const JournalEntry& entry) {
+    if (entry.processId == ownProcessId && entry.creationLow == ownCreationLow && entry.creationHigh == ownCreationHigh)
+        return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.processId);
+    if (!process) return GetLastError() != ERROR_ACCESS_DENIED;  // one we may not look at still runs
+    FILETIME created, exited, kernel, user;
+    DWORD exitCode = STILL_ACTIVE;
+    bool reused = GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+                  (created.dwLowDateTime != entry.creationLow || created.dwHighDateTime != entry.creationHigh);
+    bool ended = reused || (GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE);
+    CloseHandle(process);
+    return ended;
+}
+
+void journalSettle(const JournalEntry& entry, bool keep) {
+    EnterCriticalSection(&journalLock);
+    if (chooseFolder()) rewriteJournal(keep ? COUNT_START : REMOVE_ENTRY, entry);
+    LeaveCriticalSection(&journalLock);
+}

@@ -1,0 +1,306 @@
+// The journal of stamped files: written before the first stamp, dropped after the
+// write-back, and repaired at the next start when a player died in between; robust to
+// whatever a journal on disk may hold.
+#include "stamping/journal.h"
+#include "support/artist_checks.h"
+#include "support/plugin_session.h"
+#include "text_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+using vorlu_test::PluginSession;
+
+namespace {
+
+const std::string fileA = "C:\\music\\a.mp3";
+const DWORD deadPlayer = 777;  // a process that no longer runs
+const DWORD livePlayer = 778;  // another player that still runs
+
+std::string journalPath(const std::string& folder) { return folder + "/vorlu.journal"; }
+
+std::string bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The valid entries of a journal's bytes, as the plug-in reads them.
+std::vector<JournalEntry> entriesOf(const std::string& bytes) {
+    std::vector<JournalEntry> entries;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    int size = static_cast<int>(bytes.size());
+    if (journalVersion(data, size) != JOURNAL_VERSION) return entries;
+    static JournalEntry entry;
+    bool valid;
+    for (int offset = JOURNAL_HEADER_SIZE; (offset = readJournalEntry(data, size, offset, &entry, &valid)) >= 0;) {
+        if (valid) entries.push_back(entry);
+    }
+    return entries;
+}
+
+TrackFile trackFile(const std::string& name) {
+    TrackFile file{};
+    file.wide = !vorlu_test::oldHostRun();
+    std::u16string units = standin::utf16FromUtf8(name);
+    std::copy(units.begin(), units.end(), file.name);
+    return file;
+}
+
+// What a player left in folder when it died stamping fileA: its journal entry, written
+// by the plug-in itself in a session as that player.
+void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& original, DWORD player = deadPlayer) {
+    PluginSession died({{fileA, original, 240}}, {.journalFolder = folder, .processId = player});
+    std::u16string units = standin::utf16FromUtf8(original);
+    textUnit saved[WIDE_TEXT_SIZE] = {};
+    std::copy(units.begin(), units.end(), saved);
+    ASSERT_GT(journalRecord(trackFile(fileA), saved), 0);
+}
+
+std::string freshFolder() {
+    static int count = 0;
+    auto folder = std::filesystem::temp_directory_path() /
+                  ("vorlu-journal-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder.string();
+}
+
+struct RepairCase {
+    const char* name;
+    std::string storedNow;  // what the file holds at the next start
+    bool readable;
+    bool setsAccepted;
+    std::string endsAs;
+    bool writesBack;  // sends the original
+    bool entryKept;
+};
+
+TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLater) {
+    const RepairCase cases[] = {
+        {"a time stamp", "Artist A (1:05/4:00)", true, true, "Artist A", true, false},
+        {"the pause mark", "Artist A (paused)", true, true, "Artist A", true, false},
+        {"exactly the original", "Artist A", true, true, "Artist A", false, false},
+        {"edited since", "Someone Else", true, true, "Someone Else", false, false},
+        {"edited, with a stamp behind it", "Artist B (1:05/4:00)", true, true, "Artist B (1:05/4:00)", false, false},
+        {"two stamps", "Artist A (1:05/4:00) (0:10/4:00)", true, true, "Artist A (1:05/4:00) (0:10/4:00)", false,
+         false},
+        {"unreadable now", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, true},
+        {"the write-back refused", "Artist A (1:05/4:00)", true, false, "Artist A (1:05/4:00)", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = freshFolder();
+        leaveEntryOfADeadPlayer(folder, "Artist A");
+        PluginSession next({{fileA, c.storedNow, 240}}, {.journalFolder = folder, .settleRepair = false});
+        next.model.acceptReads([&](const std::string&) { return c.readable; });
+        next.model.acceptSets([&](const std::string&, const std::string&) { return c.setsAccepted; });
+        next.runFor(1000);  // no file plays: the repair alone
+        EXPECT_EQ(next.model.storedArtist(fileA), c.endsAs);
+        EXPECT_EQ(next.sets().size(), c.writesBack ? 1u : 0u);
+        auto left = entriesOf(bytesOf(journalPath(folder)));
+        ASSERT_EQ(left.size(), c.entryKept ? 1u : 0u);
+        if (c.entryKept) EXPECT_EQ(left[0].starts, 1);
+    }
+}
+
+TEST(Journal, anEntryIsGivenUpAfterItsFileStayedUnreadableForTenStarts) {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A");
+    for (int start = 1; start <= JOURNAL_MAX_STARTS; ++start) {
+        PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}}, {.journalFolder = folder, .settleRepair = false});
+        next.model.acceptReads([](const std::string&) { return false; });
+        next.runFor(1000);
+        EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), start < JOURNAL_MAX_STARTS ? 1u : 0u) << start;
+    }
+}
+
+struct OwnerCase {
+    const char* name;
+    std::vector<std::pair<DWORD, unsigned long long>> running;
+    bool repaired;
+};
+
+TEST(Journal, onlyEntriesOfPlayersThatHaveEndedAreRepaired) {
+    const OwnerCase cases[] = {
+        {"its player has ended", {}, true},
+        {"its player still runs", {{deadPlayer, 1}}, false},
+        {"its process id now names a newer process", {{deadPlayer, 99}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = freshFolder();
+        leaveEntryOfADeadPlayer(folder, "Artist A");
+        winshim::setOtherProcesses(c.running);
+        PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}},
+                           {.journalFolder = folder, .processId = livePlayer, .settleRepair = false});
+        next.runFor(1000);
+        winshim::setOtherProcesses({});
+        EXPECT_EQ(next.model.storedArtist(fileA), c.repaired ? "Artist A" : "Artist A (1:05/4:00)");
+        EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), c.repaired ? 0u : 1u);
+    }
+}
+
+TEST(Journal, holdsEachStampedFileFromBeforeItsFirstSetUntilItsOriginalIsBack) {
+    PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
+    std::vector<std::size_t> entriesAtSets;
+    session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+        if (code == IPC_SET_EXTENDED_FILE_INFO || code == IPC_SET_EXTENDED_FILE_INFOW)
+            entriesAtSets.push_back(entriesOf(bytesOf(journalPath(session.journalFolder))).size());
+        return std::nullopt;
+    };
+    session.play();
+    session.runUntil(20500);
+    session.next();
+    session.runUntil(40500);
+    session.stop();
+    session.runUntil(45000);
+    // A's stamps, A's write-back and B's first stamp together, then B's alone.
+    ASSERT_GE(entriesAtSets.size(), 5u);
+    EXPECT_EQ(entriesAtSets.front(), 1u);
+    for (std::size_t count : entriesAtSets) EXPECT_GE(count, 1u);
+    auto left = entriesOf(bytesOf(journalPath(session.journalFolder)));
+    EXPECT_TRUE(left.empty());
+}
+
+// A worker of this run and the repair meet on one file: whichever claims it first, the
+// other leaves it alone, and the file ends as its original.
+TEST(Journal, theRepairAndAWorkerShareTheClaimOnAFile) {
+    for (bool workerFirst : {true, false}) {
+        SCOPED_TRACE(workerFirst ? "the worker first" : "the repair first");
+        std::string folder = freshFolder();
+        leaveEntryOfADeadPlayer(folder, "Artist A");
+        PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}}, {.journalFolder = folder, .settleRepair = false});
+        bool slowed = false;
+        next.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+            // The repair's read takes its time, the claims held meanwhile.
+            if (!workerFirst && !slowed && code == next.readCode()) {
+                slowed = true;
+                Sleep(300);
+            }
+            return std::nullopt;
+        };
+        // The repair waits while another player updates the journal; the worker claims the file meanwhile.
+        HANDLE held = workerFirst ? CreateFileA((folder + "/vorlu.journal.lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                  : nullptr;
+        if (!workerFirst) next.runFor(100);
+        next.play();
+        if (held) {
+            next.runFor(100);
+            CloseHandle(held);
+        }
+        next.runUntil(20500);
+        next.stop();
+        next.runUntil(25000);
+        std::string why;
+        auto history = next.artistHistory(fileA);
+        history.front() = "Artist A";  // what the journal says it was
+        EXPECT_TRUE(vorlu_test::historyIsSound(history, "Artist A", &why)) << why;
+        EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
+        // Left to the worker, the entry waits for a start that finds the original.
+        EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), workerFirst ? 1u : 0u);
+    }
+}
+
+std::string validJournal() {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A");
+    return bytesOf(journalPath(folder));
+}
+
+struct BrokenCase {
+    const char* name;
+    std::function<std::string(std::string)> broken;  // from a valid journal of one entry
+    std::size_t validEntries;
+};
+
+TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
+    const BrokenCase cases[] = {
+        {"empty", [](std::string) { return std::string(); }, 0},
+        {"the header alone", [](std::string j) { return j.substr(0, JOURNAL_HEADER_SIZE); }, 0},
+        {"another file's magic",
+         [](std::string j) {
+             j[0] = 'X';
+             return j;
+         },
+         0},
+        {"a later version",
+         [](std::string j) {
+             j[8] = 2;
+             return j;
+         },
+         0},
+        {"cut inside its entry", [](std::string j) { return j.substr(0, j.size() - 3); }, 0},
+        {"a bit flipped in a name",
+         [](std::string j) {
+             j[j.size() - 12] ^= 0x10;
+             return j;
+         },
+         0},
+        {"a size beyond the file",
+         [](std::string j) {
+             j[JOURNAL_HEADER_SIZE + 3] = 0x7F;
+             return j;
+         },
+         0},
+        {"garbage after a whole entry", [](std::string j) { return j + std::string(100, '\xEE'); }, 1},
+        {"longer than any journal is read",
+         [](std::string j) { return j + std::string(static_cast<std::size_t>(JOURNAL_BUFFER_SIZE), '\0'); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = freshFolder();
+        std::string bytes = c.broken(validJournal());
+        EXPECT_EQ(entriesOf(bytes).size(), c.validEntries);
+        std::ofstream(journalPath(folder), std::ios::binary) << bytes;
+        // The file's stamp is taken out only from a whole entry; stamping goes on either way.
+        PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}}, {.journalFolder = folder, .settleRepair = false});
+        next.runFor(1000);
+        EXPECT_EQ(next.model.storedArtist(fileA), c.validEntries ? "Artist A" : "Artist A (1:05/4:00)");
+        next.play();
+        next.runUntil(5000);
+        next.stop();
+        next.runUntil(8000);
+        EXPECT_FALSE(next.sets().empty());
+        if (std::string(c.name) == "a later version") EXPECT_EQ(bytesOf(journalPath(folder)), bytes);
+    }
+}
+
+TEST(Journal, withoutAWritableFolderVorluStampsAsItDidWithoutAJournal) {
+    PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = "/nonexistent/vorlu"});
+    session.play();
+    session.runUntil(20500);
+    session.stop();
+    session.runUntil(25000);
+    EXPECT_GE(session.sets().size(), 3u);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+}
+
+// Random bytes, and random damage to a valid journal: the reader stays inside the bytes
+// (the sanitizers watch) and finds no entry where it was damaged.
+TEST(Journal, theReaderSurvivesRandomBytes) {
+    std::string valid = validJournal();
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes = valid;
+        if (round % 2 == 0) {
+            bytes.resize(std::uniform_int_distribution<std::size_t>(0, 600)(random));
+            for (char& b : bytes) b = static_cast<char>(random());
+            if (bytes.size() >= JOURNAL_HEADER_SIZE)
+                bytes.replace(0, JOURNAL_HEADER_SIZE, valid, 0, JOURNAL_HEADER_SIZE);
+        } else {
+            for (int flips = 1 + round % 4; flips > 0; --flips)
+                bytes[std::uniform_int_distribution<std::size_t>(JOURNAL_HEADER_SIZE, bytes.size() - 1)(random)] ^=
+                    static_cast<char>(1 + random() % 255);
+        }
+        auto entries = entriesOf(bytes);
+        if (round % 2 == 1) EXPECT_LE(entries.size(), 1u);
+        for (const auto& entry : entries) EXPECT_GT(textLength(entry.file.name, WIDE_TEXT_SIZE), 0);
+    }
+}
+
+}  // namespace
