@@ -157,12 +157,17 @@ void releaseFile(const FileClaim& claim) {
     LeaveCriticalSection(&claimsLock);
 }
 
+// Room for the longest original and the longest stamp behind it.
+const int REPAIR_READ_SIZE = SAVED_ARTIST_SIZE + TIME_TEXT_SIZE;
+
 RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
-    static textUnit now[SAVED_ARTIST_SIZE];  // used under claimsLock
+    static textUnit now[REPAIR_READ_SIZE];  // used under claimsLock
     EnterCriticalSection(&claimsLock);
     RepairOutcome outcome = REPAIR_SKIPPED;
     if (findSlot(file) < 0) {
-        int length = readArtist(file, now, SAVED_ARTIST_SIZE);
+        int length = readArtist(file, now, REPAIR_READ_SIZE);
+        // A value that fills the read may have been cut: what follows the original is unknown.
+        if (length >= (file.wide ? REPAIR_READ_SIZE : METADATA_SIZE) - 1) length = -1;
         int stamp = length > 0 ? leftoverStampLength(now, length) : 0;
         outcome = length < 0 ? REPAIR_UNREADABLE : REPAIR_DONE;
         if (stamp > 0) {

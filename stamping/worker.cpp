@@ -32,7 +32,7 @@ const int WORKER_RECORDS = 32;
 
 static HANDLE stopEvent;  // set once, by quit
 static LONG volatile liveWorkers;
-static HMODULE workerModule;
+static HMODULE workerModule;  // this library, named once by init; each thread holds a reference of its own
 static WorkerRecord records[WORKER_RECORDS];
 // Guards the records. It is held for a few memory operations only, never across a host
 // request, so the windows' thread may take it.
@@ -40,6 +40,8 @@ static CRITICAL_SECTION recordsLock;
 
 void initWorkers() {
     stopEvent = CreateEventA(0, TRUE, FALSE, 0);
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ThreadProc), &workerModule);
     InitializeCriticalSection(&recordsLock);
     for (int i = 0; i < WORKER_RECORDS; i++) records[i].wake = CreateEventA(0, FALSE, FALSE, 0);
 }
@@ -199,15 +201,15 @@ unsigned WINAPI ThreadProc(void* argument) {
 }
 
 bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument) {
+    HMODULE reference;
     if (stopRequested()) return false;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadProc),
-                            &workerModule))
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadProc), &reference))
         return false;
     InterlockedIncrement(&liveWorkers);
     uintptr_t thread = _beginthreadex(0, 0, entry, argument, 0, 0);
     if (thread == 0) {
         InterlockedDecrement(&liveWorkers);
-        FreeLibrary(workerModule);
+        FreeLibrary(reference);
         return false;
     }
     CloseHandle(reinterpret_cast<HANDLE>(thread));

@@ -15,6 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
+#include <new>
+#include <unistd.h>
 #include <climits>
 #include <cstdlib>
 #include <random>
@@ -42,10 +46,15 @@ struct Plan {
     std::string unreadableFile;
     std::vector<Action> actions;
     bool endsWithQuit;
+    long long killAt = -1;   // the player dies then, and starts again on the same files
+    std::string editedFile;  // edited by hand between the two runs
 
     std::string describe() const {
         std::ostringstream out;
         out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << (endsWithQuit ? ", ends with quit" : "")
+            << (killAt >= 0 ? ", killed at " + std::to_string(killAt) +
+                                  (editedFile.empty() ? "" : ", then " + editedFile + " edited")
+                            : "")
             << "\nplaylist:";
         for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
         for (const auto& a : actions) {
@@ -80,6 +89,10 @@ public:
             p.actions.push_back(action(t));
         }
         p.endsWithQuit = chance(3);
+        if (chance(4)) {
+            p.killAt = between(0, static_cast<int>(t));
+            if (chance(2)) p.editedFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
+        }
         // A file locked for a moment, never longer than the write-back retries last, and
         // not at the end, where quit cuts the retries short.
         for (long long from = between(0, 20000); from + 3000 < t - 6000; from += between(5000, 60000))
@@ -226,8 +239,40 @@ bool stampsShowTheHostsTimes(const std::vector<standin::Request>& requests, cons
     return true;
 }
 
+// The player dies at plan.killAt: from then on it answers nothing, and quit ends the
+// plug-in's threads as the end of the process would. A new run on the same files and
+// journal, as another process, must leave every file as its original, or as the edit
+// made in between.
+std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std::string& folder) {
+    killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
+    plugin.quit();
+    std::map<std::string, std::string> originals;
+    for (const auto& [file, stored] : killed.model.storedArtists())
+        originals[file] = killed.artistHistory(file).front();
+    auto onDisk = killed.model.storedArtists();
+    const std::string edit = "Edited by hand";
+    if (!plan.editedFile.empty()) onDisk[plan.editedFile] = edit;
+    killed.~PluginSession();
+    new (&killed) PluginSession(plan.playlist, {.journalFolder = folder, .processId = 4243, .settleRepair = false});
+    for (const auto& [file, value] : onDisk) killed.model.setStoredArtist(file, value);
+    killed.runFor(3000);  // the repair, nothing playing
+    for (const auto& [file, original] : originals) {
+        std::string expected = file == plan.editedFile ? edit : original;
+        if (standin::utf16FromUtf8(killed.model.storedArtist(file)) != standin::utf16FromUtf8(expected))
+            return file + " holds \"" + killed.model.storedArtist(file) + "\" after the next start, not \"" + expected +
+                   "\"";
+    }
+    return "";
+}
+
 std::string runSession(const Plan& plan, int realTimeDivisor) {
-    PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor});
+    // A kill is simulated by swapping the host's answers, which only the virtual clock does safely.
+    bool killed = plan.killAt >= 0 && realTimeDivisor == 0;
+    std::string folder =
+        (std::filesystem::temp_directory_path() / ("vorlu-random-" + std::to_string(getpid()))).string();
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor, .journalFolder = folder});
     switch (plan.refusal) {
     case Refusal::None:
         break;
@@ -248,8 +293,13 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     for (const auto& action : plan.actions) {
+        if (killed && action.time > plan.killAt) break;
         session.runUntil(action.time);
         perform(session, action);
+    }
+    if (killed) {
+        session.runUntil(plan.killAt);
+        return killAndStartAgain(session, plan, folder);
     }
     session.runFor(5000);
     if (plan.endsWithQuit) {

@@ -488,7 +488,7 @@ BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
     if (flags & GET_MODULE_HANDLE_EX_FLAG_PIN)
         scheduler.pins++;
-    else
+    else if (!(flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT))
         scheduler.references++;
     if (module) *module = reinterpret_cast<HMODULE>(1);
     return TRUE;
