@@ -170,7 +170,8 @@ int main(int argc, char** argv) {
                                      : "MISSED");
         allMet = allMet && f.meets;
     }
-    std::printf("\nrequests per minute by code, steady playback:");
+    std::printf("\nThread CPU time is counted in 10 ms steps: 0 means less than 10 ms in the minute measured.\n");
+    std::printf("requests per minute by code, steady playback:");
     for (const auto& [code, count] : perCode) std::printf("  %s: %.0f", code.c_str(), count);
     std::printf("\n");
 
