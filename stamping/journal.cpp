@@ -273,8 +273,8 @@ void initJournal(const char* settingsFolder) {
     }
 }
 
-// This process's entry of sequence.
-static const JournalEntry& ownEntry(unsigned int sequence) {
+// This process's entry of sequence, to fill in or to name an entry to drop.
+static JournalEntry& ownEntry(unsigned int sequence) {
     static JournalEntry own;
     memset(&own, 0, sizeof own);
     own.processId = ownProcessId;
@@ -288,7 +288,7 @@ long journalRecord(const TrackFile& file, const textUnit* original) {
     EnterCriticalSection(&journalLock);
     long sequence = 0;
     if (chooseFolder()) {
-        JournalEntry& entry = const_cast<JournalEntry&>(ownEntry(++lastSequence));
+        JournalEntry& entry = ownEntry(++lastSequence);
         entry.file = file;
         copyText(entry.original, WIDE_TEXT_SIZE, original);
         RewriteResult result = rewriteJournal(ADD_ENTRY, entry);
