@@ -1,6 +1,7 @@
 // The journal of stamped files: written before the first stamp, dropped after the
 // write-back, and repaired at the next start when a player died in between; robust to
 // whatever a journal on disk may hold.
+#include "plugin/gen_vorlu.h"
 #include "stamping/journal.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
@@ -142,6 +143,25 @@ TEST(Journal, onlyEntriesOfPlayersThatHaveEndedAreRepaired) {
         EXPECT_EQ(next.model.storedArtist(fileA), c.repaired ? "Artist A" : "Artist A (1:05/4:00)");
         EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), c.repaired ? 0u : 1u);
     }
+}
+
+// Quit stops the repair between two files: what it has not reached waits, whole, for the
+// next start.
+TEST(Journal, aQuitDuringTheRepairLeavesTheRestForTheNextStart) {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A");
+    {
+        PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}},
+                           {.journalFolder = folder, .processId = livePlayer, .settleRepair = false});
+        plugin.quit();
+        EXPECT_EQ(winshim::threadsRunning(), 0);
+        EXPECT_EQ(next.model.storedArtist(fileA), "Artist A (1:05/4:00)");
+        EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), 1u);
+    }
+    PluginSession later({{fileA, "Artist A (1:05/4:00)", 240}},
+                        {.journalFolder = folder, .processId = livePlayer + 1, .settleRepair = false});
+    later.runFor(1000);
+    EXPECT_EQ(later.model.storedArtist(fileA), "Artist A");
 }
 
 TEST(Journal, holdsEachStampedFileFromBeforeItsFirstSetUntilItsOriginalIsBack) {
