@@ -30,7 +30,7 @@ void initFileClaims() { InitializeCriticalSection(&claimsLock); }
 
 static int findSlot(const TrackFile& file) {
     for (int i = 0; i < CLAIM_SLOTS; i++) {
-        if (slots[i].used && slots[i].file.wide == file.wide && sameText(slots[i].file.name, file.name)) return i;
+        if (slots[i].used && sameFileName(slots[i].file, file)) return i;
     }
     return -1;
 }

@@ -211,8 +211,8 @@ static RewriteResult rewriteJournal(JournalChange change, const JournalEntry& en
             int next = readJournalEntry(contents, size, offset, &scratch, &valid);
             if (next < 0) break;
             bool ownersEntry = valid && sameOwner(scratch, entry) && scratch.sequence == entry.sequence;
-            bool replaced = change == ADD_ENTRY && valid && sameOwner(scratch, entry) &&
-                            scratch.file.wide == entry.file.wide && sameText(scratch.file.name, entry.file.name);
+            bool replaced =
+                change == ADD_ENTRY && valid && sameOwner(scratch, entry) && sameFileName(scratch.file, entry.file);
             int length = 0;
             if (!valid || replaced || (change == REMOVE_ENTRY && ownersEntry)) {
                 length = 0;

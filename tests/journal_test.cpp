@@ -61,13 +61,16 @@ void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& origi
     ASSERT_GT(journalRecord(trackFile(fileA), saved), 0);
 }
 
+// Folders for journals, removed when the test process ends.
 std::string freshFolder() {
-    static int count = 0;
-    auto folder = std::filesystem::temp_directory_path() /
-                  ("vorlu-journal-" + std::to_string(getpid()) + "-" + std::to_string(++count));
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder.string();
+    static struct Made {
+        std::vector<std::string> folders;
+        ~Made() {
+            for (const auto& folder : folders) std::filesystem::remove_all(folder);
+        }
+    } made;
+    made.folders.push_back(vorlu_test::emptyFolder("journal-" + std::to_string(made.folders.size() + 1)));
+    return made.folders.back();
 }
 
 struct RepairCase {

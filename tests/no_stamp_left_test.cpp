@@ -68,7 +68,9 @@ TEST(NoStampLeft, everyTimeTextTheFormatterWritesIsRecognised) {
             convert2Sec(TIME_SCRATCH_SIZE, b, length);
             std::snprintf(text, sizeof text, "Someone (%s/%s)", a, b);
             int whole = static_cast<int>(std::strlen(text));
-            EXPECT_EQ(timeTextLengthAtEnd(text, whole), whole - 7) << text;
+            textUnit units[64];
+            unitsFromBytes(units, 64, text);
+            EXPECT_EQ(timeTextLengthAtEnd(units, whole), whole - 7) << text;
         }
     }
 }

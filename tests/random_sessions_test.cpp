@@ -15,10 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <new>
-#include <unistd.h>
 #include <climits>
 #include <cstdlib>
 #include <random>
@@ -268,10 +266,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
 std::string runSession(const Plan& plan, int realTimeDivisor) {
     // A kill is simulated by swapping the host's answers, which only the virtual clock does safely.
     bool killed = plan.killAt >= 0 && realTimeDivisor == 0;
-    std::string folder =
-        (std::filesystem::temp_directory_path() / ("vorlu-random-" + std::to_string(getpid()))).string();
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    std::string folder = vorlu_test::emptyFolder("random");
     PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor, .journalFolder = folder});
     switch (plan.refusal) {
     case Refusal::None:

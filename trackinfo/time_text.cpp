@@ -50,10 +50,9 @@ int getFileTime(int, char* out) {
 // Reads one formatted time backwards from text[end - 1]: minutes without leading zeros
 // (a minus before a non-zero count, whose seconds then read 00), a colon and two seconds
 // digits. Returns where it begins, or -1.
-template <typename Char>
-static int formattedTimeStart(const Char* text, int end) {
+static int formattedTimeStart(const textUnit* text, int end) {
     if (end < 4) return -1;
-    Char tens = text[end - 2], units = text[end - 1];
+    textUnit tens = text[end - 2], units = text[end - 1];
     if (text[end - 3] != ':' || tens < '0' || tens > '5' || units < '0' || units > '9') return -1;
     int start = end - 3;
     int digits = 0;
@@ -69,8 +68,7 @@ static int formattedTimeStart(const Char* text, int end) {
     return start;
 }
 
-template <typename Char>
-int timeTextLengthAtEnd(const Char* text, int length) {
+int timeTextLengthAtEnd(const textUnit* text, int length) {
     // " (" position "/" length ")"
     if (length < 12 || text[length - 1] != ')') return 0;
     int lengthStart = formattedTimeStart(text, length - 1);
@@ -79,6 +77,3 @@ int timeTextLengthAtEnd(const Char* text, int length) {
     if (positionStart < 2 || text[positionStart - 1] != '(' || text[positionStart - 2] != ' ') return 0;
     return length - (positionStart - 2);
 }
-
-template int timeTextLengthAtEnd<char>(const char* text, int length);
-template int timeTextLengthAtEnd<textUnit>(const textUnit* text, int length);

@@ -22,9 +22,8 @@ int convert2Sec(int size, char* out, int ms);
 int getFileTime(int index, char* out);
 
 // The length of a time text as getFileTime writes it at the end of text (length
-// characters, single bytes or text units), or 0 when text does not end with one.
-template <typename Char>
-int timeTextLengthAtEnd(const Char* text, int length);
+// units), or 0 when text does not end with one.
+int timeTextLengthAtEnd(const textUnit* text, int length);
 
 // seconds × 1000, held to the int range instead of overflowing: a length beyond
 // about 24.8 days formats as the largest time an int can carry.

@@ -28,6 +28,8 @@ void initTrackMetadata() {
     nameLock = CreateEventA(0, FALSE, TRUE, 0);
 }
 
+bool sameFileName(const TrackFile& a, const TrackFile& b) { return a.wide == b.wide && sameText(a.name, b.name); }
+
 bool hostHasWideRequests() { return hostVersion() >= HOST_VERSION_WIDE_REQUESTS; }
 
 static void lockNames() {

@@ -24,6 +24,9 @@ struct TrackFile {
     textUnit name[WIDE_TEXT_SIZE];  // UTF-16 on the wide path, else the single-byte name
 };
 
+// Whether two files are one: the same path and the same name on it.
+bool sameFileName(const TrackFile& a, const TrackFile& b);
+
 // Whether the host's version has the wide requests.
 bool hostHasWideRequests();
 

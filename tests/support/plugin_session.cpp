@@ -37,7 +37,9 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     model.tagSenders([] { return std::to_string(winshim::currentThreadId()); });
     model.setHostVersion(
         options.hostVersion.value_or(oldHostRun() ? standin::oldHostVersion : standin::modernHostVersion));
-    journalFolder = options.journalFolder ? *options.journalFolder : freshFolder();
+    static int folders = 0;
+    ownFolder = !options.journalFolder;
+    journalFolder = ownFolder ? emptyFolder("unit-" + std::to_string(++folders)) : *options.journalFolder;
     model.setSettingsFolder(journalFolder);
     winshim::setProcess(options.processId, options.processCreation);
     replacePlaylist(std::move(playlist));
@@ -94,12 +96,10 @@ PluginSession::~PluginSession() {
     if (ownFolder) std::filesystem::remove_all(journalFolder);
 }
 
-std::string PluginSession::freshFolder() {
-    static int count = 0;
-    auto folder = std::filesystem::temp_directory_path() /
-                  ("vorlu-unit-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+std::string emptyFolder(const std::string& name) {
+    auto folder = std::filesystem::temp_directory_path() / ("vorlu-" + name + "-" + std::to_string(getpid()));
+    std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
-    ownFolder = true;
     return folder.string();
 }
 

@@ -46,6 +46,9 @@ struct SessionOptions {
     bool settleRepair = true;
 };
 
+// A new empty folder under the temporary directory, named after name and this process.
+std::string emptyFolder(const std::string& name);
+
 // Whether this run plays the host without the wide requests (VORLU_OLD_HOST=1).
 bool oldHostRun();
 
@@ -102,8 +105,7 @@ public:
 
 private:
     void makeWatcherForgetTheLastFile(int realTimeDivisor);
-    std::string freshFolder();
-    bool ownFolder = false;
+    bool ownFolder;
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
