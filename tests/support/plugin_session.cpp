@@ -171,7 +171,7 @@ void PluginSession::runFor(long long duration) { runUntil(winshim::now() + durat
 
 bool PluginSession::finish() {
     model.stop();
-    return winshim::runUntilThreadsEnd(60000);
+    return winshim::runUntilThreadsEnd(600000);
 }
 
 std::vector<std::string> PluginSession::artistHistory(const std::string& file) const {

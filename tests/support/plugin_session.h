@@ -89,7 +89,8 @@ public:
     // Advances the virtual clock, moving on at the end of each track.
     void runUntil(long long time);
     void runFor(long long duration);
-    // Stops playback and lets every worker end; false if one is still running after a minute.
+    // Stops playback and lets every worker end; false if one still runs after ten minutes of the
+    // clock (on the real clock, shortened by its divisor, with room for the journal's disk writes).
     bool finish();
 
     // The committed values of one file's ARTIST field, in order, starting with the original.
