@@ -18,18 +18,23 @@
 const UINT WM_WA_IPC = WM_USER;
 
 // Request codes, sent as lParam.
-const LPARAM IPC_GETVERSION = 0;                  // wParam 0: 0x20yx for version 2.yx, 0x50yx for 5.yx
-const LPARAM IPC_GETOUTPUTTIME = 105;             // wParam 0: position in ms (negative when stopped); 1: length in s
-const LPARAM IPC_GETLISTPOS = 125;                // wParam 0: index of the current entry
-const LPARAM IPC_GETPLAYLISTFILE = 211;           // wParam index: address of the entry's file name
-const LPARAM IPC_GETPLAYLISTFILEW = 214;          // wParam index: address of the entry's file name in UTF-16
-const LPARAM IPC_GETWND = 260;                    // wParam IPC_GETWND_PE: the playlist editor window
-const LPARAM IPC_GET_EXTENDED_FILE_INFO = 290;    // wParam record address: non-zero when ret holds the value
-const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;    // wParam record address: non-zero when the value was accepted
-const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;  // wParam index: commits accepted sets, single-byte or wide
+const LPARAM IPC_GETVERSION = 0;                // wParam 0: 0x20yx for version 2.yx, 0x50yx for 5.yx
+const LPARAM IPC_GETOUTPUTTIME = 105;           // wParam 0: position in ms (negative when stopped); 1: length in s
+const LPARAM IPC_GETLISTPOS = 125;              // wParam 0: index of the current entry
+const LPARAM IPC_GETPLAYLISTFILE = 211;         // wParam index: address of the entry's file name
+const LPARAM IPC_GETPLAYLISTFILEW = 214;        // wParam index: address of the entry's file name in UTF-16
+const LPARAM IPC_GETWND = 260;                  // wParam IPC_GETWND_PE: the playlist editor window
+const LPARAM IPC_GET_EXTENDED_FILE_INFO = 290;  // wParam record address: non-zero when ret holds the value
+const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;  // wParam record address: non-zero when the value was accepted
+// wParam an index, which the host ignores: writes the one pending set (a set for another
+// file drops the one before); non-zero when written, 0 when the write failed or none was pending.
+const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;
 const LPARAM IPC_GETINIDIRECTORY = 335;           // wParam 0: address of the folder for plug-ins' own files
 const LPARAM IPC_GET_EXTENDED_FILE_INFOW = 3026;  // as 290, with the wide record
 const LPARAM IPC_SET_EXTENDED_FILE_INFOW = 3028;  // as 294, with the wide record
+// Sent by the host to its own main window on WM_CLOSE, through every subclass: a non-zero
+// answer lets the exit go on. Passed on untouched.
+const LPARAM IPC_HOOK_OKTOQUIT = 3010;
 
 // The first versions with the wide requests (5.13) and with IPC_GETINIDIRECTORY (2.9),
 // and the bound below which an answer to IPC_GETVERSION is taken as a version at all.
@@ -43,8 +48,11 @@ const WPARAM IPC_GETOUTPUTTIME_POSITION_MS = 0;
 const WPARAM IPC_GETOUTPUTTIME_LENGTH_S = 1;
 const WPARAM IPC_GETWND_PE = 1;
 
-// Track-change notice, sent to the playlist editor window: WM_USER, wParam 666,
-// and bit 30 of lParam set. No other bit of lParam carries meaning for us.
+// Track-change notice, sent to the playlist editor window: WM_USER, wParam 666, lParam
+// the entry's index. Bit 30 is set only when the host's title update sends it (a moment
+// after each start of playback, after each write of the playing file, and now and then
+// while an entry plays); the notices at the start and stop themselves carry no bit 30.
+// No other bit of lParam carries meaning for us.
 const UINT TRACK_CHANGE_MESSAGE = WM_USER;
 const WPARAM TRACK_CHANGE_WPARAM = 666;
 const LPARAM TRACK_CHANGE_LPARAM_BIT = 0x40000000;

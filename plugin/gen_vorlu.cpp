@@ -15,12 +15,19 @@ winampGeneralPurposePlugin plugin = {GPPHDR_VER, description, init, config, quit
 WNDPROC lpWinampWndProcOld = 0;
 WNDPROC lpWinampPEWndProcOld = 0;
 static HWND playlistEditor = 0;
+// Whether each window's procedure was replaced the Unicode way: the host's windows are
+// Unicode windows, and a single-byte procedure in their chain would have Windows convert
+// every text message through the code page.
+static bool mainWindowWide = false;
+static bool playlistEditorWide = false;
 static LONG volatile messagesBeingPassedOn;
 
 extern "C" VORLU_EXPORT winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &plugin; }
 
-static WNDPROC subclass(HWND window, WNDPROC procedure) {
-    return reinterpret_cast<WNDPROC>(SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(procedure)));
+static WNDPROC subclass(HWND window, WNDPROC procedure, bool wide) {
+    LONG_PTR value = reinterpret_cast<LONG_PTR>(procedure);
+    return reinterpret_cast<WNDPROC>(wide ? SetWindowLongW(window, GWL_WNDPROC, value)
+                                          : SetWindowLongA(window, GWL_WNDPROC, value));
 }
 
 // The folder the host gives plug-ins for their own files, from hosts that have the
@@ -39,20 +46,27 @@ int init() {
     initWorkers();
     initJournal(settingsFolder());
     startRepair();
-    lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc);
+    mainWindowWide = IsWindowUnicode(plugin.hwndParent) != FALSE;
+    lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc, mainWindowWide);
     playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
     // A host without a playlist editor sends no track-change notices; there is nothing to subclass.
-    if (playlistEditor) lpWinampPEWndProcOld = subclass(playlistEditor, WinampPEWndProc);
+    if (playlistEditor) {
+        playlistEditorWide = IsWindowUnicode(playlistEditor) != FALSE;
+        lpWinampPEWndProcOld = subclass(playlistEditor, WinampPEWndProc, playlistEditorWide);
+    }
     return 0;
 }
 
 void config() { MessageBoxA(plugin.hwndParent, configNotice, "", MB_OK); }
 
-// Puts the previous procedure back, but only where ours is still the one installed:
-// over a procedure installed on top of ours, restoring would cut that one out.
-static bool unsubclass(HWND window, WNDPROC ours, WNDPROC previous) {
-    if (reinterpret_cast<WNDPROC>(GetWindowLongA(window, GWL_WNDPROC)) != ours) return false;
-    subclass(window, previous);
+// Puts the previous procedure back the way ours was installed, but only where ours is
+// still the one installed: over a procedure installed on top of ours, restoring would cut
+// that one out. A window the host has destroyed already holds nothing of ours.
+static bool unsubclass(HWND window, WNDPROC ours, WNDPROC previous, bool wide) {
+    if (!IsWindow(window)) return true;
+    LONG_PTR installed = wide ? GetWindowLongW(window, GWL_WNDPROC) : GetWindowLongA(window, GWL_WNDPROC);
+    if (reinterpret_cast<WNDPROC>(installed) != ours) return false;
+    subclass(window, previous, wide);
     return true;
 }
 
@@ -69,8 +83,9 @@ const DWORD QUIT_WAIT_MS = 2000;
 
 void quit() {
     stopWorkers(QUIT_WAIT_MS);
-    bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld);
-    if (playlistEditor) restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld) && restored;
+    bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld, mainWindowWide);
+    if (playlistEditor)
+        restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld, playlistEditorWide) && restored;
     // A host that quits from a message it got through one of our procedures returns into
     // that procedure after unloading us.
     bool insideOurProcedure = InterlockedCompareExchange(&messagesBeingPassedOn, 0, 0) > 0;
@@ -79,20 +94,29 @@ void quit() {
 
 // Hands a message to the procedure our subclass replaced and returns its result. Both
 // replacement procedures end here, so quit can tell whether it runs inside one of them.
-static LRESULT passOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+static LRESULT passOn(WNDPROC previous, bool wide, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     InterlockedIncrement(&messagesBeingPassedOn);
-    LRESULT result = CallWindowProcA(previous, window, message, wParam, lParam);
+    LRESULT result = wide ? CallWindowProcW(previous, window, message, wParam, lParam)
+                          : CallWindowProcA(previous, window, message, wParam, lParam);
     InterlockedDecrement(&messagesBeingPassedOn);
     return result;
 }
 
+// The host calls quit only after its main window is destroyed (its playlist and input
+// plug-ins gone, so no request succeeds any more), or at the end of a Windows session
+// after freeing its playlist: the workers write back while it still answers.
+static bool hostIsClosing(UINT message, WPARAM wParam) {
+    return message == WM_DESTROY || (message == WM_ENDSESSION && wParam != FALSE);
+}
+
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return passOn(lpWinampWndProcOld, window, message, wParam, lParam);
+    if (hostIsClosing(message, wParam)) stopWorkers(QUIT_WAIT_MS);
+    return passOn(lpWinampWndProcOld, mainWindowWide, window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     watchPlaylistEditorMessage(message, wParam, lParam);
-    return passOn(lpWinampPEWndProcOld, window, message, wParam, lParam);
+    return passOn(lpWinampPEWndProcOld, playlistEditorWide, window, message, wParam, lParam);
 }
 
 #ifdef _WIN32

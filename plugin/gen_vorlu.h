@@ -24,7 +24,9 @@ extern WNDPROC lpWinampPEWndProcOld;
 int init();
 void config();
 void quit();
-// The main window's replacement procedure: passes every message on unchanged.
+// The main window's replacement procedure: passes every message on unchanged. Before it
+// passes on WM_DESTROY, or WM_ENDSESSION ending the session, it has every worker write its
+// artist back and waits for them as quit does: the host calls quit only afterwards.
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // The playlist editor's replacement procedure: lets the track-change watcher see every
 // message, then passes it on unchanged and returns the previous procedure's result.

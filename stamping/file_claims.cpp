@@ -12,7 +12,7 @@ const int CLAIM_SLOTS = 32;
 
 struct ClaimSlot {
     bool used;
-    bool stamped;           // the host accepted a stamp of ours that has not been undone
+    bool stamped;           // the host accepted a set of a stamp of ours that has not been undone
     bool journaled;         // the journal was asked to record the file before its first stamp
     unsigned int sequence;  // its journal entry; 0: none
     unsigned int owner;
@@ -22,11 +22,27 @@ struct ClaimSlot {
 
 static ClaimSlot slots[CLAIM_SLOTS];
 static unsigned int lastOwner;
-// Held across the host requests that read or write a claimed file, so that a take-over
-// never falls between an owner's check and its write. The windows' thread never takes it.
-static CRITICAL_SECTION claimsLock;
+static CRITICAL_SECTION claimsLock;  // see file_claims.h
+
+// Files whose stamp the host refused in this run, the oldest forgotten first when full:
+// on the real host a refused set on the playing file can stop playback for good, so such
+// a file is never stamped again. Used under claimsLock.
+const int REFUSED_FILES = 32;
+static TrackFile refusedFiles[REFUSED_FILES];
+static int refusedCount;
 
 void initFileClaims() { InitializeCriticalSection(&claimsLock); }
+
+static bool stampWasRefused(const TrackFile& file) {
+    for (int i = 0; i < refusedCount && i < REFUSED_FILES; i++) {
+        if (sameFileName(refusedFiles[i], file)) return true;
+    }
+    return false;
+}
+
+static void noteRefusedStamp(const TrackFile& file) {
+    if (!stampWasRefused(file)) refusedFiles[refusedCount++ % REFUSED_FILES] = file;
+}
 
 static int findSlot(const TrackFile& file) {
     for (int i = 0; i < CLAIM_SLOTS; i++) {
@@ -63,8 +79,10 @@ static bool holdsQuestionMark(const textUnit* text) {
 // Whether an artist of length units read from file is safe to stamp and later write
 // back; if so, strips a leftover stamp from its end.
 static bool healOriginal(const TrackFile& file, textUnit* artist, int length) {
-    // A value that fills the read buffer may have been cut to fit it: writing it back would shorten it.
-    if (length < 0 || length >= (file.wide ? WIDE_TEXT_SIZE : METADATA_SIZE) - 1) return false;
+    // A value that fills the read buffer may have been cut to fit it: writing it back would
+    // shorten it. An empty value may be a file the host could not open: it answers that
+    // exactly as it answers a file without an artist.
+    if (length <= 0 || length >= (file.wide ? WIDE_TEXT_SIZE : METADATA_SIZE) - 1) return false;
     // The single-byte requests hand text over in the system code page and turn what it
     // cannot represent into '?': writing that back would replace the real artist. On the
     // wide path a '?' is only a character.
@@ -76,6 +94,10 @@ static bool healOriginal(const TrackFile& file, textUnit* artist, int length) {
 FileClaim claimFile(TrackFile* file, textUnit* savedArtist) {
     FileClaim claim = {-1, 0};
     EnterCriticalSection(&claimsLock);
+    if (stampWasRefused(*file)) {
+        LeaveCriticalSection(&claimsLock);
+        return claim;
+    }
     int slot = findSlot(*file);
     int length = -1;
     if (slot < 0 && freeSlot() >= 0) {
@@ -131,7 +153,13 @@ bool stampFile(const FileClaim& claim, const textUnit* value, int listIndex) {
         slots[claim.slot].sequence = sequence > 0 ? static_cast<unsigned int>(sequence) : 0;
         result = sequence >= 0;
     }
-    if (result && writeArtist(slots[claim.slot].file, value, listIndex)) slots[claim.slot].stamped = true;
+    if (result) {
+        ArtistWrite write = writeArtist(slots[claim.slot].file, value, listIndex);
+        // An accepted set may have changed the file even where its write failed: undo it too.
+        if (write != ARTIST_REFUSED) slots[claim.slot].stamped = true;
+        result = write == ARTIST_WRITTEN;
+        if (!result) noteRefusedStamp(slots[claim.slot].file);
+    }
     LeaveCriticalSection(&claimsLock);
     return result;
 }
@@ -141,9 +169,9 @@ bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEnt
     bool done = true;
     if (owns(claim)) {
         ClaimSlot& slot = slots[claim.slot];
-        bool accepted = writeArtist(slot.file, slot.originalArtist, listIndex);
-        if (accepted) slot.stamped = false;
-        done = accepted || !slot.stamped;
+        // Where the host never accepted a value of ours the file is as it was: nothing to undo.
+        done = !slot.stamped || writeArtist(slot.file, slot.originalArtist, listIndex) == ARTIST_WRITTEN;
+        if (done) slot.stamped = false;
         if (done && slot.sequence > 0) *journalEntry = slot.sequence;
         if (done) slot.sequence = 0;
     }
@@ -168,12 +196,14 @@ RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
         int length = readArtist(file, now, REPAIR_READ_SIZE);
         // A value that fills the read may have been cut: what follows the original is unknown.
         if (length >= (file.wide ? REPAIR_READ_SIZE : METADATA_SIZE) - 1) length = -1;
+        // The host answers an empty value for a file it could not open: not a reading.
+        if (length == 0) length = -1;
         int stamp = length > 0 ? leftoverStampLength(now, length) : 0;
         outcome = length < 0 ? REPAIR_UNREADABLE : REPAIR_DONE;
         if (stamp > 0) {
             now[length - stamp] = 0;
             // Only the original with one stamp of ours behind it: anything else is someone's edit.
-            if (sameText(now, original) && !writeArtist(file, original, askHostInt(0, IPC_GETLISTPOS)))
+            if (sameText(now, original) && writeArtist(file, original, askHostInt(0, IPC_GETLISTPOS)) != ARTIST_WRITTEN)
                 outcome = REPAIR_REFUSED;
         }
     }

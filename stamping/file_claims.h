@@ -3,6 +3,16 @@
 // the file: a worker started for a file that another worker still stamps (the player
 // moved away and back within one poll) takes the file over, with the saved original,
 // and the older worker writes nothing more.
+//
+// Threads and locks. Workers and the repair thread call these; the windows' thread never
+// does. Each function takes the claims lock for its whole course, host requests included,
+// so that:
+// - a take-over never falls between an owner's check and its write;
+// - a set and its commit are one step: the host keeps one pending edit, which a set for
+//   another file drops unwritten, and every set of this plug-in is made here.
+// Locks taken while the claims lock is held, never the other way round: the journal's
+// (the write-ahead record), the name lock (a file renamed by its single-byte name) and the
+// metadata lock (a single-byte read).
 #ifndef VORLU_STAMPING_FILE_CLAIMS_H
 #define VORLU_STAMPING_FILE_CLAIMS_H
 
@@ -25,21 +35,26 @@ extern const char pauseSuffix[];
 // else the value read now, less a stamp an interrupted run left at its end. A wide file
 // whose value the host cannot read through the wide request is renamed by its
 // single-byte name and goes that way for good. A file is left alone (slot -1) when its
-// value cannot be read, may have been cut short by the read, holds a '?' on the
-// single-byte path (a character the host could not convert), or the table is full.
+// value cannot be read, is empty (the host answers that for a file it cannot open), may
+// have been cut short by the read, holds a '?' on the single-byte path (a character the
+// host could not convert), when the host refused a stamp of it earlier in this run, or
+// when the table is full.
 // Two files are one only when their names on the same path are equal.
 FileClaim claimFile(TrackFile* file, textUnit* savedArtist);
 
 // Writes value to the claimed file, on the path its original was read through, if the
-// claim still owns it; false when it was taken over, or when the journal could not record
-// the file before its first stamp (the file is then not stamped).
+// claim still owns it; false when it was taken over, when the journal could not record
+// the file before its first stamp (the file is then not stamped), or when the host did not
+// write it: the file then gets no further stamp in this run, since on the real host a
+// refused set on the playing file can stop playback for good.
 bool stampFile(const FileClaim& claim, const textUnit* value, int listIndex);
 
 // True while no newer worker has taken the file over.
 bool ownsFile(const FileClaim& claim);
 
-// Writes the original back if the claim still owns its file. False when the host refused
-// it while a stamp of ours stands in the file: worth another try. Once nothing of ours
+// Writes the original back if the claim still owns its file and the host accepted a set
+// of ours since the last write-back. False when the host refused it or failed to write it:
+// worth another try. Once nothing of ours
 // stands in the file, *journalEntry receives its journal entry's sequence number, for
 // the worker to drop the entry (left as it was when there is none).
 bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry);
@@ -50,7 +65,7 @@ void releaseFile(const FileClaim& claim);
 enum RepairOutcome {
     REPAIR_SKIPPED,     // a worker of this run has the file: left to it
     REPAIR_DONE,        // the file holds its original, or someone's edit: left as it is
-    REPAIR_UNREADABLE,  // the host cannot read it now
+    REPAIR_UNREADABLE,  // the host cannot read it now, or reads it empty
     REPAIR_REFUSED      // the host refused the original
 };
 

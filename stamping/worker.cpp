@@ -138,7 +138,7 @@ static unsigned int stampTrack(WorkerRecord* record) {
         if (paused) {
             copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, savedArtist);
             appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, pauseSuffix);
-            stampFile(claim, artistWithTime, listPos);
+            if (!stampFile(claim, artistWithTime, listPos)) break;
             do {
                 leaving = !waitOneSecond(record);
                 if (leaving) break;

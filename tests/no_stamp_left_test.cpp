@@ -143,7 +143,31 @@ TEST(NoStampLeft, aHostRefusingEverySetIsNotAskedAgain) {
     session.runUntil(20500);
     session.stop();
     session.runUntil(30000);
-    EXPECT_EQ(session.sets().size(), 3u);  // two stamps and one write-back
+    EXPECT_EQ(session.sets().size(), 1u);  // the first stamp only: the file is as it was
+}
+
+// The host keeps one pending edit: a set from another thread between a worker's set and
+// its write would drop it. Here the host is slow to answer the old file's write-back while
+// the new file's worker starts.
+TEST(NoStampLeft, aSetAndItsWriteAreOneStepAcrossWorkers) {
+    PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
+    session.overrideAnswer = [&session](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+        if (code != IPC_SET_EXTENDED_FILE_INFO && code != IPC_SET_EXTENDED_FILE_INFOW) return std::nullopt;
+        LRESULT answer = session.model.answer(wParam, code);
+        Sleep(30);  // other threads run before the write comes
+        return answer;
+    };
+    session.play();
+    session.runUntil(20500);
+    session.next();
+    session.runUntil(40500);
+    session.stop();
+    session.runUntil(45000);
+    EXPECT_EQ(session.setWithoutItsWrite(), "");
+    for (const auto& write : session.requests(IPC_WRITE_EXTENDED_FILE_INFO)) EXPECT_EQ(write.answer, 1);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    EXPECT_EQ(session.model.storedArtist("C:\\music\\b.mp3"), "Artist B");
+    EXPECT_EQ(session.commitsOf("C:\\music\\b.mp3").size(), 3u);
 }
 
 }  // namespace

@@ -51,6 +51,21 @@ TEST(PluginShell, initSubclassesMainWindowFirstThenPlaylistEditor) {
     EXPECT_EQ(asks[0].wParam, 1);
 }
 
+// A single-byte procedure in a Unicode window's chain has Windows convert every text
+// message through the code page: the host's title would lose what the code page lacks.
+TEST(PluginShell, subclassesEachWindowTheWayItsTextTravelsAndPutsItBackTheSameWay) {
+    PluginSession session(onePlaylist());
+    EXPECT_EQ(IsWindowUnicode(session.mainWindow) != FALSE, !vorlu_test::oldHostRun());
+    session.play();
+    session.runUntil(20000);
+    for (HWND window : {session.mainWindow, session.playlistEditor}) SendMessageA(window, WM_USER + 1, 1, 2);
+    plugin.quit();
+    EXPECT_EQ(winshim::singleByteCallsOnUnicodeWindows(), 0);
+    EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
+    EXPECT_EQ(winshim::windowProcedure(session.playlistEditor), session.hostEditorProcedure);
+    EXPECT_EQ(winshim::moduleLoadPins(), 0);
+}
+
 TEST(PluginShell, initWithoutPlaylistEditorSubclassesOnlyTheMainWindow) {
     PluginSession session(onePlaylist(), {.hasPlaylistEditor = false});
     EXPECT_EQ(winshim::setWindowLongCalls(), std::vector<HWND>{session.mainWindow});

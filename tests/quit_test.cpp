@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using vorlu_test::PluginSession;
 
 namespace {
@@ -69,6 +71,59 @@ TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
         EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
         EXPECT_EQ(winshim::windowProcedure(session.playlistEditor), session.hostEditorProcedure);
         EXPECT_EQ(winshim::moduleLoadPins(), 0);
+    }
+}
+
+// The real host calls quit only after its main window is gone (exit) or its playlist is
+// freed (log-off): every file must hold its original before then.
+TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
+    const QuitCase situations[] = {
+        {"during playback",
+         [](PluginSession& s) {
+             s.play();
+             s.runUntil(30500);
+         }},
+        {"during a pause",
+         [](PluginSession& s) {
+             s.play();
+             s.runUntil(20500);
+             s.pause();
+             s.runUntil(40500);
+         }},
+        {"with two workers running",
+         [](PluginSession& s) {
+             s.play();
+             s.runUntil(30500);
+             s.next();
+             s.runUntil(30600);
+         }},
+        {"with a write-back refused twice",
+         [](PluginSession& s) {
+             auto refused = std::make_shared<int>(0);
+             s.model.acceptSets([refused](const std::string&, const std::string& value) {
+                 return value.find('(') != std::string::npos || (*refused)++ >= 2;
+             });
+             s.play();
+             s.runUntil(20500);
+         }},
+    };
+    for (bool logOff : {false, true}) {
+        for (const auto& c : situations) {
+            SCOPED_TRACE(std::string(logOff ? "log-off " : "exit ") + c.name);
+            PluginSession session(ab());
+            c.play(session);
+            if (logOff)
+                session.logOff();
+            else
+                EXPECT_TRUE(session.exit());  // IPC_HOOK_OKTOQUIT passed on to the host, which lets it go on
+            ASSERT_FALSE(session.storedWhenQuitCalled.empty());
+            EXPECT_EQ(session.storedWhenQuitCalled.at(fileA), "Artist A");
+            EXPECT_EQ(session.storedWhenQuitCalled.at(fileB), "Artist B");
+            EXPECT_EQ(winshim::threadsRunning(), 0);
+            EXPECT_EQ(winshim::moduleReferences(), 0);
+            // Nothing of ours is left in a destroyed window; a quit from inside a message keeps the library.
+            EXPECT_EQ(winshim::moduleLoadPins(), logOff ? 1 : 0);
+        }
     }
 }
 

@@ -137,8 +137,15 @@ int readArtist(const TrackFile& file, textUnit* out, int size) {
     return length;
 }
 
-bool writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
-    if (file.cut) return false;
+// The host answers the input plug-in's write result: 0 when the write failed or nothing
+// was pending.
+static ArtistWrite commitArtist(int listIndex) {
+    return askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO) != 0 ? ARTIST_WRITTEN
+                                                                                      : ARTIST_NOT_WRITTEN;
+}
+
+ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
+    if (file.cut) return ARTIST_REFUSED;
     if (!file.wide) {
         char name[FILE_NAME_SIZE];
         char bytes[METADATA_SIZE + TIME_TEXT_SIZE];  // a value read on this path and its suffix
@@ -151,9 +158,8 @@ bool writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
     request.metadata = wideArtistField;
     request.ret = const_cast<textUnit*>(value);  // the host only reads ret on a set
     request.retlen = 0;
-    if (askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW) == 0) return false;
-    askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO);
-    return true;
+    if (askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW) == 0) return ARTIST_REFUSED;
+    return commitArtist(listIndex);
 }
 
 LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value) {
@@ -165,10 +171,9 @@ LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char*
     return askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO);
 }
 
-bool writeArtist(const char* fileName, const char* value, int listIndex) {
-    if (SetExtendedFileInfo(fileName, artistField, value) == 0) return false;
-    askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO);
-    return true;
+ArtistWrite writeArtist(const char* fileName, const char* value, int listIndex) {
+    if (SetExtendedFileInfo(fileName, artistField, value) == 0) return ARTIST_REFUSED;
+    return commitArtist(listIndex);
 }
 
 int setArtist(const char* fileName, const char* value, int listIndex) {

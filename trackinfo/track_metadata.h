@@ -49,9 +49,17 @@ void readCurrentFileSingleByte(TrackFile* file);
 // or -1 when the host cannot read it or it does not fit.
 int readArtist(const TrackFile& file, textUnit* out, int size);
 
+enum ArtistWrite {
+    ARTIST_REFUSED,      // the host refused the set: the file is as it was
+    ARTIST_NOT_WRITTEN,  // the set was accepted, the write failed (a read-only or locked file)
+    ARTIST_WRITTEN
+};
+
 // Sets ARTIST of file on its path and, only when the host accepted it, commits it with
-// listIndex as the entry to write. True when accepted.
-bool writeArtist(const TrackFile& file, const textUnit* value, int listIndex);
+// listIndex as the entry to write; the commit's answer is the only sign of a failed write.
+// The host keeps one pending edit, which a set for another file drops: a caller makes
+// no other set between this one and its commit.
+ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex);
 
 // Reads field of fileName into the shared read buffer and returns its address, or null
 // when the host cannot read it. The buffer is overwritten by the next read on any
@@ -69,8 +77,8 @@ LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char*
 // Sets ARTIST and, only when the host accepted it, commits it with listIndex as the
 // entry to write. Returns 0.
 int setArtist(const char* fileName, const char* value, int listIndex);
-// The same, telling whether the host accepted the value.
-bool writeArtist(const char* fileName, const char* value, int listIndex);
+// The same, telling whether the host accepted the value and wrote it.
+ArtistWrite writeArtist(const char* fileName, const char* value, int listIndex);
 
 // Prepares the metadata and name locks; called once, before any worker can start.
 void initTrackMetadata();

@@ -25,14 +25,32 @@
 
 namespace {
 
+struct WindowRecord {
+    WNDPROC procedure;
+    bool unicode;
+    bool destroyed;
+};
+
 std::mutex windowsMutex;
-std::vector<WNDPROC> windowTable;  // HWND n is windowTable[n - 1]
+std::vector<WindowRecord> windowTable;  // HWND n is windowTable[n - 1]
 std::vector<winshim::MessageBoxCall> boxes;
 std::vector<HWND> setWindowLongLog;
+int singleByteCallsOnUnicode = 0;
+
+WindowRecord* findRecord(HWND window) {
+    std::size_t n = reinterpret_cast<std::size_t>(window);
+    return n >= 1 && n <= windowTable.size() && !windowTable[n - 1].destroyed ? &windowTable[n - 1] : nullptr;
+}
 
 WNDPROC* findWindow(HWND window) {
-    std::size_t n = reinterpret_cast<std::size_t>(window);
-    return n >= 1 && n <= windowTable.size() ? &windowTable[n - 1] : nullptr;
+    WindowRecord* record = findRecord(window);
+    return record ? &record->procedure : nullptr;
+}
+
+// A single-byte call on a Unicode window: Windows would convert its text messages.
+void noteCallOn(HWND window, bool wide) {
+    WindowRecord* record = findRecord(window);
+    if (record && record->unicode && !wide) singleByteCallsOnUnicode++;
 }
 
 struct Event {
@@ -205,6 +223,7 @@ void reset(int realTimeDivisor) {
         windowTable.clear();
         boxes.clear();
         setWindowLongLog.clear();
+        singleByteCallsOnUnicode = 0;
     }
     restartThreadsAndClock(realTimeDivisor);
 }
@@ -228,10 +247,20 @@ void restartThreadsAndClock(int realTimeDivisor) {
     scheduler.running = currentThread;
 }
 
-HWND createWindow(WNDPROC procedure) {
+HWND createWindow(WNDPROC procedure, bool unicode) {
     std::lock_guard<std::mutex> lock(windowsMutex);
-    windowTable.push_back(procedure);
+    windowTable.push_back(WindowRecord{procedure, unicode, false});
     return reinterpret_cast<HWND>(windowTable.size());
+}
+
+void destroyWindow(HWND window) {
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    if (WindowRecord* record = findRecord(window)) record->destroyed = true;
+}
+
+int singleByteCallsOnUnicodeWindows() {
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    return singleByteCallsOnUnicode;
 }
 
 WNDPROC windowProcedure(HWND window) {
@@ -314,9 +343,12 @@ int threadsWaitingForLocks() { return lockWaiters.load(); }
 
 }  // namespace winshim
 
-LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value) {
+namespace {
+
+LONG_PTR setWindowLong(HWND window, int index, LONG_PTR value, bool wide) {
     std::lock_guard<std::mutex> lock(windowsMutex);
     setWindowLongLog.push_back(window);
+    noteCallOn(window, wide);
     WNDPROC* procedure = findWindow(window);
     if (!procedure || index != GWL_WNDPROC) return 0;
     WNDPROC previous = *procedure;
@@ -324,14 +356,52 @@ LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value) {
     return reinterpret_cast<LONG_PTR>(previous);
 }
 
-LONG_PTR WINAPI GetWindowLongA(HWND window, int index) {
+LONG_PTR getWindowLong(HWND window, int index, bool wide) {
     std::lock_guard<std::mutex> lock(windowsMutex);
+    noteCallOn(window, wide);
     WNDPROC* procedure = findWindow(window);
     return procedure && index == GWL_WNDPROC ? reinterpret_cast<LONG_PTR>(*procedure) : 0;
 }
 
-LRESULT WINAPI CallWindowProcA(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT callWindowProc(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool wide) {
+    {
+        std::lock_guard<std::mutex> lock(windowsMutex);
+        noteCallOn(window, wide);
+    }
     return previous ? previous(window, message, wParam, lParam) : 0;
+}
+
+}  // namespace
+
+LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value) {
+    return setWindowLong(window, index, value, false);
+}
+
+LONG_PTR WINAPI SetWindowLongW(HWND window, int index, LONG_PTR value) {
+    return setWindowLong(window, index, value, true);
+}
+
+LONG_PTR WINAPI GetWindowLongA(HWND window, int index) { return getWindowLong(window, index, false); }
+
+LONG_PTR WINAPI GetWindowLongW(HWND window, int index) { return getWindowLong(window, index, true); }
+
+LRESULT WINAPI CallWindowProcA(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return callWindowProc(previous, window, message, wParam, lParam, false);
+}
+
+LRESULT WINAPI CallWindowProcW(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return callWindowProc(previous, window, message, wParam, lParam, true);
+}
+
+BOOL WINAPI IsWindowUnicode(HWND window) {
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    WindowRecord* record = findRecord(window);
+    return record && record->unicode;
+}
+
+BOOL WINAPI IsWindow(HWND window) {
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    return findRecord(window) != nullptr;
 }
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

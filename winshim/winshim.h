@@ -31,9 +31,15 @@ void reset(int realTimeDivisor = 0);
 // The same, keeping the windows and boxes.
 void restartThreadsAndClock(int realTimeDivisor = 0);
 
-HWND createWindow(WNDPROC procedure);
+// A window whose procedure is procedure; a Unicode window (IsWindowUnicode) when unicode.
+HWND createWindow(WNDPROC procedure, bool unicode = false);
+// From now on messages to window go nowhere and IsWindow says no.
+void destroyWindow(HWND window);
 WNDPROC windowProcedure(HWND window);
-std::vector<HWND> setWindowLongCalls();  // the window of every SetWindowLongA call, in order
+std::vector<HWND> setWindowLongCalls();  // the window of every SetWindowLongA/W call, in order
+// Single-byte window calls (SetWindowLongA, GetWindowLongA, CallWindowProcA) on Unicode
+// windows: on Windows each makes the system convert the window's text messages.
+int singleByteCallsOnUnicodeWindows();
 std::vector<MessageBoxCall> messageBoxes();
 
 long long now();                // ms since reset

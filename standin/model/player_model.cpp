@@ -15,6 +15,20 @@ void PlayerModel::setPlaylist(std::vector<Entry> newEntries) {
     playState = PlayState::Stopped;
 }
 
+void PlayerModel::freePlaylist() {
+    std::lock_guard<std::mutex> lock(mutex);
+    entries.clear();
+    index = 0;
+    playState = PlayState::Stopped;
+    titleNoticeAt = -1;
+}
+
+void PlayerModel::shutDown() {
+    std::lock_guard<std::mutex> lock(mutex);
+    inputPluginsShutDown = true;
+    pending.reset();
+}
+
 void PlayerModel::setPlaylistEditor(HWND window) {
     std::lock_guard<std::mutex> lock(mutex);
     playlistEditor = window;
@@ -40,7 +54,92 @@ bool PlayerModel::startLocked(int newIndex) {
     playState = PlayState::Playing;
     positionBase = 0;
     startedAt = clock();
+    stoppedForSet = false;
+    restartSettles = -1;
+    scheduleTitleNoticeLocked();
     return true;
+}
+
+void PlayerModel::scheduleTitleNoticeLocked() {
+    titleNoticeAt = clock() + std::uniform_int_distribution<long long>(titleDelayMin, titleDelayMax)(titleDelays);
+}
+
+void PlayerModel::setTitleNoticeDelay(long long minMs, long long maxMs, unsigned seed) {
+    std::lock_guard<std::mutex> lock(mutex);
+    titleDelayMin = minMs;
+    titleDelayMax = std::max(minMs, maxMs);
+    titleDelays.seed(seed);
+}
+
+long long PlayerModel::titleNoticeDue() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return titleNoticeAt;
+}
+
+bool PlayerModel::takeTitleNotice() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (titleNoticeAt < 0 || clock() < titleNoticeAt) return false;
+    titleNoticeAt = -1;
+    return true;
+}
+
+void PlayerModel::onNotice(std::function<void(LPARAM)> callback) { noticeCallback = std::move(callback); }
+
+void PlayerModel::setFaults(const std::string& file, FileFaults fileFaults) {
+    std::lock_guard<std::mutex> lock(mutex);
+    faults[file] = fileFaults;
+}
+
+bool PlayerModel::playingFileLocked(const std::string& file) const {
+    return playState != PlayState::Stopped && !entries.empty() && entries[static_cast<std::size_t>(index)].file == file;
+}
+
+bool PlayerModel::setLocked(const std::string& file, const std::string& value, bool accepted,
+                            std::vector<LPARAM>& notices) {
+    auto fault = faults.find(file);
+    if (fault != faults.end() && fault->second.stopsOnSet && playingFileLocked(file)) {
+        // Stopped before the set; only its write starts the file again.
+        stoppedAt = positionLocked();
+        wasPaused = playState == PlayState::Paused;
+        playState = PlayState::Stopped;
+        stoppedForSet = accepted;
+        titleNoticeAt = -1;
+        notices.push_back(index);
+    }
+    if (!accepted) return false;
+    pending = PendingEdit{file, value};
+    return true;
+}
+
+LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARAM>& notices) {
+    if (!pending) return 0;
+    PendingEdit edit = std::move(*pending);
+    pending.reset();
+    bool restart = stoppedForSet || playingFileLocked(edit.file);
+    auto fault = faults.find(edit.file);
+    LRESULT result = 0;
+    if (fault == faults.end() || !fault->second.failingWrites) {
+        if (stored[edit.file] != edit.value) {
+            stored[edit.file] = edit.value;
+            commitLog.push_back(Commit{clock(), edit.file, edit.value});
+            changed.push_back(commitLog.back());
+        }
+        result = 1;
+    }
+    if (restart) {
+        // The input plug-in stops the file for the write and starts it again where it stood.
+        long long at = stoppedForSet ? stoppedAt : positionLocked();
+        bool paused = stoppedForSet ? wasPaused : playState == PlayState::Paused;
+        if (!stoppedForSet) notices.push_back(index);
+        stoppedForSet = false;
+        playState = paused ? PlayState::Paused : PlayState::Playing;
+        positionBase = at;
+        startedAt = clock();
+        notices.push_back(index);
+        scheduleTitleNoticeLocked();
+        restartSettles = titleNoticeAt;
+    }
+    return result;
 }
 
 bool PlayerModel::play() {
@@ -71,6 +170,8 @@ void PlayerModel::resume() {
 void PlayerModel::stop() {
     std::lock_guard<std::mutex> lock(mutex);
     playState = PlayState::Stopped;
+    stoppedForSet = false;
+    titleNoticeAt = -1;
 }
 
 void PlayerModel::seek(long long ms) {
@@ -139,6 +240,7 @@ void PlayerModel::acceptReads(std::function<bool(const std::string&)> accept) {
 
 LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
     std::vector<Commit> changed;
+    std::vector<LPARAM> notices;
     LRESULT result = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -151,12 +253,16 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
                         senderTagger ? senderTagger() : std::string(),
                         0};
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
-        switch (code) {
+        bool restarting = playState != PlayState::Stopped && clock() < restartSettles;
+        auto fault = faults.end();
+        switch (inputPluginsShutDown ? -1 : code) {
+        case -1:
+            break;  // the host is closing: nothing answers any more
         case IPC_GETOUTPUTTIME:
             if (wParam == IPC_GETOUTPUTTIME_POSITION_MS)
-                result = positionLocked();
+                result = restarting ? 0 : positionLocked();
             else if (wParam == IPC_GETOUTPUTTIME_LENGTH_S)
-                result = entries.empty() ? -1 : entries[index].lengthSeconds;
+                result = entries.empty() || restarting ? -1 : entries[index].lengthSeconds;
             break;
         case IPC_GETLISTPOS:
             result = index;
@@ -197,10 +303,12 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             request.file = fileOfSingleByteName(record->filename);
             request.capacity = static_cast<long long>(record->retlen);
             auto value = stored.find(request.file);
+            fault = faults.find(request.file);
             bool known = value != stored.end() && std::strcmp(record->metadata, "ARTIST") == 0;
             if (known && (!readAccepted || readAccepted(request.file)) && record->retlen > 0) {
-                // Like a host that cuts what does not fit.
-                std::string bytes = singleByte(value->second);
+                // Like a host that cuts what does not fit, or answers "" for a file it cannot open.
+                bool empty = fault != faults.end() && fault->second.emptyReads;
+                std::string bytes = empty ? std::string() : singleByte(value->second);
                 std::size_t length = std::min(bytes.size(), record->retlen - 1);
                 std::memcpy(record->ret, bytes.data(), length);
                 record->ret[length] = '\0';
@@ -213,11 +321,9 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             request.wParam = 0;
             request.file = fileOfSingleByteName(record->filename);
             request.value = utf8FromUtf16(codePage.toUtf16(record->ret));
-            if (std::strcmp(record->metadata, "ARTIST") == 0 && stored.count(request.file) &&
-                (!setAccepted || setAccepted(request.file, request.value))) {
-                pending[request.file] = request.value;
-                result = 1;
-            }
+            if (std::strcmp(record->metadata, "ARTIST") == 0 && stored.count(request.file))
+                result = setLocked(request.file, request.value,
+                                   !setAccepted || setAccepted(request.file, request.value), notices);
             break;
         case IPC_GET_EXTENDED_FILE_INFOW:
         case IPC_SET_EXTENDED_FILE_INFOW: {
@@ -231,18 +337,18 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             bool artist = std::u16string(wide->metadata) == u"ARTIST";
             if (code == IPC_SET_EXTENDED_FILE_INFOW) {
                 request.value = utf8FromUtf16(wide->ret);
-                if (artist && stored.count(request.file) &&
-                    (!setAccepted || setAccepted(request.file, request.value))) {
-                    pending[request.file] = request.value;
-                    result = 1;
-                }
+                if (artist && stored.count(request.file))
+                    result = setLocked(request.file, request.value,
+                                       !setAccepted || setAccepted(request.file, request.value), notices);
                 break;
             }
             request.capacity = static_cast<long long>(wide->retlen);
             std::memset(wide->ret, 0, wide->retlen);  // bytes, not characters, as the host does
             auto value = stored.find(request.file);
+            fault = faults.find(request.file);
             if (artist && value != stored.end() && (!readAccepted || readAccepted(request.file)) && wide->retlen > 0) {
-                std::u16string text = utf16FromUtf8(value->second).substr(0, wide->retlen - 1);
+                bool empty = fault != faults.end() && fault->second.emptyReads;
+                std::u16string text = empty ? u"" : utf16FromUtf8(value->second).substr(0, wide->retlen - 1);
                 std::copy(text.begin(), text.end(), wide->ret);
                 wide->ret[text.size()] = u'\0';
                 request.value = utf8FromUtf16(text);
@@ -251,13 +357,8 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             break;
         }
         case IPC_WRITE_EXTENDED_FILE_INFO:
-            for (auto& [file, artist] : pending) {
-                if (stored[file] == artist) continue;
-                stored[file] = artist;
-                commitLog.push_back(Commit{request.time, file, artist});
-                changed.push_back(commitLog.back());
-            }
-            pending.clear();
+            if (pending) request.file = pending->file;
+            result = writeLocked(changed, notices);
             break;
         default:
             result = 1;
@@ -268,6 +369,9 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
     }
     if (commitCallback) {
         for (const Commit& commit : changed) commitCallback(commit);
+    }
+    if (noticeCallback) {
+        for (LPARAM notice : notices) noticeCallback(notice);
     }
     return result;
 }

@@ -1,9 +1,21 @@
 // The stand-in player's model: a playlist, playback on a clock, stored tags and the
-// answers to the host requests the plug-in sends. The Win32 stand-in player and the
-// native tests both drive it; they own the windows and send the track-change notices.
+// answers to the host requests the plug-in sends, as harsh as the real host:
+// - one pending edit: a set for another file drops the one before; 295 writes it and
+//   answers 1, or 0 when the write failed or nothing was pending;
+// - a write of the playing file stops it and restarts it at the same position (notices
+//   without bit 30); until the title update a moment later, the position reads 0 and the
+//   length -1;
+// - the track-change notice with bit 30 comes from the title update, a moment after each
+//   start (titleNoticeDue); the notices at start and stop carry no bit 30;
+// - per-file faults: reads that answer "" with success, sets accepted whose writes fail,
+//   sets that stop the playing file and, when refused, leave it stopped;
+// - after shutDown (the input plug-ins gone) every request answers 0.
+// The Win32 stand-in player and the native tests both drive it; they own the windows and
+// send the notices it asks for.
 //
 // Thread use: answer() may be called from any thread (workers' requests); everything
-// else from the thread that drives playback. One mutex guards all of it.
+// else from the thread that drives playback. One mutex guards all of it; the notice and
+// commit callbacks are called outside it.
 #ifndef VORLU_STANDIN_PLAYER_MODEL_H
 #define VORLU_STANDIN_PLAYER_MODEL_H
 
@@ -13,6 +25,8 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,6 +39,13 @@ struct Entry {
 };
 
 enum class PlayState { Stopped, Playing, Paused };
+
+// What can go wrong with one file, as the host's input plug-ins fail.
+struct FileFaults {
+    bool emptyReads = false;     // a read answers "" with success (the file could not be opened)
+    bool failingWrites = false;  // a set is accepted, its write fails
+    bool stopsOnSet = false;     // a set on the playing file stops it; restarted at the write, never when refused
+};
 
 // Host versions as IPC_GETVERSION answers them: one with the wide requests, and the last
 // without, which answers 1 to them as to every request it does not know.
@@ -56,6 +77,10 @@ public:
 
     // Replaces the playlist and stops. A file not yet in the tag store gets its entry's artist.
     void setPlaylist(std::vector<Entry> entries);
+    // The host's exit: the playlist freed (nothing plays, no entry), then the input
+    // plug-ins shut down (every request answers 0).
+    void freePlaylist();
+    void shutDown();
     void setPlaylistEditor(HWND window);
 
     // Playback. Each returns true when an entry began to play, so the caller sends the
@@ -72,6 +97,16 @@ public:
     bool advanceIfEnded();
     long long endTime() const;  // clock time at which the playing track ends; -1 when not playing
 
+    // The title update's notice (bit 30), due a delay after each start and each restart.
+    // The delay is drawn from [minMs, maxMs] of clock time (0 and 0 unless set).
+    void setTitleNoticeDelay(long long minMs, long long maxMs, unsigned seed);
+    long long titleNoticeDue() const;  // clock time; -1 when none is due
+    // True, once, when the title notice is due by now: send it.
+    bool takeTitleNotice();
+    // Called, outside the lock, with the lParam of every notice the host sends its
+    // playlist editor from within a request (a write's stop and restart).
+    void onNotice(std::function<void(LPARAM)> callback);
+
     int position() const;
     int currentIndex() const;
     PlayState state() const;
@@ -80,6 +115,7 @@ public:
     // Failure injection: a set or read is refused when the predicate says no.
     void acceptSets(std::function<bool(const std::string& file, const std::string& value)> accept);
     void acceptReads(std::function<bool(const std::string& file)> accept);
+    void setFaults(const std::string& file, FileFaults faults);
 
     // Which host to be: its version, and the code page of its single-byte answers
     // (Latin-1 unless set). Stored names and artists are UTF-8 either way.
@@ -112,6 +148,11 @@ private:
     bool hasWideRequestsLocked() const;
     std::string singleByte(const std::string& utf8) const;
     bool startLocked(int index);
+    void scheduleTitleNoticeLocked();
+    bool playingFileLocked(const std::string& file) const;
+    // A set the host's input plug-in takes: the stop it may cause, then the one pending edit.
+    bool setLocked(const std::string& file, const std::string& value, bool accepted, std::vector<LPARAM>& notices);
+    LRESULT writeLocked(std::vector<Commit>& changed, std::vector<LPARAM>& notices);
 
     Clock clock;
     mutable std::mutex mutex;
@@ -127,10 +168,23 @@ private:
     CodePage codePage = latin1CodePage();
     std::vector<char> nameBuffer = std::vector<char>(32768);
     std::vector<char16_t> wideNameBuffer = std::vector<char16_t>(32768);
-    std::map<std::string, std::string> pending;
+    struct PendingEdit {
+        std::string file, value;
+    };
+    std::optional<PendingEdit> pending;
+    bool stoppedForSet = false;     // a set stopped the playing file; its write restarts it
+    long long stoppedAt = 0;        // the position it stood at
+    bool wasPaused = false;         // and whether it was paused
+    long long restartSettles = -1;  // until then a restarted file reads position 0, length -1
+    long long titleNoticeAt = -1;
+    long long titleDelayMin = 0, titleDelayMax = 0;
+    std::mt19937 titleDelays;
+    bool inputPluginsShutDown = false;
+    std::map<std::string, FileFaults> faults;
     std::function<bool(const std::string&, const std::string&)> setAccepted;
     std::function<bool(const std::string&)> readAccepted;
     std::function<void(const Commit&)> commitCallback;
+    std::function<void(LPARAM)> noticeCallback;
     std::function<std::string()> senderTagger;
     std::vector<Request> requestLog;
     std::vector<Commit> commitLog;

@@ -2,6 +2,7 @@
 
 #include "plugin/gen_vorlu.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
@@ -32,11 +33,19 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     winshim::reset(options.realTimeDivisor);
     hostMainProcedure = mainProcedure;
     hostEditorProcedure = editorProcedure;
-    mainWindow = winshim::createWindow(mainProcedure);
-    playlistEditor = winshim::createWindow(editorProcedure);
+    LRESULT version = options.hostVersion.value_or(oldHostRun() ? standin::oldHostVersion : standin::modernHostVersion);
+    // A host with the wide requests has Unicode windows.
+    bool unicode = version >= HOST_VERSION_WIDE_REQUESTS;
+    mainWindow = winshim::createWindow(mainProcedure, unicode);
+    playlistEditor = winshim::createWindow(editorProcedure, unicode);
+    driverWake = CreateEventA(0, FALSE, FALSE, 0);
     model.tagSenders([] { return std::to_string(winshim::currentThreadId()); });
-    model.setHostVersion(
-        options.hostVersion.value_or(oldHostRun() ? standin::oldHostVersion : standin::modernHostVersion));
+    model.setHostVersion(version);
+    model.setTitleNoticeDelay(options.titleDelayMin, options.titleDelayMax, options.titleDelaySeed);
+    model.onNotice([this](LPARAM lParam) {
+        SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
+        SetEvent(driverWake);  // the title update follows: the driver wakes to send it
+    });
     static int folders = 0;
     ownFolder = !options.journalFolder;
     journalFolder = ownFolder ? emptyFolder("unit-" + std::to_string(++folders)) : *options.journalFolder;
@@ -104,6 +113,15 @@ std::string emptyFolder(const std::string& name) {
 }
 
 LRESULT CALLBACK PluginSession::mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        current->model.freePlaylist();
+        current->model.shutDown();
+    } else if (message == WM_ENDSESSION && wParam) {
+        current->stop();
+        current->model.freePlaylist();
+        current->quitPlugin();
+        current->model.shutDown();
+    }
     if (message == WM_WA_IPC) {
         if (current->overrideAnswer) {
             if (auto answer = current->overrideAnswer(wParam, lParam)) return *answer;
@@ -137,35 +155,71 @@ void PluginSession::replacePlaylist(std::vector<standin::Entry> playlist) {
     model.setPlaylist(std::move(playlist));
 }
 
-void PluginSession::sendTrackChangeNotice() {
-    SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, TRACK_CHANGE_LPARAM_BIT);
+void PluginSession::sendNotice(bool titleUpdate) {
+    LPARAM lParam = model.currentIndex() | (titleUpdate ? TRACK_CHANGE_LPARAM_BIT : 0);
+    SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
+}
+
+void PluginSession::sendTrackChangeNotice() { sendNotice(true); }
+
+void PluginSession::started() {
+    sendNotice(false);
+    if (model.takeTitleNotice()) sendNotice(true);
 }
 
 void PluginSession::play() {
-    if (model.play()) sendTrackChangeNotice();
+    if (model.play()) started();
+}
+
+void PluginSession::stop() {
+    bool wasPlaying = model.state() != standin::PlayState::Stopped;
+    model.stop();
+    if (wasPlaying) sendNotice(false);
 }
 
 void PluginSession::next() {
-    if (model.next()) sendTrackChangeNotice();
+    if (model.next()) started();
 }
 
 void PluginSession::previous() {
-    if (model.previous()) sendTrackChangeNotice();
+    if (model.previous()) started();
 }
 
 void PluginSession::jump(int index) {
-    if (model.jump(index)) sendTrackChangeNotice();
+    if (model.jump(index)) started();
 }
 
 void PluginSession::runUntil(long long time) {
     for (;;) {
-        long long end = model.endTime();
-        if (end < 0 || end > time) break;
-        winshim::runUntil(end);
-        if (model.advanceIfEnded()) sendTrackChangeNotice();
+        if (model.takeTitleNotice()) sendNotice(true);
+        if (model.advanceIfEnded()) started();
+        long long now = winshim::now();
+        if (now >= time) return;
+        long long next = time;
+        for (long long due : {model.endTime(), model.titleNoticeDue()}) {
+            if (due >= 0 && due < next) next = std::max(due, now + 1);
+        }
+        // Woken early when the host schedules a title update from within a request.
+        WaitForSingleObject(driverWake, static_cast<DWORD>(next - now));
     }
-    winshim::runUntil(time);
 }
+
+void PluginSession::quitPlugin() {
+    storedWhenQuitCalled = model.storedArtists();
+    plugin.quit();
+}
+
+bool PluginSession::exit() {
+    if (SendMessageA(mainWindow, WM_WA_IPC, 0, IPC_HOOK_OKTOQUIT) == 0) return false;
+    stop();
+    SendMessageA(mainWindow, WM_DESTROY, 0, 0);
+    winshim::destroyWindow(playlistEditor);
+    winshim::destroyWindow(mainWindow);
+    quitPlugin();
+    return true;
+}
+
+void PluginSession::logOff() { SendMessageA(mainWindow, WM_ENDSESSION, TRUE, 0); }
 
 void PluginSession::runFor(long long duration) { runUntil(winshim::now() + duration); }
 
@@ -194,6 +248,18 @@ std::vector<standin::Request> PluginSession::requests(int code) const {
         if (request.code == code) result.push_back(request);
     }
     return result;
+}
+
+std::string PluginSession::setWithoutItsWrite() const {
+    const standin::Request* open = nullptr;
+    for (const auto& request : model.requests()) {
+        bool set = request.code == IPC_SET_EXTENDED_FILE_INFO || request.code == IPC_SET_EXTENDED_FILE_INFOW;
+        if (open && set)
+            return "\"" + open->value + "\" set by " + open->sender + " dropped by a set from " + request.sender;
+        if (request.code == IPC_WRITE_EXTENDED_FILE_INFO) open = nullptr;
+        if (set && request.answer != 0) open = &request;
+    }
+    return "";
 }
 
 int PluginSession::nameCode() const { return model.hasWideRequests() ? IPC_GETPLAYLISTFILEW : IPC_GETPLAYLISTFILE; }

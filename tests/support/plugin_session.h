@@ -44,6 +44,11 @@ struct SessionOptions {
     unsigned long long processCreation = 1;
     // Let the repair that init starts finish before the test begins.
     bool settleRepair = true;
+    // How long after each start, and each write of the playing file, the host's title
+    // update sends the notice with bit 30: [min, max] ms, drawn with seed. The real host
+    // takes 100 to 500 ms; 0 keeps the cadence of the unit tests' exact timings.
+    long long titleDelayMin = 0, titleDelayMax = 0;
+    unsigned titleDelaySeed = 1;
 };
 
 // A new empty folder under the temporary directory, named after name and this process.
@@ -73,18 +78,33 @@ public:
     std::vector<Message> mainMessages() const;
     std::vector<Message> editorMessages() const;
 
-    // Playback that notifies the playlist editor as the host does.
+    // Playback that notifies the playlist editor as the host does: at a start and a stop
+    // without bit 30, and with bit 30 from the title update a moment after a start.
     void play();
     void pause() { model.pause(); }
     void resume() { model.resume(); }
-    void stop() { model.stop(); }
+    void stop();
     void seek(long long ms) { model.seek(ms); }
     void next();
     void previous();
     void jump(int index);
     // Replaces the playlist and stops, as a host does when a new list is loaded.
     void replacePlaylist(std::vector<standin::Entry> playlist);
+    // The title update's notice (bit 30) for the current entry.
     void sendTrackChangeNotice();
+
+    // The host's exit, in its order: WM_CLOSE asks IPC_HOOK_OKTOQUIT of its own main
+    // window, playback stops, the main window is destroyed (on WM_DESTROY the playlist is
+    // freed and the input plug-ins shut down: from then on every request answers 0), and
+    // only then are the plug-in's quit called and the library let go. False when the host
+    // was told not to quit.
+    bool exit();
+    // The end of a Windows session (WM_ENDSESSION, wParam TRUE): playback stops, the
+    // playlist is freed, quit is called with the window still there, then the input
+    // plug-ins shut down.
+    void logOff();
+    // The stored artists as they stood when the host called quit (exit and logOff).
+    std::map<std::string, std::string> storedWhenQuitCalled;
 
     // Advances the virtual clock, moving on at the end of each track.
     void runUntil(long long time);
@@ -102,11 +122,18 @@ public:
     int readCode() const;
     int setCode() const;
     std::vector<standin::Request> sets() const { return requests(setCode()); }
+    // The first accepted set whose write (295) did not follow before another set, as the
+    // host's one pending edit needs; empty when every set was written in one step.
+    std::string setWithoutItsWrite() const;
     std::string journalFolder;
 
 private:
     void makeWatcherForgetTheLastFile(int realTimeDivisor);
+    void sendNotice(bool titleUpdate);
+    void started();  // a start's notices: at once without bit 30, the title update's when due
+    void quitPlugin();
     bool ownFolder;
+    HANDLE driverWake;  // set when the host schedules a notice from within a request
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

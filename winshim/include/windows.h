@@ -27,6 +27,8 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define TRUE 1
 #define FALSE 0
+#define WM_DESTROY 0x0002
+#define WM_ENDSESSION 0x0016
 #define WM_USER 0x0400
 #define GWL_WNDPROC (-4)
 #define MB_OK 0x00000000u
@@ -77,8 +79,13 @@ typedef struct WinshimCriticalSection {
 // Windows' SetWindowLongA takes and returns LONG, which holds a procedure address on
 // 32-bit Windows only; the stand-in widens both to an address-sized integer.
 LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value);
+LONG_PTR WINAPI SetWindowLongW(HWND window, int index, LONG_PTR value);
 LONG_PTR WINAPI GetWindowLongA(HWND window, int index);
+LONG_PTR WINAPI GetWindowLongW(HWND window, int index);
 LRESULT WINAPI CallWindowProcA(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI CallWindowProcW(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI IsWindowUnicode(HWND window);
+BOOL WINAPI IsWindow(HWND window);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove);
