@@ -6,10 +6,18 @@
 //                  [--tags FILE] [--results FILE] [--screenshot FILE.png] [--old-host]
 //                  [--settings-dir DIR] [--quiet]
 //
-// It answers as a host of version 5.13 or later, with the wide-character requests, or
-// with --old-host as 5.12, which answers 1 to them as to any request it does not know.
-// Its single-byte answers go through the system's code page, '?' for what it cannot hold.
-// It names --settings-dir (by default its own folder) as the folder for plug-ins' files.
+// It answers as a host of version 5.13 or later, with the wide-character requests and
+// Unicode windows, or with --old-host as 5.12, which answers 1 to them as to any request
+// it does not know and has single-byte windows. Its single-byte answers go through the
+// system's code page, '?' for what it cannot hold. It names --settings-dir (by default its
+// own folder) as the folder for plug-ins' files.
+//
+// It is as harsh as the real host (see player_model.h): the notices at start and stop
+// carry no bit 30, the title update sends one 100 to 500 ms later and sets the main
+// window's caption; `exit` closes it in the host's order (IPC_HOOK_OKTOQUIT, stop, the
+// main window destroyed, its playlist and input plug-ins gone, and only then the plug-in's
+// quit); `logoff` ends the session as the host does (stop, the playlist freed, quit with
+// the window alive, the input plug-ins shut down).
 //
 // It prints the ARTIST field of a file whenever a committed value changes, writes the
 // stored tags to --tags at every commit (as a file on disk would hold them), and writes
@@ -39,8 +47,14 @@
 namespace {
 
 using standin::escapeField;
+using standin::FileFaults;
 
 const UINT probeMessage = WM_APP + 7;
+// A caption in several scripts, as the host's title update writes it, and a typed letter
+// outside every single-byte code page: both must reach the host's procedures unchanged.
+const char titleTail[] = " - \u00c1kos \u6771\u4eac \u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \u0416 - Player";
+const WPARAM wideProbeChar = 0x6771;
+const WPARAM singleByteProbeChar = 'x';
 const UINT quitInsideMessage = WM_APP + 9;  // the player quits the plug-in while handling it
 const WPARAM probeWParam = 0x1234;
 const LPARAM probeLParam = -0x5678;
@@ -92,6 +106,14 @@ struct Player {
         WPARAM wParam = 0;
         LPARAM lParam = 0;
     } lastProbe[2];
+    // What the host's own procedures last saw of WM_SETTEXT (as UTF-8) and WM_CHAR.
+    std::string seenText[2];
+    WPARAM seenChar[2] = {0, 0};
+    bool unicodeWindows = true;
+    int titleUpdates = 0;
+    std::string titleFailure;
+    bool closing = false;  // exit or logoff: quit must find every artist written back
+    std::map<std::string, FileFaults> faults;
 
     long long clock() const {
         auto elapsed = std::chrono::steady_clock::now() - start;
@@ -197,9 +219,46 @@ bool paintWith(void (*view)(HDC, const RECT&, const standin::PlayerModel&), HWND
     return true;
 }
 
+LRESULT defaultProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return IsWindowUnicode(window) ? DefWindowProcW(window, message, wParam, lParam)
+                                   : DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Text as a window of this player carries it: UTF-16 in a Unicode window, else the code page.
+std::string windowTextAsUtf8(const void* text) {
+    if (player->unicodeWindows) return standin::utf8FromUtf16(reinterpret_cast<const char16_t*>(text));
+    return standin::utf8FromUtf16(systemCodePage().toUtf16(static_cast<const char*>(text)));
+}
+
+// Records what reached the host's own procedure of window number i.
+void noteText(int i, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT) player->seenText[i] = windowTextAsUtf8(reinterpret_cast<const void*>(lParam));
+    if (message == WM_CHAR) player->seenChar[i] = wParam;
+}
+
+void closeHost();
+void endSession();
+
 LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_USER) return player->model.answer(wParam, lParam);
     if (paintWith(standin::paintMainView, window, message)) return 0;
+    noteText(0, message, wParam, lParam);
+    if (message == WM_CLOSE) {
+        closeHost();
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        // The host frees its playlist and shuts its input plug-ins down; its loop then ends.
+        player->model.freePlaylist();
+        player->model.shutDown();
+        player->quitting = true;
+        PostQuitMessage(0);
+        return 0;
+    }
+    if (message == WM_ENDSESSION && wParam) {
+        endSession();
+        return 0;
+    }
     if (message == quitInsideMessage) {
         // This message came through the plug-in's procedure, which it returns into afterwards.
         quitPlugin();
@@ -210,33 +269,94 @@ LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         player->lastProbe[0] = {message, wParam, lParam};
         return probeAnswer(message, wParam, lParam);
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return defaultProcedure(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (paintWith(standin::paintPlaylistView, window, message)) return 0;
+    noteText(1, message, wParam, lParam);
     if (message == probeMessage) {
         player->lastProbe[1] = {message, wParam, lParam};
         return probeAnswer(message, wParam, lParam);
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return defaultProcedure(window, message, wParam, lParam);
 }
 
-// A window whose client area is width x height, at top.
-HWND makeWindow(const char* className, const char* title, WNDPROC procedure, int top, int height) {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = className;
-    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    RegisterClassA(&windowClass);
+// A window whose client area is width x height, at top, owned by owner; a Unicode window
+// unless the player plays the old host.
+HWND makeWindow(const char* className, const char* title, WNDPROC procedure, int top, int height, HWND owner) {
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame = {0, 0, standin::mainViewWidth, height};
     AdjustWindowRect(&frame, style, FALSE);
-    HWND window = CreateWindowA(className, title, style, 40, top, frame.right - frame.left, frame.bottom - frame.top,
-                                nullptr, nullptr, windowClass.hInstance, nullptr);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HWND window;
+    if (player->unicodeWindows) {
+        std::u16string wideClass = standin::utf16FromUtf8(className), wideTitle = standin::utf16FromUtf8(title);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = reinterpret_cast<LPCWSTR>(wideClass.c_str());
+        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        RegisterClassW(&windowClass);
+        window = CreateWindowW(windowClass.lpszClassName, reinterpret_cast<LPCWSTR>(wideTitle.c_str()), style, 40, top,
+                               frame.right - frame.left, frame.bottom - frame.top, owner, nullptr, instance, nullptr);
+    } else {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = className;
+        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        RegisterClassA(&windowClass);
+        window = CreateWindowA(className, title, style, 40, top, frame.right - frame.left, frame.bottom - frame.top,
+                               owner, nullptr, instance, nullptr);
+    }
     if (window) ShowWindow(window, SW_SHOWNOACTIVATE);
     return window;
+}
+
+// Sets a window's text as the host does (SetWindowTextW in its Unicode windows) and tells
+// whether the host's own procedure got it, and reads it back, unchanged. The old host's
+// single-byte windows carry only what the code page holds.
+bool textSurvives(int i, HWND window, const std::string& utf8, std::string* why) {
+    std::string expected = utf8;
+    if (player->unicodeWindows) {
+        std::u16string text = standin::utf16FromUtf8(utf8);
+        SetWindowTextW(window, reinterpret_cast<LPCWSTR>(text.c_str()));
+        std::u16string back(512, u'\0');
+        back.resize(static_cast<std::size_t>(GetWindowTextW(window, reinterpret_cast<LPWSTR>(back.data()), 512)));
+        *why = "seen \"" + player->seenText[i] + "\", read back \"" + standin::utf8FromUtf16(back) + "\"";
+        return player->seenText[i] == expected && back == text;
+    }
+    std::string bytes = systemCodePage().fromUtf16(standin::utf16FromUtf8(utf8));
+    expected = standin::utf8FromUtf16(systemCodePage().toUtf16(bytes));
+    SetWindowTextA(window, bytes.c_str());
+    char back[512] = {};
+    GetWindowTextA(window, back, sizeof back);
+    *why = "seen \"" + player->seenText[i] + "\", read back \"" + back + "\"";
+    return player->seenText[i] == expected && bytes == back;
+}
+
+// A typed letter, sent as the system sends it to the window's kind, reaches the host's procedure unchanged.
+bool charSurvives(int i, HWND window) {
+    player->seenChar[i] = 0;
+    WPARAM typed = player->unicodeWindows ? wideProbeChar : singleByteProbeChar;
+    if (player->unicodeWindows)
+        SendMessageW(window, WM_CHAR, typed, 1);
+    else
+        SendMessageA(window, WM_CHAR, typed, 1);
+    return player->seenChar[i] == typed;
+}
+
+// Both windows' text and a typed letter, at a moment of the run.
+void probeText(const std::string& when) {
+    HWND windows[2] = {player->mainWindow, player->playlistEditor};
+    const char* names[2] = {"main", "editor"};
+    for (int i = 0; i < 2; ++i) {
+        std::string why;
+        bool ok = textSurvives(i, windows[i], std::string(names[i]) + titleTail, &why);
+        player->check(std::string("text_survives_") + names[i] + "_" + when, ok, why);
+        player->check(std::string("char_survives_") + names[i] + "_" + when, charSurvives(i, windows[i]));
+    }
 }
 
 void takeScreenshot() {
@@ -267,7 +387,25 @@ void probeWindows(const std::string& when) {
     }
 }
 
-void sendTrackChangeNotice() { SendMessageA(player->playlistEditor, WM_USER, 666, 0x40000000); }
+void sendNotice(LPARAM lParam) { SendMessageA(player->playlistEditor, WM_USER, 666, lParam); }
+
+// The host's title update: the caption of the main window, then the notice with bit 30.
+void titleUpdate() {
+    Player& p = *player;
+    int index = p.model.currentIndex();
+    const auto& list = p.model.playlist();
+    std::string artist = index < static_cast<int>(list.size()) ? list[static_cast<std::size_t>(index)].artist : "";
+    std::string why;
+    ++p.titleUpdates;
+    if (!textSurvives(0, p.mainWindow, std::to_string(index + 1) + ". " + artist + titleTail, &why) ||
+        !charSurvives(0, p.mainWindow))
+        p.titleFailure = why;
+    sendNotice(index | 0x40000000);
+}
+
+// A start or a stop of playback: its notice at once, without bit 30. After a start the
+// title update's follows.
+void playbackNotice() { sendNotice(player->model.currentIndex()); }
 
 void loadPlugin() {
     Player& p = *player;
@@ -283,14 +421,18 @@ void loadPlugin() {
     p.extraRecords.push_back(std::string("description\t") + escapeField(p.descriptor->description));
     p.say(std::string("plug-in loaded: ") + p.descriptor->description);
 
-    auto mainBefore = GetWindowLongPtrA(p.mainWindow, GWLP_WNDPROC);
-    auto editorBefore = GetWindowLongPtrA(p.playlistEditor, GWLP_WNDPROC);
+    auto mainBefore = GetWindowLongPtrW(p.mainWindow, GWLP_WNDPROC);
+    auto editorBefore = GetWindowLongPtrW(p.playlistEditor, GWLP_WNDPROC);
+    probeText("before_init");
     p.descriptor->hwndParent = p.mainWindow;
     p.descriptor->hDllInstance = p.library;
     p.descriptor->init();
-    p.check("init_subclasses_main", GetWindowLongPtrA(p.mainWindow, GWLP_WNDPROC) != mainBefore);
-    p.check("init_subclasses_editor", GetWindowLongPtrA(p.playlistEditor, GWLP_WNDPROC) != editorBefore);
+    p.check("init_subclasses_main", GetWindowLongPtrW(p.mainWindow, GWLP_WNDPROC) != mainBefore);
+    p.check("init_subclasses_editor", GetWindowLongPtrW(p.playlistEditor, GWLP_WNDPROC) != editorBefore);
+    p.check("windows_stay_unicode", (IsWindowUnicode(p.mainWindow) != FALSE) == p.unicodeWindows &&
+                                        (IsWindowUnicode(p.playlistEditor) != FALSE) == p.unicodeWindows);
     probeWindows("after_init");
+    probeText("after_init");
 }
 
 BOOL CALLBACK findDialog(HWND window, LPARAM found) {
@@ -369,9 +511,22 @@ void writeResults() {
     out << "plugin_thread_cpu_ms\t" << pluginThreadCpuMs() << '\n';
 }
 
+// Whether every file holds its original now.
+bool everyArtistIsTheOriginal(std::string* differing) {
+    for (const auto& [file, original] : player->originals) {
+        std::string stored = player->model.storedArtist(file);
+        if (stored != original) *differing += file + " holds \"" + stored + "\"; ";
+    }
+    return differing->empty();
+}
+
 void quitPlugin() {
     Player& p = *player;
     p.pluginQuit = true;
+    if (p.closing) {
+        std::string differing;
+        p.check("every_artist_restored_before_quit", everyArtistIsTheOriginal(&differing), differing);
+    }
     p.threadsAtQuit = watchPluginThreads();
     auto before = std::chrono::steady_clock::now();
     p.descriptor->quit();
@@ -379,7 +534,40 @@ void quitPlugin() {
     p.extraRecords.push_back("quit_ms\t" + std::to_string(took.count()));
     p.say("quit took " + std::to_string(took.count()) + " ms");
     FreeLibrary(p.library);
+    if (!IsWindow(p.mainWindow)) return;  // the host's exit destroyed its windows first
     probeWindows("after_unload");
+    probeText("after_unload");
+}
+
+// WM_CLOSE, as the host handles it: asks its own main window IPC_HOOK_OKTOQUIT through
+// every subclass, stops playback and destroys the main window (and the playlist editor it
+// owns); the plug-in's quit comes after the message loop.
+void closeHost() {
+    Player& p = *player;
+    LRESULT okToQuit = SendMessageA(p.mainWindow, WM_USER, 0, IPC_HOOK_OKTOQUIT);
+    p.check("ok_to_quit_passed_on", okToQuit != 0, std::to_string(okToQuit));
+    if (okToQuit == 0) return;
+    p.closing = true;
+    if (p.model.state() != standin::PlayState::Stopped) {
+        p.model.stop();
+        playbackNotice();
+    }
+    DestroyWindow(p.mainWindow);
+}
+
+// WM_ENDSESSION at a log-off: stop, the playlist freed, the plug-ins' quit with the
+// window still alive, then the input plug-ins shut down.
+void endSession() {
+    Player& p = *player;
+    p.closing = true;
+    if (p.model.state() != standin::PlayState::Stopped) {
+        p.model.stop();
+        playbackNotice();
+    }
+    p.model.freePlaylist();
+    quitPlugin();
+    p.model.shutDown();
+    p.quitting = true;
 }
 
 void summarize() {
@@ -400,6 +588,20 @@ void persistTags() {
     if (!player->options.tags.empty()) standin::writeTags(player->options.tags, player->model.storedArtists());
 }
 
+// A fault of the host's input plug-in for the file of entry index, from now on.
+void addFault(const std::string& kind, int index) {
+    Player& p = *player;
+    const auto& list = p.model.playlist();
+    if (index < 0 || index >= static_cast<int>(list.size()))
+        throw std::runtime_error("no entry " + std::to_string(index));
+    const std::string& file = list[static_cast<std::size_t>(index)].file;
+    FileFaults& faults = p.faults[file];
+    (kind == "empty-reads"      ? faults.emptyReads
+     : kind == "failing-writes" ? faults.failingWrites
+                                : faults.stopsOnSet) = true;
+    p.model.setFaults(file, faults);
+}
+
 void runAction(const standin::ScriptAction& action) {
     Player& p = *player;
     standin::PlayerModel& model = p.model;
@@ -411,8 +613,12 @@ void runAction(const standin::ScriptAction& action) {
         model.pause();
     else if (a == "resume")
         model.resume();
-    else if (a == "stop")
+    else if (a == "stop") {
+        bool playing = model.state() != standin::PlayState::Stopped;
         model.stop();
+        if (playing) playbackNotice();
+    } else if (a == "empty-reads" || a == "failing-writes" || a == "stop-on-set")
+        addFault(a, std::stoi(action.argument));
     else if (a == "next")
         moved = model.next();
     else if (a == "prev")
@@ -445,6 +651,10 @@ void runAction(const standin::ScriptAction& action) {
         TerminateProcess(GetCurrentProcess(), 3);
     } else if (a == "quit") {
         p.quitting = true;
+    } else if (a == "exit") {
+        SendMessageA(p.mainWindow, WM_CLOSE, 0, 0);
+    } else if (a == "logoff") {
+        SendMessageA(p.mainWindow, WM_ENDSESSION, TRUE, 0);
     } else if (a == "quit-inside") {
         PostMessageA(p.mainWindow, quitInsideMessage, 0, 0);
     } else {
@@ -453,18 +663,20 @@ void runAction(const standin::ScriptAction& action) {
     if (!p.options.quiet && a != "config" && a != "quit")
         p.say("[" + timeLabel(p.clock()) + "] " + a + (action.argument.empty() ? "" : " " + action.argument));
     p.extraRecords.push_back("action\t" + std::to_string(p.clock()) + "\t" + a + "\t" + escapeField(action.argument));
-    if (moved) sendTrackChangeNotice();
+    if (moved) playbackNotice();
 }
 
 void tick() {
     Player& p = *player;
     while (p.nextAction < p.script.size() && p.script[p.nextAction].time <= p.clock() && !p.quitting)
         runAction(p.script[p.nextAction++]);
-    if (p.model.advanceIfEnded()) sendTrackChangeNotice();
+    if (p.quitting) return;
+    if (p.model.advanceIfEnded()) playbackNotice();
+    if (p.model.takeTitleNotice()) titleUpdate();
     if (p.model.state() != standin::PlayState::Playing) {
         p.nextRepeatNotice = -1;
     } else if (p.clock() >= p.nextRepeatNotice) {
-        if (p.nextRepeatNotice >= 0) sendTrackChangeNotice();
+        if (p.nextRepeatNotice >= 0) titleUpdate();
         // Every one to six seconds of real time.
         p.nextRepeatNotice =
             p.clock() +
@@ -516,6 +728,11 @@ int run(int argc, char** argv) {
     p.options = parseOptions(argc, argv);
     p.script = standin::readScript(p.options.script);
     p.model.setHostVersion(p.options.oldHost ? standin::oldHostVersion : standin::modernHostVersion);
+    p.unicodeWindows = !p.options.oldHost;
+    // The title update comes 100 to 500 ms of real time after a start or a restart.
+    p.model.setTitleNoticeDelay(static_cast<long long>(100 * p.options.speed),
+                                static_cast<long long>(500 * p.options.speed), 20261208);
+    p.model.onNotice(sendNotice);
     p.model.setCodePage(systemCodePage());
     p.model.setSettingsFolder(p.options.settingsDir.empty() ? ownFolder() : p.options.settingsDir);
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
@@ -529,9 +746,10 @@ int run(int argc, char** argv) {
         repaintWindows();
     });
 
-    p.mainWindow = makeWindow("VorluStandinMain", "Stand-in player", mainProcedure, 40, standin::mainViewHeight);
-    p.playlistEditor =
-        makeWindow("VorluStandinPlaylist", "Playlist editor", editorProcedure, 160, standin::playlistViewHeight);
+    p.mainWindow =
+        makeWindow("VorluStandinMain", "Stand-in player", mainProcedure, 40, standin::mainViewHeight, nullptr);
+    p.playlistEditor = makeWindow("VorluStandinPlaylist", "Playlist editor", editorProcedure, 160,
+                                  standin::playlistViewHeight, p.mainWindow);
     if (!p.mainWindow || !p.playlistEditor) throw std::runtime_error("cannot create the player's windows");
     p.model.setPlaylistEditor(p.playlistEditor);
     for (DWORD id : processThreadIds()) p.playerThreads.insert(id);
@@ -539,14 +757,17 @@ int run(int argc, char** argv) {
     loadPlugin();
     SetTimer(nullptr, 0, 10, nullptr);
     MSG message;
-    while (!p.quitting && GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (!p.quitting && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.message == WM_TIMER && message.hwnd == nullptr)
             tick();
         else
-            DispatchMessageA(&message);
+            DispatchMessageW(&message);
         if (p.nextAction >= p.script.size() && p.model.state() == standin::PlayState::Stopped) p.quitting = true;
     }
     if (!p.pluginQuit) quitPlugin();
+    if (p.titleUpdates > 0)
+        p.check("title_updates_keep_their_text", p.titleFailure.empty(),
+                std::to_string(p.titleUpdates) + " updates; " + p.titleFailure);
     if (!p.screenshotTaken) takeScreenshot();
     persistTags();
     summarize();

@@ -118,12 +118,50 @@ TEST(Playback, anArtistInAnyScriptIsStampedAndRestoredExactlyWhereTheHostHasWide
     expectSound(run, latin);
 }
 
-TEST(Playback, aHostRefusingEverySetGetsNoWriteRequest) {
-    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 refuse-sets on\n0 play\n30 stop\n", 4.0});
+struct UnstampedCase {
+    const char* name;
+    std::string script;
+    int sets;
+};
+
+// On the real host a refused set on the playing file can stop playback for good, and an
+// empty read may be a file it could not open: such a file keeps its artist untouched.
+TEST(Playback, aFileTheHostCannotStampGetsOneAttemptAtMostAndKeepsItsArtist) {
+    const UnstampedCase cases[] = {
+        {"every set refused", "0 refuse-sets on\n0 play\n30 stop\n", 1},
+        {"read as empty", "0 empty-reads 0\n0 play\n30 stop\n", 0},
+        {"a refused set stops playback, and the listener plays it again",
+         "0 stop-on-set 0\n0 refuse-sets on\n0 play\n10 play\n30 stop\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandinRun run = runStandin({{{fileA, "Artist A", 100}}, c.script, 4.0});
+        expectFinished(run);
+        EXPECT_EQ(run.requestCount(oldHostRun() ? 294 : 3028), c.sets);
+        EXPECT_EQ(run.requestCount(295), 0);
+        EXPECT_TRUE(run.commits.empty());
+    }
+}
+
+// The host's windows are Unicode windows: their text, in every script, must reach the
+// host's own procedures unchanged before init, after it, at every title update while a
+// file is stamped, and after quit.
+TEST(Playback, theHostsWindowTextSurvivesTheSubclassing) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 play\n30 stop\n", 2.0});
     expectFinished(run);
-    EXPECT_GE(run.requestCount(oldHostRun() ? 294 : 3028), 2);
-    EXPECT_EQ(run.requestCount(295), 0);
-    EXPECT_TRUE(run.commits.empty());
+    EXPECT_GE(run.commits.size(), 2u);
+    for (const char* when : {"before_init", "after_init", "after_unload"}) {
+        for (const char* window : {"main", "editor"}) {
+            for (const char* what : {"text_survives_", "char_survives_"}) {
+                std::string name = std::string(what) + window + "_" + when;
+                ASSERT_TRUE(run.checks.count(name)) << name;
+                EXPECT_EQ(run.checks.at(name), "ok") << name;
+            }
+        }
+    }
+    ASSERT_TRUE(run.checks.count("title_updates_keep_their_text"));
+    EXPECT_EQ(run.checks.at("title_updates_keep_their_text"), "ok");
+    EXPECT_EQ(run.checks.at("windows_stay_unicode"), "ok");
 }
 
 TEST(Playback, twoWorkersForOneFileLeaveNoTimeTextBehind) {

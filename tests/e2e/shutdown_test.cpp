@@ -123,6 +123,52 @@ TEST(Shutdown, aSecondPlayerLeavesTheStampsOfAPlayerThatStillRuns) {
     expectCleanEnd(first.get());
 }
 
+// The real host calls quit only after its main window is destroyed (exit), or after
+// freeing its playlist (log-off): every file is back to its original before quit.
+TEST(Shutdown, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
+    const QuitCase cases[] = {
+        {"exit during playback", "0 play\n10 exit\n"},
+        {"exit while a write-back is retried",
+         "0 play\n6 refuse-restores on\n8 next\n9 refuse-restores off\n9.2 exit\n"},
+        {"log-off during playback", "0 play\n10 logoff\n"},
+        {"log-off while a write-back is retried",
+         "0 play\n6 refuse-restores on\n8 next\n9 refuse-restores off\n9.2 logoff\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandinRun run = runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, c.script, 2.0});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        ASSERT_TRUE(run.checks.count("every_artist_restored_before_quit")) << run.output;
+        for (const auto& [name, result] : run.checks) EXPECT_EQ(result, "ok") << name;
+        expectEveryArtistRestored(run);
+        EXPECT_FALSE(run.commits.empty());
+        if (std::string(c.name).find("exit") == 0) EXPECT_EQ(run.checks.at("ok_to_quit_passed_on"), "ok");
+    }
+}
+
+// A write the input plug-in accepts and then fails (the file made read-only) is retried
+// and keeps the file's journal entry: after a kill, the next start takes the stamp out.
+TEST(Shutdown, aWriteBackThatFailsAtTheCommitIsRetriedAndRepairedAtTheNextStart) {
+    std::string settings = freshDirectory().string();
+    RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n6 failing-writes 0\n8 stop\n24 kill\n", 2.0};
+    first.settingsDir = settings;
+    StandinRun failed = runStandin(first);
+    ASSERT_EQ(failed.exitCode, 3) << failed.output;
+    int writeBacks = 0;
+    for (const auto& request : failed.requests) {
+        if (request.code == 295 && request.file == fileA && request.answer == 0) ++writeBacks;
+    }
+    EXPECT_EQ(writeBacks, 6);  // the first attempt and five more
+    auto tags = standin::readTags(failed.tagsPath);
+    ASSERT_TRUE(vorlu_test::isStamp(tags.at(fileA), "Artist A")) << tags.at(fileA);
+
+    RunPlan second{{{fileB, "Artist B", 100}}, "3 quit\n", 1.0, failed.tagsPath};
+    second.settingsDir = settings;
+    StandinRun next = runStandin(second);
+    ASSERT_EQ(next.exitCode, 0) << next.output;
+    EXPECT_EQ(next.stored.at(fileA), "Artist A");
+}
+
 TEST(Shutdown, twoHundredTrackChangesAtTenASecond) {
     std::vector<standin::Entry> playlist;
     for (int i = 0; i < 20; ++i)
