@@ -114,6 +114,7 @@ struct Player {
     std::string titleFailure;
     bool closing = false;  // exit or logoff: quit must find every artist written back
     std::map<std::string, FileFaults> faults;
+    std::set<std::string> failingWrites;
 
     long long clock() const {
         auto elapsed = std::chrono::steady_clock::now() - start;
@@ -595,10 +596,13 @@ void addFault(const std::string& kind, int index) {
     if (index < 0 || index >= static_cast<int>(list.size()))
         throw std::runtime_error("no entry " + std::to_string(index));
     const std::string& file = list[static_cast<std::size_t>(index)].file;
+    if (kind == "failing-writes") {
+        p.failingWrites.insert(file);
+        p.model.acceptWrites([](const std::string& written) { return !player->failingWrites.count(written); });
+        return;
+    }
     FileFaults& faults = p.faults[file];
-    (kind == "empty-reads"      ? faults.emptyReads
-     : kind == "failing-writes" ? faults.failingWrites
-                                : faults.stopsOnSet) = true;
+    (kind == "empty-reads" ? faults.emptyReads : faults.stopsOnSet) = true;
     p.model.setFaults(file, faults);
 }
 

@@ -81,7 +81,7 @@ struct RepairCase {
     std::string endsAs;
     bool writesBack;  // sends the original
     bool entryKept;
-    standin::FileFaults faults = {};
+    enum { NoFault, ReadsEmpty, WritesFail } fault = NoFault;
 };
 
 TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLater) {
@@ -95,22 +95,10 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
          false},
         {"unreadable now", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, true},
         {"the write-back refused", "Artist A (1:05/4:00)", true, false, "Artist A (1:05/4:00)", true, true},
-        {"read as empty: the host could not open it",
-         "Artist A (1:05/4:00)",
-         true,
-         true,
-         "Artist A (1:05/4:00)",
-         false,
-         true,
-         {.emptyReads = true}},
-        {"the write-back fails at the commit",
-         "Artist A (1:05/4:00)",
-         true,
-         true,
-         "Artist A (1:05/4:00)",
-         true,
-         true,
-         {.failingWrites = true}},
+        {"read as empty: it could not be opened", "Artist A (1:05/4:00)", true, true, "Artist A (1:05/4:00)", false,
+         true, RepairCase::ReadsEmpty},
+        {"the write-back fails at the commit", "Artist A (1:05/4:00)", true, true, "Artist A (1:05/4:00)", true, true,
+         RepairCase::WritesFail},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,7 +107,8 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
         PluginSession next({{fileA, c.storedNow, 240}}, {.journalFolder = folder, .settleRepair = false});
         next.model.acceptReads([&](const std::string&) { return c.readable; });
         next.model.acceptSets([&](const std::string&, const std::string&) { return c.setsAccepted; });
-        next.model.setFaults(fileA, c.faults);
+        next.model.setFaults(fileA, {.emptyReads = c.fault == RepairCase::ReadsEmpty});
+        next.model.acceptWrites([&](const std::string&) { return c.fault != RepairCase::WritesFail; });
         next.runFor(1000);  // no file plays: the repair alone
         EXPECT_EQ(next.model.storedArtist(fileA), c.endsAs);
         EXPECT_EQ(next.sets().size(), c.writesBack ? 1u : 0u);

@@ -1,7 +1,10 @@
-// Random player sessions on the virtual clock, each reproducible from its seed. After
-// every session: each file's stored artist is its original; every value a file took was
-// the original, one stamp of it or its pause mark; no worker wrote a file after another
-// worker had begun writing it; no worker outlived quit.
+// Random player sessions on the virtual clock against the harsh host (one pending edit,
+// the title update's notice late, the playing file restarted at each write, faults of its
+// input plug-ins), each reproducible from its seed. After every session: each file's
+// stored artist is its original, and was so already when the host's exit or log-off
+// called quit; every value a file took was the original, one stamp of it or its pause
+// mark; every set was written before another set came; no worker wrote a file after
+// another worker had begun writing it; no worker outlived quit.
 //
 // VORLU_SESSIONS sets how many (default 2000), VORLU_SEED the first seed (default: from
 // the clock, printed). A failing session prints its seed and plan. VORLU_REAL_TIME_DIVISOR
@@ -27,7 +30,19 @@ using vorlu_test::PluginSession;
 
 namespace {
 
-enum class Refusal { None, AllSets, SetsForAMoment, ReadsOfOneFile };
+enum class Refusal {
+    None,
+    AllSets,
+    SetsForAMoment,
+    ReadsOfOneFile,
+    EmptyReadsOfOneFile,       // the host cannot open it, and answers "" with success
+    WritesForAMoment,          // accepted sets whose writes fail
+    SetsStopOneFileForAMoment  // refused for a moment; a set on that file stops its playback
+};
+
+// How the session ends: playback stops and the workers finish, or the host's quit comes
+// early (a kinder host), or the host exits or logs off in its own order.
+enum class Ending { Finish, Quit, Exit, LogOff };
 
 struct Action {
     long long time;
@@ -41,15 +56,15 @@ struct Plan {
     std::vector<standin::Entry> playlist;
     Refusal refusal;
     std::vector<std::pair<long long, long long>> refusalWindows;  // [from, to) in ms
-    std::string unreadableFile;
+    std::string faultyFile;
     std::vector<Action> actions;
-    bool endsWithQuit;
+    Ending ending;
     long long killAt = -1;   // the player dies then, and starts again on the same files
     std::string editedFile;  // edited by hand between the two runs
 
     std::string describe() const {
         std::ostringstream out;
-        out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << (endsWithQuit ? ", ends with quit" : "")
+        out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << ", ending " << static_cast<int>(ending)
             << (killAt >= 0 ? ", killed at " + std::to_string(killAt) +
                                   (editedFile.empty() ? "" : ", then " + editedFile + " edited")
                             : "")
@@ -74,19 +89,19 @@ public:
         for (int i = 0; i < fileCount; ++i)
             files.push_back({fileName(static_cast<std::size_t>(i)), artist(), length()});
         p.playlist = playlist();
-        int mode = between(0, 19);
-        p.refusal = mode < 12   ? Refusal::None
-                    : mode < 14 ? Refusal::AllSets
-                    : mode < 17 ? Refusal::SetsForAMoment
-                                : Refusal::ReadsOfOneFile;
-        p.unreadableFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
+        const Refusal refusals[] = {Refusal::AllSets,          Refusal::SetsForAMoment,
+                                    Refusal::ReadsOfOneFile,   Refusal::EmptyReadsOfOneFile,
+                                    Refusal::WritesForAMoment, Refusal::SetsStopOneFileForAMoment};
+        p.refusal = chance(2) ? Refusal::None : refusals[between(0, static_cast<int>(std::size(refusals)) - 1)];
+        p.faultyFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         long long t = 0;
         int count = between(3, 25);
         for (int i = 0; i < count; ++i) {
             t += chance(4) ? between(1, 900) : between(500, 40000);
             p.actions.push_back(action(t));
         }
-        p.endsWithQuit = chance(3);
+        const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
+        p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
         if (chance(4)) {
             p.killAt = between(0, static_cast<int>(t));
             if (chance(2)) p.editedFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
@@ -267,24 +282,38 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     // A kill is simulated by swapping the host's answers, which only the virtual clock does safely.
     bool killed = plan.killAt >= 0 && realTimeDivisor == 0;
     std::string folder = vorlu_test::emptyFolder("random");
-    PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor, .journalFolder = folder});
+    PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor,
+                                          .journalFolder = folder,
+                                          .titleDelayMin = 100,
+                                          .titleDelayMax = 500,
+                                          .titleDelaySeed = static_cast<unsigned>(plan.seed)});
+    auto outsideTheWindows = [&plan] {
+        long long now = winshim::now();
+        for (const auto& [from, to] : plan.refusalWindows) {
+            if (now >= from && now < to) return false;
+        }
+        return true;
+    };
     switch (plan.refusal) {
     case Refusal::None:
         break;
     case Refusal::AllSets:
         session.model.acceptSets([](const std::string&, const std::string&) { return false; });
         break;
+    case Refusal::SetsStopOneFileForAMoment:
+        session.model.setFaults(plan.faultyFile, {.stopsOnSet = true});
+        [[fallthrough]];
     case Refusal::SetsForAMoment:
-        session.model.acceptSets([&plan](const std::string&, const std::string&) {
-            long long now = winshim::now();
-            for (const auto& [from, to] : plan.refusalWindows) {
-                if (now >= from && now < to) return false;
-            }
-            return true;
-        });
+        session.model.acceptSets([=](const std::string&, const std::string&) { return outsideTheWindows(); });
+        break;
+    case Refusal::WritesForAMoment:
+        session.model.acceptWrites([=](const std::string&) { return outsideTheWindows(); });
         break;
     case Refusal::ReadsOfOneFile:
-        session.model.acceptReads([&plan](const std::string& file) { return file != plan.unreadableFile; });
+        session.model.acceptReads([&plan](const std::string& file) { return file != plan.faultyFile; });
+        break;
+    case Refusal::EmptyReadsOfOneFile:
+        session.model.setFaults(plan.faultyFile, {.emptyReads = true});
         break;
     }
     for (const auto& action : plan.actions) {
@@ -297,23 +326,40 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         return killAndStartAgain(session, plan, folder);
     }
     session.runFor(5000);
-    if (plan.endsWithQuit) {
+    // The host's exit and log-off end the input plug-ins as soon as quit's bound is over,
+    // which the real clock shortens with every other wait: on the virtual clock only.
+    Ending ending = realTimeDivisor > 0 && plan.ending != Ending::Finish ? Ending::Quit : plan.ending;
+    switch (ending) {
+    case Ending::Finish:
+        if (!session.finish()) return "a worker still runs ten minutes after the stop";
+        break;
+    case Ending::Quit:
         plugin.quit();
         // On the real clock quit's bound is shortened with every other wait, but not the
         // disk's flush of the journal: allow the threads real time to finish.
         if (realTimeDivisor > 0) winshim::runUntilThreadsEnd(600000);
-        if (winshim::threadsRunning() != 0) return "a worker outlived quit";
-    } else if (!session.finish()) {
-        return "a worker still runs ten minutes after the stop";
+        break;
+    case Ending::Exit:
+        if (!session.exit()) return "the host was told not to quit";
+        break;
+    case Ending::LogOff:
+        session.logOff();
+        break;
     }
+    if (winshim::threadsRunning() != 0) return "a worker outlived quit";
     auto sets = session.sets();
-    std::string why;
+    std::string why = session.setWithoutItsWrite();
+    if (!why.empty()) return why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
     for (const auto& [file, stored] : session.model.storedArtists()) {
         std::string original = session.artistHistory(file).front();
         if (!historyIsSound(session.artistHistory(file), original, &why)) return why;
         if (standin::utf16FromUtf8(stored) != standin::utf16FromUtf8(original))
             return file + " does not end as its original";
+        if (ending == Ending::Exit || ending == Ending::LogOff) {
+            if (standin::utf16FromUtf8(session.storedWhenQuitCalled.at(file)) != standin::utf16FromUtf8(original))
+                return file + " was not back to its original when the host called quit";
+        }
         if (!oneWriterAtATime(sets, file, &why)) return why;
     }
     return "";

@@ -116,9 +116,8 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
     PendingEdit edit = std::move(*pending);
     pending.reset();
     bool restart = stoppedForSet || playingFileLocked(edit.file);
-    auto fault = faults.find(edit.file);
     LRESULT result = 0;
-    if (fault == faults.end() || !fault->second.failingWrites) {
+    if (!writeAccepted || writeAccepted(edit.file)) {
         if (stored[edit.file] != edit.value) {
             stored[edit.file] = edit.value;
             commitLog.push_back(Commit{clock(), edit.file, edit.value});
@@ -236,6 +235,11 @@ void PlayerModel::acceptSets(std::function<bool(const std::string&, const std::s
 void PlayerModel::acceptReads(std::function<bool(const std::string&)> accept) {
     std::lock_guard<std::mutex> lock(mutex);
     readAccepted = std::move(accept);
+}
+
+void PlayerModel::acceptWrites(std::function<bool(const std::string&)> accept) {
+    std::lock_guard<std::mutex> lock(mutex);
+    writeAccepted = std::move(accept);
 }
 
 LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {

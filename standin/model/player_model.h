@@ -7,8 +7,8 @@
 //   length -1;
 // - the track-change notice with bit 30 comes from the title update, a moment after each
 //   start (titleNoticeDue); the notices at start and stop carry no bit 30;
-// - per-file faults: reads that answer "" with success, sets accepted whose writes fail,
-//   sets that stop the playing file and, when refused, leave it stopped;
+// - per-file faults: reads that answer "" with success, sets that stop the playing file
+//   and, when refused, leave it stopped; and writes that fail after an accepted set;
 // - after shutDown (the input plug-ins gone) every request answers 0.
 // The Win32 stand-in player and the native tests both drive it; they own the windows and
 // send the notices it asks for.
@@ -42,9 +42,8 @@ enum class PlayState { Stopped, Playing, Paused };
 
 // What can go wrong with one file, as the host's input plug-ins fail.
 struct FileFaults {
-    bool emptyReads = false;     // a read answers "" with success (the file could not be opened)
-    bool failingWrites = false;  // a set is accepted, its write fails
-    bool stopsOnSet = false;     // a set on the playing file stops it; restarted at the write, never when refused
+    bool emptyReads = false;  // a read answers "" with success (the file could not be opened)
+    bool stopsOnSet = false;  // a set on the playing file stops it; restarted at the write, never when refused
 };
 
 // Host versions as IPC_GETVERSION answers them: one with the wide requests, and the last
@@ -112,9 +111,11 @@ public:
     PlayState state() const;
     const std::vector<Entry>& playlist() const { return entries; }
 
-    // Failure injection: a set or read is refused when the predicate says no.
+    // Failure injection: a set or read is refused, or an accepted set fails at its write
+    // (295 answers 0), when the predicate says no.
     void acceptSets(std::function<bool(const std::string& file, const std::string& value)> accept);
     void acceptReads(std::function<bool(const std::string& file)> accept);
+    void acceptWrites(std::function<bool(const std::string& file)> accept);
     void setFaults(const std::string& file, FileFaults faults);
 
     // Which host to be: its version, and the code page of its single-byte answers
@@ -183,6 +184,7 @@ private:
     std::map<std::string, FileFaults> faults;
     std::function<bool(const std::string&, const std::string&)> setAccepted;
     std::function<bool(const std::string&)> readAccepted;
+    std::function<bool(const std::string&)> writeAccepted;
     std::function<void(const Commit&)> commitCallback;
     std::function<void(LPARAM)> noticeCallback;
     std::function<std::string()> senderTagger;
