@@ -53,8 +53,18 @@ double percentile(std::vector<double> values, double share) {
     return values[at];
 }
 
+// The time of the first title update's notice (bit 30) at or after time; -1 when none came.
+long long titleNoticeAfter(const StandinRun& run, long long time) {
+    for (const auto& notice : run.notices) {
+        if (notice.time >= time && (notice.lParam & 0x40000000) != 0) return notice.time;
+    }
+    return -1;
+}
+
 // Track change -> the old file's original committed, over 50 changes at random moments
-// of the old worker's poll.
+// of the old worker's poll: from the title update's notice, which is what Vorlu hears of
+// the change (a worker's own poll may come first: 0 then), and from the change itself,
+// which adds the host's own 100 to 500 ms before its title update.
 void restoreLatency(std::vector<Figure>& figures) {
     const int changes = 50;
     auto list = tracks(changes + 1, 600);
@@ -68,14 +78,16 @@ void restoreLatency(std::vector<Figure>& figures) {
     script += seconds(t + 2) + " stop\n";
     StandinRun run = runStandin(RunPlan{list, script, 1.0});
     if (!succeeded(run, "restore latency")) return;
-    std::vector<double> latencies;
+    std::vector<double> latencies, fromChange;
     int change = 0;
     for (const auto& action : run.actions) {
         if (action.name != "next") continue;
         const auto& left = list[static_cast<std::size_t>(change++)];
+        long long heard = titleNoticeAfter(run, action.time);
         for (const auto& commit : run.commits) {
-            if (commit.file == left.file && commit.artist == left.artist && commit.time >= action.time) {
-                latencies.push_back(static_cast<double>(commit.time - action.time));
+            if (heard >= 0 && commit.file == left.file && commit.artist == left.artist && commit.time >= action.time) {
+                latencies.push_back(static_cast<double>(std::max(0LL, commit.time - heard)));
+                fromChange.push_back(static_cast<double>(commit.time - action.time));
                 break;
             }
         }
@@ -85,9 +97,11 @@ void restoreLatency(std::vector<Figure>& figures) {
         return;
     }
     double median = percentile(latencies, 0.5), p90 = percentile(latencies, 0.9), max = percentile(latencies, 1.0);
-    figures.push_back({"restore after a change, median", median, "ms", "<= 20", median <= 20});
-    figures.push_back({"restore after a change, p90", p90, "ms", "", true});
-    figures.push_back({"restore after a change, max", max, "ms", "<= 100", max <= 100});
+    figures.push_back({"restore after the change's notice, median", median, "ms", "<= 20", median <= 20});
+    figures.push_back({"restore after the change's notice, p90", p90, "ms", "", true});
+    figures.push_back({"restore after the change's notice, max", max, "ms", "<= 100", max <= 100});
+    figures.push_back({"  from the change itself, median", percentile(fromChange, 0.5), "ms", "", true});
+    figures.push_back({"  from the change itself, max", percentile(fromChange, 1.0), "ms", "", true});
 }
 
 // One minute of one track playing on: the requests by code, the workers' apart from the
@@ -191,5 +205,5 @@ int main(int argc, char** argv) {
     }
     json << "}\n}\n";
     std::printf("figures written to %s\n", jsonPath.c_str());
-    return figures.size() == 12 && allMet ? 0 : 1;
+    return figures.size() == 14 && allMet ? 0 : 1;
 }

@@ -388,7 +388,10 @@ void probeWindows(const std::string& when) {
     }
 }
 
-void sendNotice(LPARAM lParam) { SendMessageA(player->playlistEditor, WM_USER, 666, lParam); }
+void sendNotice(LPARAM lParam) {
+    player->extraRecords.push_back("notice\t" + std::to_string(player->clock()) + "\t" + std::to_string(lParam));
+    SendMessageA(player->playlistEditor, WM_USER, 666, lParam);
+}
 
 // The host's title update: the caption of the main window, then the notice with bit 30.
 void titleUpdate() {

@@ -107,6 +107,8 @@ StandinRun runStandin(const RunPlan& plan) {
             run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3]});
         else if (kind == "action" && f.size() == 4)
             run.actions.push_back(RunAction{std::stoll(f[1]), f[2], f[3]});
+        else if (kind == "notice" && f.size() == 3)
+            run.notices.push_back(RunNotice{std::stoll(f[1]), std::stoll(f[2])});
         else if (kind == "original" && f.size() == 3)
             run.originals[f[1]] = f[2];
         else if (kind == "stored" && f.size() == 3)

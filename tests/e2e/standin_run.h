@@ -29,6 +29,11 @@ struct RunAction {
     std::string argument;
 };
 
+struct RunNotice {
+    long long time;
+    long long lParam;  // the entry's index, with bit 30 when the title update sent it
+};
+
 struct StandinRun {
     int exitCode = -1;
     std::string output;                         // what the player printed
@@ -37,6 +42,7 @@ struct StandinRun {
     std::vector<RunRequest> requests;
     std::vector<standin::Commit> commits;
     std::vector<RunAction> actions;  // as the script ran them
+    std::vector<RunNotice> notices;  // the track-change notices the player sent its playlist editor
     std::map<std::string, std::string> originals;
     std::map<std::string, std::string> stored;
     std::string tagsPath;  // the stored tags as the player left them on disk
