@@ -72,7 +72,8 @@ void restoreLatency(std::vector<Figure>& figures) {
     std::string script = "0 play\n";
     double t = 2.0;
     for (int i = 0; i < changes; ++i) {
-        t += std::uniform_real_distribution<double>(0.2, 2.0)(random);
+        // Past the host's title update (at most 0.5 s), so that every file left has been stamped.
+        t += std::uniform_real_distribution<double>(0.6, 2.5)(random);
         script += seconds(t) + " next\n";
     }
     script += seconds(t + 2) + " stop\n";
@@ -140,7 +141,8 @@ void quitLatency(std::vector<Figure>& figures) {
     for (int workers : {1, 5, 20}) {
         std::string script = "0 play\n0.5 refuse-restores on\n";
         double t = 0.6;
-        for (int i = 1; i < workers; ++i, t += 0.05) script += seconds(t) + " next\n";
+        // Each file past the host's title update, which starts its worker.
+        for (int i = 1; i < workers; ++i, t += 0.6) script += seconds(t) + " next\n";
         script += seconds(t + 0.3) + " quit\n";
         StandinRun run = runStandin(RunPlan{tracks(21, 300), script, 1.0});
         if (!succeeded(run, "quit")) continue;
