@@ -14,6 +14,7 @@ struct ClaimSlot {
     bool used;
     bool stamped;           // the host accepted a set of a stamp of ours that has not been undone
     bool journaled;         // the journal was asked to record the file before its first stamp
+    bool edited;            // someone else changed the field since: nothing more is written
     unsigned int sequence;  // its journal entry; 0: none
     unsigned int owner;
     TrackFile file;  // a file is known by its name on the path it is read and set through
@@ -22,26 +23,44 @@ struct ClaimSlot {
 
 static ClaimSlot slots[CLAIM_SLOTS];
 static unsigned int lastOwner;
-static CRITICAL_SECTION claimsLock;  // see file_claims.h
+static CRITICAL_SECTION claimsLock;                            // see file_claims.h
+static textUnit fieldNow[SAVED_ARTIST_SIZE + TIME_TEXT_SIZE];  // a field as read now, under claimsLock
+
+// Units a read of file's field holds, its terminator included: the single-byte read is
+// the host's 256 bytes.
+static int fieldReadSize(const TrackFile& file) {
+    return file.wide ? static_cast<int>(sizeof fieldNow / sizeof fieldNow[0]) : METADATA_SIZE;
+}
 
 // Files whose stamp the host refused in this run, the oldest forgotten first when full:
 // on the real host a refused set on the playing file can stop playback for good, so such
-// a file is never stamped again. Used under claimsLock.
+// a file is never stamped again. Its own lock, held for memory operations only, lets the
+// windows' thread ask.
 const int REFUSED_FILES = 32;
 static TrackFile refusedFiles[REFUSED_FILES];
-static int refusedCount;
+static int refusedUsed, refusedNext;
+static CRITICAL_SECTION refusedLock;
 
-void initFileClaims() { InitializeCriticalSection(&claimsLock); }
+void initFileClaims() {
+    InitializeCriticalSection(&claimsLock);
+    InitializeCriticalSection(&refusedLock);
+}
 
-static bool stampWasRefused(const TrackFile& file) {
-    for (int i = 0; i < refusedCount && i < REFUSED_FILES; i++) {
-        if (sameFileName(refusedFiles[i], file)) return true;
-    }
-    return false;
+bool stampRefusedInThisRun(const TrackFile& file) {
+    EnterCriticalSection(&refusedLock);
+    bool refused = false;
+    for (int i = 0; i < refusedUsed && !refused; i++) refused = sameFileName(refusedFiles[i], file);
+    LeaveCriticalSection(&refusedLock);
+    return refused;
 }
 
 static void noteRefusedStamp(const TrackFile& file) {
-    if (!stampWasRefused(file)) refusedFiles[refusedCount++ % REFUSED_FILES] = file;
+    if (stampRefusedInThisRun(file)) return;
+    EnterCriticalSection(&refusedLock);
+    refusedFiles[refusedNext] = file;
+    refusedNext = (refusedNext + 1) % REFUSED_FILES;
+    if (refusedUsed < REFUSED_FILES) refusedUsed++;
+    LeaveCriticalSection(&refusedLock);
 }
 
 static int findSlot(const TrackFile& file) {
@@ -60,13 +79,18 @@ static int freeSlot() {
 
 const char pauseSuffix[] = " (paused)";
 
-// A stamp left behind by a run that never wrote the artist back (the player was killed):
-// the length of the suffix this plug-in writes, at the end of artist, or 0.
-static int leftoverStampLength(const textUnit* artist, int length) {
+static bool endsWithPauseMark(const textUnit* artist, int length) {
     int suffix = static_cast<int>(sizeof pauseSuffix) - 1;
     bool paused = length >= suffix;
     for (int i = 0; paused && i < suffix; i++) paused = artist[length - suffix + i] == pauseSuffix[i];
-    return paused ? suffix : timeTextLengthAtEnd(artist, length);
+    return paused;
+}
+
+// The length of a suffix of the form this plug-in writes (any time text, or the pause
+// mark) at the end of artist, or 0.
+static int stampLengthAtEnd(const textUnit* artist, int length) {
+    return endsWithPauseMark(artist, length) ? static_cast<int>(sizeof pauseSuffix) - 1
+                                             : timeTextLengthAtEnd(artist, length);
 }
 
 static bool holdsQuestionMark(const textUnit* text) {
@@ -76,9 +100,17 @@ static bool holdsQuestionMark(const textUnit* text) {
     return false;
 }
 
+// Whether the stamp-like ending of artist is one of ours that a run left behind (the
+// player was killed): the journal holds the file, or it is a time text showing this
+// file's own length, which every stamp of ours carries. Anything else is the artist's own.
+static bool leftByUs(const TrackFile& file, const textUnit* artist, int length, int trackLength) {
+    return (!endsWithPauseMark(artist, length) && timeTextShowsLength(artist, length, trackLength)) ||
+           journalHolds(file);
+}
+
 // Whether an artist of length units read from file is safe to stamp and later write
-// back; if so, strips a leftover stamp from its end.
-static bool healOriginal(const TrackFile& file, textUnit* artist, int length) {
+// back; if so, strips a stamp that a run left at its end.
+static bool healOriginal(const TrackFile& file, textUnit* artist, int length, int trackLength) {
     // A value that fills the read buffer may have been cut to fit it: writing it back would
     // shorten it. An empty value may be a file the host could not open: it answers that
     // exactly as it answers a file without an artist.
@@ -87,14 +119,20 @@ static bool healOriginal(const TrackFile& file, textUnit* artist, int length) {
     // cannot represent into '?': writing that back would replace the real artist. On the
     // wide path a '?' is only a character.
     if (!file.wide && holdsQuestionMark(artist)) return false;
-    artist[length - leftoverStampLength(artist, length)] = 0;
-    return true;
+    int stamp = stampLengthAtEnd(artist, length);
+    if (stamp > 0 && leftByUs(file, artist, length, trackLength)) {
+        length -= stamp;
+        artist[length] = 0;
+    }
+    // The artist with its longest stamp must come back whole from a later read: else
+    // neither the checks before each write nor the repair could tell what it holds.
+    return length + TIME_TEXT_SIZE - 1 < fieldReadSize(file) - 1;
 }
 
-FileClaim claimFile(TrackFile* file, textUnit* savedArtist) {
-    FileClaim claim = {-1, 0};
+FileClaim claimFile(TrackFile* file, int listIndex, int trackLength, textUnit* savedArtist) {
+    FileClaim claim = {-1, 0, false};
     EnterCriticalSection(&claimsLock);
-    if (stampWasRefused(*file)) {
+    if (stampRefusedInThisRun(*file)) {
         LeaveCriticalSection(&claimsLock);
         return claim;
     }
@@ -103,8 +141,9 @@ FileClaim claimFile(TrackFile* file, textUnit* savedArtist) {
     if (slot < 0 && freeSlot() >= 0) {
         length = readArtist(*file, savedArtist, SAVED_ARTIST_SIZE);
         if (length < 0 && file->wide && !file->cut) {
-            // The host has no wide value for this name: the file goes the single-byte way for good.
-            readCurrentFileSingleByte(file);
+            // The host has no wide value for this name: the file goes the single-byte way for
+            // good, named by the worker's own entry, whatever plays now.
+            readEntryFileSingleByte(file, listIndex);
             slot = findSlot(*file);
             if (slot < 0) length = readArtist(*file, savedArtist, SAVED_ARTIST_SIZE);
         }
@@ -113,14 +152,13 @@ FileClaim claimFile(TrackFile* file, textUnit* savedArtist) {
         memcpy(savedArtist, slots[slot].originalArtist, sizeof slots[slot].originalArtist);
     } else {
         int free = freeSlot();
-        if (free >= 0 && healOriginal(*file, savedArtist, length)) {
+        if (free >= 0 && healOriginal(*file, savedArtist, length, trackLength)) {
             slot = free;
+            memset(&slots[slot], 0, sizeof slots[slot]);
             slots[slot].used = true;
-            slots[slot].stamped = false;
-            slots[slot].journaled = false;
-            slots[slot].sequence = 0;
             slots[slot].file = *file;
             memcpy(slots[slot].originalArtist, savedArtist, sizeof slots[slot].originalArtist);
+            claim.valueJustRead = true;
         }
     }
     if (slot >= 0) {
@@ -143,22 +181,53 @@ bool ownsFile(const FileClaim& claim) {
     return result;
 }
 
-bool stampFile(const FileClaim& claim, const textUnit* value, int listIndex) {
+enum FieldState {
+    FIELD_ORIGINAL,    // exactly the original
+    FIELD_STAMPED,     // the original with one suffix of ours: any time text, or the pause mark
+    FIELD_EDITED,      // anything else: someone else's edit
+    FIELD_UNREADABLE,  // not read, read empty, or maybe cut by the read
+};
+
+// What file's field holds now, against original.
+static FieldState readField(const TrackFile& file, const textUnit* original) {
+    int length = readArtist(file, fieldNow, static_cast<int>(sizeof fieldNow / sizeof fieldNow[0]));
+    // A value that fills the read may have been cut: what follows the original is unknown.
+    // The host answers an empty value for a file it could not open: not a reading.
+    if (length <= 0 || length >= fieldReadSize(file) - 1) return FIELD_UNREADABLE;
+    if (sameText(fieldNow, original)) return FIELD_ORIGINAL;
+    int stamp = stampLengthAtEnd(fieldNow, length);
+    if (stamp == 0) return FIELD_EDITED;
+    fieldNow[length - stamp] = 0;
+    return sameText(fieldNow, original) ? FIELD_STAMPED : FIELD_EDITED;
+}
+
+StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex) {
     EnterCriticalSection(&claimsLock);
-    bool result = owns(claim);
-    if (result && !slots[claim.slot].journaled) {
-        // Write-ahead: on disk before the first set that could leave a stamp behind.
-        long sequence = journalRecord(slots[claim.slot].file, slots[claim.slot].originalArtist);
-        slots[claim.slot].journaled = sequence >= 0;
-        slots[claim.slot].sequence = sequence > 0 ? static_cast<unsigned int>(sequence) : 0;
-        result = sequence >= 0;
+    bool owned = owns(*claim) && !slots[claim->slot].edited;
+    StampResult result = owned ? STAMP_WRITTEN : STAMP_ENDED;
+    ClaimSlot& slot = slots[owned ? claim->slot : 0];
+    if (owned && !claim->valueJustRead) {
+        // Only a value that is ours to change: the original, or the original with a suffix of ours.
+        FieldState field = readField(slot.file, slot.originalArtist);
+        if (field == FIELD_EDITED) slot.edited = true;
+        result = field == FIELD_EDITED ? STAMP_ENDED : field == FIELD_UNREADABLE ? STAMP_SKIPPED : STAMP_WRITTEN;
     }
-    if (result) {
-        ArtistWrite write = writeArtist(slots[claim.slot].file, value, listIndex);
+    claim->valueJustRead = false;
+    if (result == STAMP_WRITTEN && !slot.journaled) {
+        // Write-ahead: on disk before the first set that could leave a stamp behind.
+        long sequence = journalRecord(slot.file, slot.originalArtist);
+        slot.journaled = sequence >= 0;
+        slot.sequence = sequence > 0 ? static_cast<unsigned int>(sequence) : 0;
+        if (sequence < 0) result = STAMP_ENDED;
+    }
+    if (result == STAMP_WRITTEN) {
+        ArtistWrite write = writeArtist(slot.file, value, listIndex);
         // An accepted set may have changed the file even where its write failed: undo it too.
-        if (write != ARTIST_REFUSED) slots[claim.slot].stamped = true;
-        result = write == ARTIST_WRITTEN;
-        if (!result) noteRefusedStamp(slots[claim.slot].file);
+        if (write != ARTIST_REFUSED) slot.stamped = true;
+        if (write != ARTIST_WRITTEN) {
+            noteRefusedStamp(slot.file);
+            result = STAMP_ENDED;
+        }
     }
     LeaveCriticalSection(&claimsLock);
     return result;
@@ -169,8 +238,12 @@ bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEnt
     bool done = true;
     if (owns(claim)) {
         ClaimSlot& slot = slots[claim.slot];
-        // Where the host never accepted a value of ours the file is as it was: nothing to undo.
-        done = !slot.stamped || writeArtist(slot.file, slot.originalArtist, listIndex) == ARTIST_WRITTEN;
+        // Where the host never accepted a value of ours the file is as it was, and an edit
+        // someone made since is theirs: nothing to undo. A field that cannot be read now is
+        // written back all the same.
+        if (slot.stamped && !slot.edited && readField(slot.file, slot.originalArtist) == FIELD_EDITED)
+            slot.edited = true;
+        done = !slot.stamped || slot.edited || writeArtist(slot.file, slot.originalArtist, listIndex) == ARTIST_WRITTEN;
         if (done) slot.stamped = false;
         if (done && slot.sequence > 0) *journalEntry = slot.sequence;
         if (done) slot.sequence = 0;
@@ -185,27 +258,15 @@ void releaseFile(const FileClaim& claim) {
     LeaveCriticalSection(&claimsLock);
 }
 
-// Room for the longest original and the longest stamp behind it.
-const int REPAIR_READ_SIZE = SAVED_ARTIST_SIZE + TIME_TEXT_SIZE;
-
 RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
-    static textUnit now[REPAIR_READ_SIZE];  // used under claimsLock
     EnterCriticalSection(&claimsLock);
     RepairOutcome outcome = REPAIR_SKIPPED;
     if (findSlot(file) < 0) {
-        int length = readArtist(file, now, REPAIR_READ_SIZE);
-        // A value that fills the read may have been cut: what follows the original is unknown.
-        if (length >= (file.wide ? REPAIR_READ_SIZE : METADATA_SIZE) - 1) length = -1;
-        // The host answers an empty value for a file it could not open: not a reading.
-        if (length == 0) length = -1;
-        int stamp = length > 0 ? leftoverStampLength(now, length) : 0;
-        outcome = length < 0 ? REPAIR_UNREADABLE : REPAIR_DONE;
-        if (stamp > 0) {
-            now[length - stamp] = 0;
-            // Only the original with one stamp of ours behind it: anything else is someone's edit.
-            if (sameText(now, original) && writeArtist(file, original, askHostInt(0, IPC_GETLISTPOS)) != ARTIST_WRITTEN)
-                outcome = REPAIR_REFUSED;
-        }
+        // Only the original with one stamp of ours behind it: anything else is someone's edit.
+        FieldState field = readField(file, original);
+        outcome = field == FIELD_UNREADABLE ? REPAIR_UNREADABLE : REPAIR_DONE;
+        if (field == FIELD_STAMPED && writeArtist(file, original, askHostInt(0, IPC_GETLISTPOS)) != ARTIST_WRITTEN)
+            outcome = REPAIR_REFUSED;
     }
     LeaveCriticalSection(&claimsLock);
     return outcome;

@@ -319,6 +319,27 @@ int journalSnapshot(unsigned char* snapshot) {
     return journalVersion(snapshot, size) == JOURNAL_VERSION ? size : 0;
 }
 
+bool journalHolds(const TrackFile& file) {
+    EnterCriticalSection(&journalLock);
+    bool held = false;
+    int size = 0;
+    if (chooseFolder()) {
+        HANDLE lock = lockFolder(folder);
+        if (lock != INVALID_HANDLE_VALUE) {
+            size = readJournal(contents);
+            CloseHandle(lock);
+        }
+    }
+    int offset = journalVersion(contents, size) == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;
+    while (!held && offset >= 0) {
+        bool valid;
+        offset = readJournalEntry(contents, size, offset, &scratch, &valid);
+        held = valid && sameFileName(scratch.file, file);
+    }
+    LeaveCriticalSection(&journalLock);
+    return held;
+}
+
 bool ownerHasEnded(const JournalEntry& entry) {
     if (entry.processId == ownProcessId && entry.creationLow == ownCreationLow && entry.creationHigh == ownCreationHigh)
         return false;

@@ -63,6 +63,10 @@ long journalRecord(const TrackFile& file, const textUnit* original);
 // After the original went back: drops this process's entry of that sequence number.
 void journalForget(unsigned int sequence);
 
+// Whether the journal holds an entry for file, of any player: a stamp at the end of its
+// artist is then one of ours.
+bool journalHolds(const TrackFile& file);
+
 // For the repair: copies the journal as it stands into snapshot (JOURNAL_BUFFER_SIZE
 // bytes); its size in bytes, or 0 when there is no usable journal.
 int journalSnapshot(unsigned char* snapshot);

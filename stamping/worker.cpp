@@ -3,7 +3,6 @@
 #include "host/requests.h"
 #include "stamping/file_claims.h"
 #include "stamping/journal.h"
-#include "stamping/watcher.h"
 #include "trackinfo/time_text.h"
 #include "trackinfo/track_metadata.h"
 
@@ -59,12 +58,18 @@ static void tell(WorkerRecord* record) {
     SetEvent(record->wake);
 }
 
-void tellWorkersOtherThan(const TrackFile& current) {
+bool tellWorkersOtherThan(const TrackFile& current) {
+    bool held = false;
     EnterCriticalSection(&recordsLock);
     for (int i = 0; i < WORKER_RECORDS; i++) {
-        if (records[i].used && !records[i].told && !sameFile(records[i].file, current)) tell(&records[i]);
+        if (!records[i].used || records[i].told) continue;
+        if (sameFileName(records[i].file, current))
+            held = true;
+        else
+            tell(&records[i]);
     }
     LeaveCriticalSection(&recordsLock);
+    return held;
 }
 
 // Names the file the worker stamps; false when it was told to end already.
@@ -76,6 +81,14 @@ static bool noteFile(WorkerRecord* record, const TrackFile& file) {
     return !told;
 }
 
+// The worker writes back: from now on a notice for its file starts a new worker, which
+// takes the file over if this one has not let it go yet.
+static void markLeaving(WorkerRecord* record) {
+    EnterCriticalSection(&recordsLock);
+    record->told = true;
+    LeaveCriticalSection(&recordsLock);
+}
+
 // Time sums in 64 bits: exact for every 32-bit position and length.
 static bool pastEndMargin(int outputTime, int trackLength) {
     return static_cast<long long>(outputTime) + END_MARGIN_MS > static_cast<long long>(trackLength) * 1000;
@@ -85,79 +98,125 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
     return static_cast<long long>(outputTime) + END_MARGIN_MS < static_cast<long long>(trackLength) * 1000;
 }
 
-// Stamps the track; returns the sequence number of the journal entry that its
-// write-back settled, or 0.
-static unsigned int stampTrack(WorkerRecord* record) {
+// What one worker knows of its track; on its own thread's stack.
+struct Track {
+    WorkerRecord* record;
+    int listPos;         // the entry it was started for: every write names it
+    int knownListPos;    // where its file stood in the playlist at the last poll that looked
+    int currentListPos;  // the current entry at the latest poll
+    int trackLength;     // seconds
+    int outputTime;      // the latest position read, by a poll or the pause wait
+    // The position of the last poll that passed; below every 32-bit value at first, so
+    // that a pause present at the start shows at the second poll.
+    long long lastOutputTime;
     TrackFile file;
+    FileClaim claim;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
+};
+
+// Reads which entry plays, its length and its file, and claims the file. False when there
+// is nothing to stamp: another file plays already, nothing plays, the track is within its
+// end margin as the end of a cycle tests it (a stamp would be undone at once: on the host
+// a write-back there restarts the file, and its title update brings a new worker), or the
+// file is not to be stamped.
+static bool claimTrack(Track* track) {
+    track->listPos = askHostInt(0, IPC_GETLISTPOS);
+    track->knownListPos = track->currentListPos = track->listPos;
+    track->trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
+    readCurrentFile(&track->file);
+    if (!noteFile(track->record, track->file)) return false;
+    int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    if (position < 0 || !beforeEndMargin(position, track->trackLength)) return false;
+    track->lastOutputTime = -2147483649LL;
+    track->claim = claimFile(&track->file, track->listPos, track->trackLength, track->savedArtist);
+    return track->claim.slot >= 0;
+}
+
+// Writes the saved artist with suffix behind it: a time text or the pause mark.
+static StampResult stamp(Track* track, const char* suffix) {
     textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
-    char timeString[TIME_TEXT_SIZE];
-
-    int listPos = askHostInt(0, IPC_GETLISTPOS);
-    clearBuffer(sizeof savedArtist, savedArtist);
+    copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, track->savedArtist);
+    appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, suffix);
+    StampResult result = stampFile(&track->claim, artistWithTime, track->listPos);
     clearBuffer(sizeof artistWithTime, artistWithTime);
-    clearBuffer(sizeof file, &file);
+    return result;
+}
+
+static StampResult stampTime(Track* track) {
+    char timeString[TIME_TEXT_SIZE];
     clearBuffer(sizeof timeString, timeString);
-    bool paused = false;
-    int trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
-    readCurrentFile(&file);
-    if (!noteFile(record, file)) return 0;  // another file plays already
-    FileClaim claim = claimFile(&file, savedArtist);
-    if (claim.slot < 0) return 0;  // nothing saved that could be written back: leave the file alone
+    getFileTime(track->listPos, timeString);
+    return stamp(track, timeString);
+}
 
-    // Below every 32-bit value, so the first poll never sees a pause: one present at
-    // start shows at the second poll.
-    long long lastOutputTime = -2147483649LL;
-    int outputTime = 0;
-    int currentListPos = listPos;
-    bool stamping = true;
-    bool leaving = false;  // told to end now: no further stamp, the artist goes back
-    while (stamping && !leaving) {
-        getFileTime(listPos, timeString);
-        copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, savedArtist);
-        appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, timeString);
-        if (!stampFile(claim, artistWithTime, listPos)) break;
+enum PollOutcome { POLLS_DONE, POLLS_PAUSED, POLLS_TOLD };
 
-        for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
-            leaving = !waitOneSecond(record);
-            if (leaving) break;
-            outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-            currentListPos = askHostInt(0, IPC_GETLISTPOS);
-            if (outputTime < 0) break;
-            if (pastEndMargin(outputTime, trackLength)) break;
-            if (currentListPos != listPos) break;
-            if (!ownsFile(claim)) break;  // another worker has taken this file over: leave it to that one
-            if (outputTime == lastOutputTime) {
-                paused = true;
-                break;
-            }
-            lastOutputTime = outputTime;
-            pollCount++;
+// Up to fifteen polls a second apart. Done early when nothing plays, the track is within
+// its end margin, another file plays, or the file was taken over; paused on a repeated
+// position. A playlist edit that moves the file's entry (or another entry naming the same
+// file) is followed: one name request, only when the index changed.
+static PollOutcome poll(Track* track) {
+    for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
+        if (!waitOneSecond(track->record)) return POLLS_TOLD;
+        track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+        track->currentListPos = askHostInt(0, IPC_GETLISTPOS);
+        if (track->outputTime < 0 || pastEndMargin(track->outputTime, track->trackLength)) return POLLS_DONE;
+        if (track->currentListPos != track->knownListPos) {
+            if (!isCurrentFile(track->file)) return POLLS_DONE;
+            track->knownListPos = track->currentListPos;
         }
-
-        if (paused) {
-            copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, savedArtist);
-            appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, pauseSuffix);
-            if (!stampFile(claim, artistWithTime, listPos)) break;
-            do {
-                leaving = !waitOneSecond(record);
-                if (leaving) break;
-                outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-            } while (outputTime == lastOutputTime);
-            paused = false;
-        }
-        clearBuffer(sizeof artistWithTime, artistWithTime);
-        clearBuffer(sizeof timeString, timeString);
-        stamping = beforeEndMargin(outputTime, trackLength) && outputTime > 0 && listPos == currentListPos;
+        if (!ownsFile(track->claim)) return POLLS_DONE;
+        if (track->outputTime == track->lastOutputTime) return POLLS_PAUSED;
+        track->lastOutputTime = track->outputTime;
+        pollCount++;
     }
+    return POLLS_DONE;
+}
 
-    // Once quit has asked the workers to stop, the retries no longer wait.
+// Waits a second at a time until the position moves; false when told to end. The list
+// position is not read meanwhile.
+static bool waitOutPause(Track* track) {
+    do {
+        if (!waitOneSecond(track->record)) return false;
+        track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    } while (track->outputTime == track->lastOutputTime);
+    return true;
+}
+
+static bool anotherCycle(const Track* track) {
+    return beforeEndMargin(track->outputTime, track->trackLength) && track->outputTime > 0 &&
+           track->currentListPos == track->knownListPos;
+}
+
+// Writes the original back, again a second apart while the host refuses it (no waiting
+// once quit has asked the workers to stop), and lets the file go. Returns the sequence
+// number of the journal entry that the write-back settled, or 0.
+static unsigned int writeBack(Track* track) {
+    markLeaving(track->record);
     unsigned int journalEntry = 0;
-    for (int retry = 0; !restoreFile(claim, listPos, &journalEntry) && retry < WRITE_BACK_RETRIES; retry++)
-        waitOneSecond(record);
-    releaseFile(claim);
-    clearBuffer(sizeof savedArtist, savedArtist);
-    clearBuffer(sizeof file, &file);
+    for (int retry = 0; !restoreFile(track->claim, track->listPos, &journalEntry) && retry < WRITE_BACK_RETRIES;
+         retry++)
+        waitOneSecond(track->record);
+    releaseFile(track->claim);
+    return journalEntry;
+}
+
+// Claims the track, stamps it about every 15 seconds and marks pauses while it plays on,
+// then writes its artist back. Returns the journal entry to drop, or 0.
+static unsigned int stampTrack(WorkerRecord* record) {
+    Track track;
+    clearBuffer(sizeof track, &track);
+    track.record = record;
+    if (!claimTrack(&track)) return 0;
+    for (bool stamping = true; stamping;) {
+        if (stampTime(&track) == STAMP_ENDED) break;
+        PollOutcome outcome = poll(&track);
+        if (outcome == POLLS_TOLD) break;
+        if (outcome == POLLS_PAUSED && (stamp(&track, pauseSuffix) == STAMP_ENDED || !waitOutPause(&track))) break;
+        stamping = anotherCycle(&track);
+    }
+    unsigned int journalEntry = writeBack(&track);
+    clearBuffer(sizeof track, &track);
     return journalEntry;
 }
 

@@ -1,4 +1,5 @@
-// The time-stamp worker: one thread per newly started file. It saves the file's artist,
+// The time-stamp worker: one thread per file that starts playing while no worker holds
+// it. It saves the file's artist,
 // writes the artist plus the time text into the ARTIST field about every 15 seconds,
 // " (paused)" while playback stands still, and writes the artist back when the track
 // nears its end, playback stops or the player moves to another entry.
@@ -22,9 +23,10 @@ void initWorkers();
 bool startWorker(const TrackFile& file);
 
 // Tells every running worker whose file is not current to write its artist back and end
-// now; a worker whose file is current is not disturbed. No host request is made.
+// now; a worker whose file is current is not disturbed. Returns whether such a live
+// worker (one not told to end, nor writing back) holds current. No host request is made.
 // Called by the watcher on every track-change notice, on the windows' thread.
-void tellWorkersOtherThan(const TrackFile& current);
+bool tellWorkersOtherThan(const TrackFile& current);
 
 // The thread's entry; the argument is the worker's record. Ends its thread with exit code 0.
 unsigned WINAPI ThreadProc(void* argument);

@@ -43,14 +43,6 @@ std::vector<JournalEntry> entriesOf(const std::string& bytes) {
     return entries;
 }
 
-TrackFile trackFile(const std::string& name) {
-    TrackFile file{};
-    file.wide = !vorlu_test::oldHostRun();
-    std::u16string units = standin::utf16FromUtf8(name);
-    std::copy(units.begin(), units.end(), file.name);
-    return file;
-}
-
 // What a player left in folder when it died stamping fileA: its journal entry, written
 // by the plug-in itself in a session as that player.
 void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& original, DWORD player = deadPlayer) {
@@ -58,7 +50,7 @@ void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& origi
     std::u16string units = standin::utf16FromUtf8(original);
     textUnit saved[WIDE_TEXT_SIZE] = {};
     std::copy(units.begin(), units.end(), saved);
-    ASSERT_GT(journalRecord(trackFile(fileA), saved), 0);
+    ASSERT_GT(journalRecord(vorlu_test::trackFileOf(fileA), saved), 0);
 }
 
 // Folders for journals, removed when the test process ends.

@@ -77,3 +77,18 @@ int timeTextLengthAtEnd(const textUnit* text, int length) {
     if (positionStart < 2 || text[positionStart - 1] != '(' || text[positionStart - 2] != ' ') return 0;
     return length - (positionStart - 2);
 }
+
+bool timeTextShowsLength(const textUnit* text, int length, int lengthSeconds) {
+    int stamp = timeTextLengthAtEnd(text, length);
+    if (stamp == 0) return false;
+    char lengthText[FORMATTED_TIME_SIZE] = {0};
+    convert2Sec(TIME_SCRATCH_SIZE, lengthText, secondsToMilliseconds(lengthSeconds));
+    // The length part runs from the slash to the closing parenthesis.
+    int lengthStart = length - 1;
+    while (text[lengthStart - 1] != '/') lengthStart--;
+    int i = 0;
+    for (; lengthText[i] != 0 && lengthStart + i < length - 1; i++) {
+        if (text[lengthStart + i] != static_cast<unsigned char>(lengthText[i])) return false;
+    }
+    return lengthText[i] == 0 && lengthStart + i == length - 1;
+}

@@ -25,6 +25,10 @@ int getFileTime(int index, char* out);
 // units), or 0 when text does not end with one.
 int timeTextLengthAtEnd(const textUnit* text, int length);
 
+// Whether text (length units) ends with a time text as getFileTime writes it whose
+// length part shows lengthSeconds.
+bool timeTextShowsLength(const textUnit* text, int length, int lengthSeconds);
+
 // seconds × 1000, held to the int range instead of overflowing: a length beyond
 // about 24.8 days formats as the largest time an int can carry.
 int secondsToMilliseconds(int seconds);

@@ -47,14 +47,25 @@ static LRESULT askName(LPARAM code) {
     return name < LOWEST_ANSWER_ADDRESS && code == IPC_GETPLAYLISTFILEW ? 0 : name;
 }
 
-int GetFileName(char* out) {
-    lockNames();
-    const char* name = reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE));
+// Copies the host's single-byte name (null: none) into out, cut to FILE_NAME_SIZE.
+static void copyName(const char* name, char* out) {
     size_t length = name ? strnlen(name, FILE_NAME_SIZE - 1) : 0;
     if (length > 0) memcpy(out, name, length);
     out[length] = '\0';
+}
+
+int GetFileName(char* out) {
+    lockNames();
+    copyName(reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE)), out);
     unlockNames();
     return 0;
+}
+
+// The single-byte name of the entry at index.
+static void GetFileNameAt(int index, char* out) {
+    lockNames();
+    copyName(reinterpret_cast<const char*>(askHost(static_cast<WPARAM>(index), IPC_GETPLAYLISTFILE)), out);
+    unlockNames();
 }
 
 int GetFileNameW(textUnit* out, int size) {
@@ -67,12 +78,32 @@ int GetFileNameW(textUnit* out, int size) {
     return length;
 }
 
+static void nameSingleByte(TrackFile* file, const char* name) {
+    memset(file, 0, sizeof *file);
+    unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
+}
+
 void readCurrentFileSingleByte(TrackFile* file) {
     char name[FILE_NAME_SIZE];
     memset(name, 0, sizeof name);
     GetFileName(name);
-    memset(file, 0, sizeof *file);
-    unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
+    nameSingleByte(file, name);
+}
+
+void readEntryFileSingleByte(TrackFile* file, int index) {
+    char name[FILE_NAME_SIZE];
+    memset(name, 0, sizeof name);
+    GetFileNameAt(index, name);
+    nameSingleByte(file, name);
+}
+
+bool isCurrentFile(const TrackFile& file) {
+    TrackFile current;
+    if (file.wide)
+        readCurrentFile(&current);
+    else
+        readCurrentFileSingleByte(&current);
+    return sameFileName(current, file);
 }
 
 void readCurrentFile(TrackFile* file) {

@@ -44,6 +44,10 @@ int GetFileNameW(textUnit* out, int size);
 void readCurrentFile(TrackFile* file);
 // Names file by the current entry's single-byte name.
 void readCurrentFileSingleByte(TrackFile* file);
+// Names file by the single-byte name of the entry at index.
+void readEntryFileSingleByte(TrackFile* file, int index);
+// Whether file is the current entry's, named on file's own path: one name request.
+bool isCurrentFile(const TrackFile& file);
 
 // Reads the ARTIST of file on its path into out (size units). Returns the value's length,
 // or -1 when the host cannot read it or it does not fit.

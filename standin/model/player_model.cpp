@@ -196,12 +196,32 @@ bool PlayerModel::jump(int newIndex) {
     return startLocked(newIndex);
 }
 
+void PlayerModel::insertEntry(int at, Entry entry) {
+    std::lock_guard<std::mutex> lock(mutex);
+    at = std::max(0, std::min(at, static_cast<int>(entries.size())));
+    stored.emplace(entry.file, entry.artist);
+    entries.insert(entries.begin() + at, std::move(entry));
+    if (at <= index && entries.size() > 1) ++index;
+}
+
+void PlayerModel::removeEntry(int at) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (at < 0 || at >= static_cast<int>(entries.size()) || at == index) return;
+    entries.erase(entries.begin() + at);
+    if (at < index) --index;
+}
+
+void PlayerModel::setRepeatOne(bool repeat) {
+    std::lock_guard<std::mutex> lock(mutex);
+    repeatOne = repeat;
+}
+
 bool PlayerModel::advanceIfEnded() {
     std::lock_guard<std::mutex> lock(mutex);
     if (playState != PlayState::Playing) return false;
     long long end = static_cast<long long>(entries[index].lengthSeconds) * 1000;
     if (positionBase + (clock() - startedAt) < end) return false;
-    if (startLocked(index + 1)) return true;
+    if (startLocked(repeatOne ? index : index + 1)) return true;
     playState = PlayState::Stopped;
     return false;
 }

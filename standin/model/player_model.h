@@ -92,7 +92,14 @@ public:
     bool next();
     bool previous();
     bool jump(int index);
-    // At the end of the playing track: the next entry plays, or playback stops after the last.
+    // Playlist edits while playing: the playing entry keeps playing, at its new index.
+    void insertEntry(int at, Entry entry);
+    void removeEntry(int at);  // not the playing entry
+    // Repeat one: at its end the playing entry starts again.
+    void setRepeatOne(bool repeat);
+
+    // At the end of the playing track: the next entry plays (or the same with repeat one),
+    // or playback stops after the last.
     bool advanceIfEnded();
     long long endTime() const;  // clock time at which the playing track ends; -1 when not playing
 
@@ -160,6 +167,7 @@ private:
     std::vector<Entry> entries;
     HWND playlistEditor = nullptr;
     int index = 0;
+    bool repeatOne = false;
     PlayState playState = PlayState::Stopped;
     long long positionBase = 0;  // position when playback last started or stood still
     long long startedAt = 0;     // clock time of that moment

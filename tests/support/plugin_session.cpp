@@ -22,6 +22,14 @@ bool oldHostRun() {
     return old && std::string(old) == "1";
 }
 
+TrackFile trackFileOf(const std::string& name) {
+    TrackFile file{};
+    file.wide = !oldHostRun();
+    std::u16string units = standin::utf16FromUtf8(name);
+    std::copy(units.begin(), units.end(), file.name);
+    return file;
+}
+
 LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam) {
     return static_cast<LRESULT>(message) * 7 + static_cast<LRESULT>(wParam) * 3 + lParam + 11;
 }

@@ -5,6 +5,7 @@
 #define VORLU_TESTS_PLUGIN_SESSION_H
 
 #include "player_model.h"
+#include "trackinfo/track_metadata.h"
 #include "winshim.h"
 
 #include <functional>
@@ -56,6 +57,9 @@ std::string emptyFolder(const std::string& name);
 
 // Whether this run plays the host without the wide requests (VORLU_OLD_HOST=1).
 bool oldHostRun();
+
+// A file as the plug-in names it on this run's path.
+TrackFile trackFileOf(const std::string& name);
 
 class PluginSession {
 public:
