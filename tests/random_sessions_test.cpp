@@ -1,10 +1,12 @@
 // Random player sessions on the virtual clock against the harsh host (one pending edit,
 // the title update's notice late, the playing file restarted at each write, faults of its
 // input plug-ins), each reproducible from its seed. After every session: each file's
-// stored artist is its original, and was so already when the host's exit or log-off
-// called quit; every value a file took was the original, one stamp of it or its pause
-// mark; every set was written before another set came; no worker wrote a file after
-// another worker had begun writing it; no worker outlived quit.
+// stored artist is its original, or the last edit someone made to it while it played, and
+// was so already when the host's exit or log-off called quit; every value a file took
+// was its original or that edit, one stamp of it or its pause mark, so nothing was
+// written over an edit; every set was written before another set came; no worker wrote
+// a file after another worker had begun writing it; no worker outlived quit. Sessions
+// replay files, repeat one entry, and insert and remove entries above the playing one.
 //
 // VORLU_SESSIONS sets how many (default 2000), VORLU_SEED the first seed (default: from
 // the clock, printed). A failing session prints its seed and plan. VORLU_REAL_TIME_DIVISOR
@@ -172,11 +174,17 @@ private:
 
     Action action(long long t) {
         // A notice alone is the host's repeat while the same entry plays.
-        static const char* kinds[] = {"play", "play",     "pause", "resume",  "seek",   "stop",  "next",
-                                      "next", "previous", "jump",  "replace", "notice", "notice"};
+        static const char* kinds[] = {"play",   "play",   "pause",    "resume", "seek",    "stop",
+                                      "next",   "next",   "previous", "jump",   "replace", "notice",
+                                      "notice", "repeat", "insert",   "remove", "edit"};
         Action a{t, kinds[between(0, static_cast<int>(std::size(kinds)) - 1)], 0, {}};
         if (a.kind == "seek") a.argument = chance(3) ? 0 : chance(2) ? 1000LL * between(0, 200) : INT_MAX;
         if (a.kind == "jump") a.argument = between(-1, 6);
+        if (a.kind == "repeat") a.argument = between(0, 1);
+        if (a.kind == "insert" || a.kind == "remove") a.argument = between(0, 5);  // held above the playing entry
+        if (a.kind == "insert")
+            a.playlist = {files[static_cast<std::size_t>(between(0, static_cast<int>(files.size()) - 1))]};
+        if (a.kind == "edit") a.argument = between(1, 99);
         if (a.kind == "replace") {
             if (chance(3)) files.push_back({fileName(files.size()), artist(), length()});
             a.playlist = playlist();
@@ -210,7 +218,37 @@ void perform(PluginSession& session, const Action& a) {
     else if (a.kind == "replace") {
         session.replacePlaylist(a.playlist);
         session.play();
+    } else if (a.kind == "repeat") {
+        session.model.setRepeatOne(a.argument != 0);
+    } else if (a.kind == "insert") {
+        session.insertEntry(std::min(static_cast<int>(a.argument), session.model.currentIndex()), a.playlist[0]);
+    } else if (a.kind == "remove") {
+        session.model.removeEntry(std::min(static_cast<int>(a.argument), session.model.currentIndex() - 1));
+    } else if (a.kind == "edit") {
+        // Someone corrects the artist of the entry that plays, or played last.
+        const auto& list = session.model.playlist();
+        int index = session.model.currentIndex();
+        if (index < static_cast<int>(list.size()))
+            session.model.editArtist(list[static_cast<std::size_t>(index)].file,
+                                     "Edited " + std::to_string(a.argument));
     }
+}
+
+// Every value the file took was its base (the original, then each edit by hand), one
+// stamp of it or its pause mark, and it ends as its last base: nothing of ours was
+// written over an edit, nor an edit reverted.
+bool soundAcrossEdits(const PluginSession& session, const std::string& file, std::string* why) {
+    std::string base = session.artistHistory(file).front();
+    for (const auto& commit : session.commitsOf(file)) {
+        if (commit.byHand) {
+            base = commit.artist;
+        } else if (commit.artist != base && !vorlu_test::isStamp(commit.artist, base) &&
+                   !vorlu_test::isPauseMark(commit.artist, base)) {
+            *why = file + " took \"" + commit.artist + "\" where its artist was \"" + base + "\"";
+            return false;
+        }
+    }
+    return true;
 }
 
 // The senders of one file's sets never go back to a worker once another has begun.
@@ -233,14 +271,17 @@ bool oneWriterAtATime(const std::vector<standin::Request>& sets, const std::stri
 bool stampsShowTheHostsTimes(const std::vector<standin::Request>& requests, const PluginSession& session,
                              std::string* why) {
     std::map<std::string, std::pair<long long, long long>> lastTimes;  // sender -> position, length
+    std::map<std::string, std::string> base;                           // file -> its original or last edit
     for (const auto& request : requests) {
         if (request.code == IPC_GETOUTPUTTIME) {
             auto& times = lastTimes[request.sender];
             (request.wParam == 0 ? times.first : times.second) = request.answer;
             continue;
         }
+        if (request.code == standin::EDIT_BY_HAND) base[request.file] = request.value;
         if (request.code != session.setCode()) continue;
-        std::string original = session.artistHistory(request.file).front();
+        if (!base.count(request.file)) base[request.file] = session.artistHistory(request.file).front();
+        const std::string& original = base[request.file];
         if (request.value == original || vorlu_test::isPauseMark(request.value, original)) continue;
         auto times = lastTimes[request.sender];
         std::string expected = original + vorlu_test::expectedTimeText(times.first, times.second);
@@ -260,8 +301,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
     plugin.quit();
     std::map<std::string, std::string> originals;
-    for (const auto& [file, stored] : killed.model.storedArtists())
-        originals[file] = killed.artistHistory(file).front();
+    for (const auto& [file, stored] : killed.model.storedArtists()) originals[file] = killed.expectedEnd(file);
     auto onDisk = killed.model.storedArtists();
     const std::string edit = "Edited by hand";
     if (!plan.editedFile.empty()) onDisk[plan.editedFile] = edit;
@@ -352,10 +392,10 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     if (!why.empty()) return why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
     for (const auto& [file, stored] : session.model.storedArtists()) {
-        std::string original = session.artistHistory(file).front();
-        if (!historyIsSound(session.artistHistory(file), original, &why)) return why;
+        std::string original = session.expectedEnd(file);
+        if (!soundAcrossEdits(session, file, &why)) return why;
         if (standin::utf16FromUtf8(stored) != standin::utf16FromUtf8(original))
-            return file + " does not end as its original";
+            return file + " ends as \"" + stored + "\", not \"" + original + "\"";
         if (ending == Ending::Exit || ending == Ending::LogOff) {
             if (standin::utf16FromUtf8(session.storedWhenQuitCalled.at(file)) != standin::utf16FromUtf8(original))
                 return file + " was not back to its original when the host called quit";

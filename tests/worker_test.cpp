@@ -420,7 +420,7 @@ TEST(Worker, anEditMadeWhileAFilePlaysIsNeverOverwrittenNorReverted) {
         session.runUntil(16000);
         c.before(session);
         session.runUntil(20500);
-        session.model.setStoredArtist(fileA, "Corrected Artist");
+        session.model.editArtist(fileA, "Corrected Artist");
         c.after(session);
         session.runUntil(100000);
         session.stop();

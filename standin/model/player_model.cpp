@@ -443,6 +443,14 @@ void PlayerModel::setStoredArtist(const std::string& file, const std::string& ar
     stored[file] = artist;
 }
 
+void PlayerModel::editArtist(const std::string& file, const std::string& artist) {
+    std::lock_guard<std::mutex> lock(mutex);
+    stored[file] = artist;
+    long long now = clock();
+    requestLog.push_back(Request{now, EDIT_BY_HAND, 0, file, artist, 0, "hand", 1});
+    commitLog.push_back(Commit{now, file, artist, true});
+}
+
 std::map<std::string, std::string> PlayerModel::storedArtists() const {
     std::lock_guard<std::mutex> lock(mutex);
     return stored;

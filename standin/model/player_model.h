@@ -66,7 +66,11 @@ struct Commit {
     long long time;
     std::string file;
     std::string artist;
+    bool byHand = false;  // someone edited the field: a tag editor, the player's own dialog
 };
+
+// The code under which an edit by hand stands in the request log, among the requests.
+const int EDIT_BY_HAND = -1;
 
 class PlayerModel {
 public:
@@ -140,6 +144,9 @@ public:
 
     std::string storedArtist(const std::string& file) const;
     void setStoredArtist(const std::string& file, const std::string& artist);
+    // Someone edits the field while the player runs: stored at once, and logged among the
+    // requests (EDIT_BY_HAND) and the commits (byHand).
+    void editArtist(const std::string& file, const std::string& artist);
     std::map<std::string, std::string> storedArtists() const;
     std::vector<Request> requests() const;
     std::vector<Commit> commits() const;

@@ -163,6 +163,11 @@ void PluginSession::replacePlaylist(std::vector<standin::Entry> playlist) {
     model.setPlaylist(std::move(playlist));
 }
 
+void PluginSession::insertEntry(int at, standin::Entry entry) {
+    originals.emplace(entry.file, entry.artist);
+    model.insertEntry(at, std::move(entry));
+}
+
 void PluginSession::sendNotice(bool titleUpdate) {
     LPARAM lParam = model.currentIndex() | (titleUpdate ? TRACK_CHANGE_LPARAM_BIT : 0);
     SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
@@ -240,6 +245,14 @@ std::vector<std::string> PluginSession::artistHistory(const std::string& file) c
     std::vector<std::string> history{originals.at(file)};
     for (const auto& commit : commitsOf(file)) history.push_back(commit.artist);
     return history;
+}
+
+std::string PluginSession::expectedEnd(const std::string& file) const {
+    std::string end = originals.at(file);
+    for (const auto& commit : commitsOf(file)) {
+        if (commit.byHand) end = commit.artist;
+    }
+    return end;
 }
 
 std::vector<standin::Commit> PluginSession::commitsOf(const std::string& file) const {

@@ -94,6 +94,8 @@ public:
     void jump(int index);
     // Replaces the playlist and stops, as a host does when a new list is loaded.
     void replacePlaylist(std::vector<standin::Entry> playlist);
+    // Inserts an entry while playing: the playing entry plays on at its new index.
+    void insertEntry(int at, standin::Entry entry);
     // The title update's notice (bit 30) for the current entry.
     void sendTrackChangeNotice();
 
@@ -119,6 +121,8 @@ public:
 
     // The committed values of one file's ARTIST field, in order, starting with the original.
     std::vector<std::string> artistHistory(const std::string& file) const;
+    // What the file must end as: the last edit by hand, else its original.
+    std::string expectedEnd(const std::string& file) const;
     std::vector<standin::Commit> commitsOf(const std::string& file) const;
     std::vector<standin::Request> requests(int code) const;
     // The codes of the path the host has: name, read and set requests, wide or single-byte.
