@@ -505,7 +505,7 @@ void writeResults() {
     }
     for (const auto& commit : p.model.commits())
         out << "commit\t" << commit.time << '\t' << escapeField(commit.file) << '\t' << escapeField(commit.artist)
-            << '\n';
+            << (commit.byHand ? "\thand" : "") << '\n';
     for (const auto& [file, artist] : p.originals)
         out << "original\t" << escapeField(file) << '\t' << escapeField(artist) << '\n';
     for (const auto& [file, artist] : p.model.storedArtists())
@@ -515,11 +515,20 @@ void writeResults() {
     out << "plugin_thread_cpu_ms\t" << pluginThreadCpuMs() << '\n';
 }
 
-// Whether every file holds its original now.
+// What a file must hold at the end: the last edit someone made to it, else its original.
+std::string expectedEnd(const std::string& file) {
+    std::string end = player->originals.at(file);
+    for (const auto& commit : player->model.commits()) {
+        if (commit.byHand && commit.file == file) end = commit.artist;
+    }
+    return end;
+}
+
+// Whether every file holds what it must now.
 bool everyArtistIsTheOriginal(std::string* differing) {
     for (const auto& [file, original] : player->originals) {
         std::string stored = player->model.storedArtist(file);
-        if (stored != original) *differing += file + " holds \"" + stored + "\"; ";
+        if (stored != expectedEnd(file)) *differing += file + " holds \"" + stored + "\"; ";
     }
     return differing->empty();
 }
@@ -578,8 +587,10 @@ void summarize() {
     Player& p = *player;
     p.say("stored ARTIST of every file:");
     bool allKept = true;
-    for (const auto& [file, original] : p.originals) {
+    for (const auto& entry : p.originals) {
+        const std::string& file = entry.first;
         std::string stored = p.model.storedArtist(file);
+        std::string original = expectedEnd(file);
         bool same = stored == original;
         allKept = allKept && same;
         p.say("  " + file + ": \"" + stored + "\" " +
@@ -609,6 +620,22 @@ void addFault(const std::string& kind, int index) {
     p.model.setFaults(file, faults);
 }
 
+// "<index> <text>": someone sets the ARTIST of that entry's file (a tag editor, the
+// player's own dialog) while the player runs.
+void editArtist(const std::string& argument) {
+    Player& p = *player;
+    std::size_t space = argument.find(' ');
+    int index = std::stoi(argument.substr(0, space));
+    const auto& list = p.model.playlist();
+    if (index < 0 || index >= static_cast<int>(list.size())) throw std::runtime_error("no entry " + argument);
+    std::string file = list[static_cast<std::size_t>(index)].file;
+    std::string artist = space == std::string::npos ? "" : argument.substr(space + 1);
+    p.model.editArtist(file, artist);
+    persistTags();
+    p.say("[" + timeLabel(p.clock()) + "] " + file + "  ARTIST = \"" + artist + "\" (edited by hand)");
+    repaintWindows();
+}
+
 void runAction(const standin::ScriptAction& action) {
     Player& p = *player;
     standin::PlayerModel& model = p.model;
@@ -624,9 +651,13 @@ void runAction(const standin::ScriptAction& action) {
         bool playing = model.state() != standin::PlayState::Stopped;
         model.stop();
         if (playing) playbackNotice();
-    } else if (a == "empty-reads" || a == "failing-writes" || a == "stop-on-set")
+    } else if (a == "empty-reads" || a == "failing-writes" || a == "stop-on-set") {
         addFault(a, std::stoi(action.argument));
-    else if (a == "next")
+    } else if (a == "repeat-one") {
+        model.setRepeatOne(action.argument == "on");
+    } else if (a == "edit") {
+        editArtist(action.argument);
+    } else if (a == "next")
         moved = model.next();
     else if (a == "prev")
         moved = model.previous();

@@ -91,7 +91,8 @@ std::vector<ScriptAction> readScript(const std::string& path) {
         double seconds;
         ScriptAction action;
         if (!(words >> seconds >> action.action)) malformed(path, i, "expected a time and an action");
-        words >> action.argument;
+        // The rest of the line: a number, on|off, or a text such as an edited artist.
+        std::getline(words >> std::ws, action.argument);
         action.time = static_cast<long long>(seconds * 1000);
         actions.push_back(action);
     }

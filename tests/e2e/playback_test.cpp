@@ -173,5 +173,43 @@ TEST(Playback, twoWorkersForOneFileLeaveNoTimeTextBehind) {
     expectSound(run, fileB);
 }
 
+// Repeat one: each play gets a worker of its own, which stamps it from its start and
+// writes the artist back near its end.
+TEST(Playback, repeatOneStampsEveryPlayAndRestoresAfterEach) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 10}}, "0 repeat-one on\n0 play\n31 stop\n", 1.0});
+    expectFinished(run);
+    expectSound(run, fileA);
+    int fromTheStart = 0, restores = 0;
+    for (const auto& value : artistsOf(run, fileA)) {
+        fromTheStart += value == "Artist A (0:00/0:10)";
+        restores += value == "Artist A";
+    }
+    EXPECT_GE(fromTheStart, 3) << run.output;
+    EXPECT_GE(restores, 3) << run.output;
+}
+
+// Someone corrects the artist while the file plays: the correction stays, and nothing of
+// Vorlu's is written over it or reverts it. The worker that saved the old artist ends; the
+// next notice for the file starts one that stamps the correction.
+TEST(Playback, anEditMadeDuringPlaybackSurvives) {
+    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 play\n5 edit 0 Corrected Artist\n40 stop\n", 2.0});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    for (const auto& [name, result] : run.checks) EXPECT_EQ(result, "ok") << name;
+    EXPECT_EQ(run.stored.at(fileA), "Corrected Artist");
+    EXPECT_EQ(standin::readTags(run.tagsPath).at(fileA), "Corrected Artist");
+    long long editedAt = -1;
+    for (const auto& commit : run.commits) {
+        if (commit.byHand) editedAt = commit.time;
+    }
+    ASSERT_GE(editedAt, 0);
+    for (const auto& request : run.requests) {
+        bool set = request.code == 294 || request.code == 3028;
+        if (set && request.file == fileA && request.time > editedAt)
+            EXPECT_EQ(request.value.rfind("Corrected Artist", 0), 0u) << request.value;
+    }
+    // Its next stamp was due 15 s after the first: the field was read then.
+    EXPECT_GE(run.requestCount(oldHostRun() ? 290 : 3026), 2);
+}
+
 }  // namespace
 }  // namespace vorlu_e2e

@@ -103,8 +103,8 @@ StandinRun runStandin(const RunPlan& plan) {
         else if (kind == "request" && f.size() == 8)
             run.requests.push_back(
                 RunRequest{std::stoll(f[1]), std::stoi(f[2]), std::stoll(f[3]), f[4], f[5], f[6], std::stoll(f[7])});
-        else if (kind == "commit" && f.size() == 4)
-            run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3]});
+        else if (kind == "commit" && f.size() >= 4)
+            run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3], f.size() == 5 && f[4] == "hand"});
         else if (kind == "action" && f.size() == 4)
             run.actions.push_back(RunAction{std::stoll(f[1]), f[2], f[3]});
         else if (kind == "notice" && f.size() == 3)
