@@ -44,6 +44,8 @@ static CRITICAL_SECTION refusedLock;
 void initFileClaims() {
     InitializeCriticalSection(&claimsLock);
     InitializeCriticalSection(&refusedLock);
+    // A library the host starts again without unloading it (it was pinned) tries every file again.
+    refusedUsed = refusedNext = 0;
 }
 
 bool stampRefusedInThisRun(const TrackFile& file) {

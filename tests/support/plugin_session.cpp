@@ -12,10 +12,7 @@ namespace vorlu_test {
 
 namespace {
 PluginSession* current = nullptr;
-bool loaded = false;
 }  // namespace
-
-bool PluginSession::nothingLoadedYet() { return !loaded; }
 
 bool oldHostRun() {
     const char* old = std::getenv("VORLU_OLD_HOST");
@@ -65,46 +62,10 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
         winampGeneralPurposePlugin* descriptor = winampGetGeneralPurposePlugin();
         descriptor->hwndParent = mainWindow;
         descriptor->init();
-        loaded = true;
         if (!options.settleRepair) return;
-        if (!options.firstInProcess) {
-            makeWatcherForgetTheLastFile(options.realTimeDivisor);
-        } else {
-            winshim::runUntilThreadsEnd(60000);
-            winshim::restartThreadsAndClock(options.realTimeDivisor);
-        }
+        winshim::runUntilThreadsEnd(60000);
+        winshim::restartThreadsAndClock(options.realTimeDivisor);
     }
-}
-
-void PluginSession::makeWatcherForgetTheLastFile(int divisor) {
-    static int sessions = 0;
-    std::string name = "<session " + std::to_string(++sessions) + ">";
-    std::u16string wideName = standin::utf16FromUtf8(name);
-    overrideAnswer = [&name, &wideName](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
-        switch (code) {
-        case IPC_GETPLAYLISTFILE:
-            return reinterpret_cast<LRESULT>(name.c_str());
-        case IPC_GETPLAYLISTFILEW:
-            return reinterpret_cast<LRESULT>(wideName.c_str());
-        // No file of the session's name: its worker ends at once, writing nothing. Reads of
-        // other files (the repair's) go to the host.
-        case IPC_GET_EXTENDED_FILE_INFO:
-            if (name != reinterpret_cast<const extendedFileInfoStruct*>(wParam)->filename) return std::nullopt;
-            return 0;
-        case IPC_GET_EXTENDED_FILE_INFOW:
-            if (wideName != reinterpret_cast<const extendedFileInfoStructW*>(wParam)->filename) return std::nullopt;
-            return 0;
-        default:
-            return -1;
-        }
-    };
-    sendTrackChangeNotice();
-    winshim::runUntilThreadsEnd(60000);
-    overrideAnswer = nullptr;
-    winshim::restartThreadsAndClock(divisor);
-    std::lock_guard<std::mutex> lock(messagesMutex);
-    mainLog.clear();
-    editorLog.clear();
 }
 
 PluginSession::~PluginSession() {

@@ -28,10 +28,6 @@ LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam);
 
 struct SessionOptions {
     bool init = true;  // load the plug-in: fill the descriptor and call init
-    // The plug-in's module state lives as long as the test process. Unless the session
-    // is the first of its process, it makes the watcher forget the last file by playing
-    // a file of its own, unreadable, before the test begins.
-    bool firstInProcess = false;
     bool hasPlaylistEditor = true;  // whether IPC_GETWND answers a window
     int realTimeDivisor = 0;        // 0: virtual clock
     // The host's version: one with the wide requests unless VORLU_OLD_HOST=1 is set, so
@@ -65,8 +61,6 @@ class PluginSession {
 public:
     explicit PluginSession(std::vector<standin::Entry> playlist, SessionOptions options = {});
     ~PluginSession();
-    // True until the first session of this process has loaded the plug-in.
-    static bool nothingLoadedYet();
     PluginSession(const PluginSession&) = delete;
     PluginSession& operator=(const PluginSession&) = delete;
 
@@ -136,7 +130,6 @@ public:
     std::string journalFolder;
 
 private:
-    void makeWatcherForgetTheLastFile(int realTimeDivisor);
     void sendNotice(bool titleUpdate);
     void started();  // a start's notices: at once without bit 30, the title update's when due
     void quitPlugin();
