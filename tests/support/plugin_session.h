@@ -27,7 +27,7 @@ struct Message {
 LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam);
 
 struct SessionOptions {
-    bool init = true;  // load the plug-in: fill the descriptor and call init
+    bool init = true;               // load the plug-in: fill the descriptor and call init
     bool hasPlaylistEditor = true;  // whether IPC_GETWND answers a window
     int realTimeDivisor = 0;        // 0: virtual clock
     // The host's version: one with the wide requests unless VORLU_OLD_HOST=1 is set, so
