@@ -1,6 +1,8 @@
 // Sending requests to the host's main window, and the zero-fill every buffer goes
 // through. The plug-in's shell names the window once, in init; every other part asks
-// the host through these.
+// the host through these, from any thread, holding whatever lock it holds: the host
+// answers on the thread that owns its windows, so that thread must never wait for a
+// lock held across a request without taking sent messages in meanwhile.
 #ifndef VORLU_HOST_REQUESTS_H
 #define VORLU_HOST_REQUESTS_H
 

@@ -20,7 +20,7 @@ const int ARTIST_WITH_TIME_SIZE = SAVED_ARTIST_SIZE - 1 + TIME_TEXT_SIZE;  // th
 // it to end now.
 struct WorkerRecord {
     bool used;
-    bool told;       // told to end: its file is no longer the one playing, or quit came
+    bool told;       // ending: its file no longer plays, quit came, or it writes back
     TrackFile file;  // as readCurrentFile names it, the way the watcher compares names
     HANDLE wake;     // auto-reset; every wait of the worker ends when it is set
 };
@@ -29,7 +29,7 @@ struct WorkerRecord {
 // which the host may refuse for a few seconds at most.
 const int WORKER_RECORDS = 32;
 
-static HANDLE stopEvent;  // set once, by quit
+static HANDLE stopEvent;  // set once, by stopWorkers
 static LONG volatile liveWorkers;
 static HMODULE workerModule;  // this library, named once by init; each thread holds a reference of its own
 static WorkerRecord records[WORKER_RECORDS];
