@@ -246,9 +246,10 @@ bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEnt
         if (slot.stamped && !slot.edited && readField(slot.file, slot.originalArtist) == FIELD_EDITED)
             slot.edited = true;
         done = !slot.stamped || slot.edited || writeArtist(slot.file, slot.originalArtist, listIndex) == ARTIST_WRITTEN;
-        if (done) slot.stamped = false;
         if (done && slot.sequence > 0) *journalEntry = slot.sequence;
-        if (done) slot.sequence = 0;
+        // Let go in this same step: a worker that took the file over after it would stamp
+        // it under the entry that the caller is about to drop.
+        if (done) slot.used = false;
     }
     LeaveCriticalSection(&claimsLock);
     return done;

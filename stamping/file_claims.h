@@ -65,14 +65,14 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex);
 bool ownsFile(const FileClaim& claim);
 
 // Writes the original back if the claim still owns its file, the host accepted a set of
-// ours since the last write-back, and the field holds no one else's edit (a field that
-// cannot be read is written back all the same). False when the host refused it or failed
-// to write it: worth another try. Once nothing of ours is to be undone, *journalEntry
-// receives its journal entry's sequence number, for the worker to drop the entry (left as
-// it was when there is none).
+// ours, and the field holds no one else's edit (a field that cannot be read is written
+// back all the same). False when the host refused it or failed to write it: worth another
+// try. Once nothing of ours is to be undone, the file is let go in the same step, and
+// *journalEntry receives its journal entry's sequence number, for the worker to drop the
+// entry (left as it was when there is none).
 bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry);
 
-// Gives the file up, unless another worker has taken it over.
+// Gives the file up, unless another worker has taken it over or the write-back let it go.
 void releaseFile(const FileClaim& claim);
 
 // Whether the host refused, or failed to write, a stamp of file in this run. Takes only a

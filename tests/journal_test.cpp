@@ -188,6 +188,53 @@ TEST(Journal, holdsEachStampedFileFromBeforeItsFirstSetUntilItsOriginalIsBack) {
     EXPECT_TRUE(left.empty());
 }
 
+// F, G and F again in quick succession: the new worker for F may take F over between the
+// old one's write-back and its release of the file, after which the old one drops the
+// entry it wrote. Whenever F holds a stamp, at every request the host gets, F's entry is
+// on disk.
+TEST(Journal, aFileTakenOverBetweenItsWriteBackAndItsReleaseIsNeverStampedWithoutItsEntry) {
+    for (long long gap : {0, 1, 2, 5, 10, 50}) {
+        SCOPED_TRACE(gap);
+        PluginSession session(
+            {{fileA, "Artist A", 240}, {"C:\\music\\g.mp3", "Artist G", 240}, {fileA, "Artist A", 240}});
+        winshim::yieldAtLockRelease(true);
+        TrackFile file = vorlu_test::trackFileOf(fileA);
+        int stampedWithoutEntry = 0;
+        bool writingBack = false;
+        session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+            // The host is slow to write F's original back: the new worker for F waits for
+            // the file meanwhile, and comes in as soon as the write-back lets it go.
+            if (code == session.setCode()) {
+                auto* wide = reinterpret_cast<extendedFileInfoStructW*>(wParam);
+                auto* narrow = reinterpret_cast<extendedFileInfoStruct*>(wParam);
+                writingBack = (code == IPC_SET_EXTENDED_FILE_INFOW ? standin::utf8FromUtf16(wide->ret)
+                                                                   : std::string(narrow->ret)) == "Artist A";
+            }
+            if (code == IPC_WRITE_EXTENDED_FILE_INFO && writingBack) Sleep(30);
+            std::string stored = session.model.storedArtist(fileA);
+            if (!vorlu_test::isStamp(stored, "Artist A") && !vorlu_test::isPauseMark(stored, "Artist A"))
+                return std::nullopt;
+            bool held = false;
+            for (const auto& entry : entriesOf(bytesOf(journalPath(session.journalFolder))))
+                held |= sameFileName(entry.file, file);
+            stampedWithoutEntry += held ? 0 : 1;
+            return std::nullopt;
+        };
+        session.play();
+        session.runUntil(10500);
+        session.next();
+        session.runFor(gap);
+        session.next();
+        session.runUntil(40000);
+        session.stop();
+        session.runFor(3000);
+        winshim::yieldAtLockRelease(false);
+        EXPECT_EQ(stampedWithoutEntry, 0);
+        EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+        EXPECT_GE(session.commitsOf(fileA).size(), 4u);
+    }
+}
+
 // A worker of this run and the repair meet on one file: whichever claims it first, the
 // other leaves it alone, and the file ends as its original.
 TEST(Journal, theRepairAndAWorkerShareTheClaimOnAFile) {

@@ -162,6 +162,7 @@ struct Scheduler {
 
 Scheduler scheduler;
 std::atomic<int> lockWaiters{0};
+std::atomic<bool> yieldAtRelease{false};
 thread_local int currentThread = 0;
 
 long long deadline(long long now, DWORD milliseconds) {
@@ -340,6 +341,8 @@ int moduleLoadPins() {
 }
 
 int threadsWaitingForLocks() { return lockWaiters.load(); }
+
+void yieldAtLockRelease(bool yield) { yieldAtRelease = yield; }
 
 }  // namespace winshim
 
@@ -552,7 +555,11 @@ void WINAPI EnterCriticalSection(CRITICAL_SECTION* section) {
     lockWaiters--;
 }
 
-void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section) { reinterpret_cast<std::mutex*>(section->mutex)->unlock(); }
+void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section) {
+    reinterpret_cast<std::mutex*>(section->mutex)->unlock();
+    // Lets every other thread due now run between two lock sections of this one.
+    if (yieldAtRelease && currentThread != 0) Sleep(0);
+}
 
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);

@@ -61,6 +61,9 @@ int moduleReferences();  // references taken by GetModuleHandleExA, less those f
 // Threads blocked in EnterCriticalSection right now, so tests can wait for one
 // without timing.
 int threadsWaitingForLocks();
+// Whether a thread that leaves a critical section first lets every other thread due now
+// run (on the virtual clock): the interleavings between two lock sections of one thread.
+void yieldAtLockRelease(bool yield);
 
 // This process as the plug-in sees it, the other processes that run, and the path of
 // the library (empty: GetModuleFileNameA fails).
