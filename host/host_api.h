@@ -29,17 +29,21 @@ const LPARAM IPC_SET_EXTENDED_FILE_INFO = 294;  // wParam record address: non-ze
 // wParam an index, which the host ignores: writes the one pending set (a set for another
 // file drops the one before); non-zero when written, 0 when the write failed or none was pending.
 const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;
-const LPARAM IPC_GETINIDIRECTORY = 335;           // wParam 0: address of the folder for plug-ins' own files
+const LPARAM IPC_GETINIDIRECTORY = 335;  // wParam 0: address of the folder for plug-ins' own files
+// wParam 0: the same folder in UTF-16; through the system code page, 335's may hold '?'.
+const LPARAM IPC_GETINIDIRECTORYW = 1335;
 const LPARAM IPC_GET_EXTENDED_FILE_INFOW = 3026;  // as 290, with the wide record
 const LPARAM IPC_SET_EXTENDED_FILE_INFOW = 3028;  // as 294, with the wide record
 // Sent by the host to its own main window on WM_CLOSE, through every subclass: a non-zero
 // answer lets the exit go on. Passed on untouched.
 const LPARAM IPC_HOOK_OKTOQUIT = 3010;
 
-// The first versions with the wide requests (5.13) and with IPC_GETINIDIRECTORY (2.9),
-// and the bound below which an answer to IPC_GETVERSION is taken as a version at all.
+// The first versions with the wide requests (5.13), with IPC_GETINIDIRECTORY (2.9) and
+// with IPC_GETINIDIRECTORYW (5.58), and the bound below which an answer to
+// IPC_GETVERSION is taken as a version at all.
 const LRESULT HOST_VERSION_WIDE_REQUESTS = 0x5013;
 const LRESULT HOST_VERSION_SETTINGS_FOLDER = 0x2090;
+const LRESULT HOST_VERSION_WIDE_SETTINGS_FOLDER = 0x5058;
 const LRESULT HOST_VERSION_LIMIT = 0x10000;
 // No answer below this is an address: the first 64 KiB of a process are never mapped.
 const LRESULT LOWEST_ANSWER_ADDRESS = 0x10000;

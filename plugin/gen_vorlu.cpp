@@ -38,13 +38,24 @@ static const char* settingsFolder() {
     return folder >= LOWEST_ANSWER_ADDRESS ? reinterpret_cast<const char*>(folder) : 0;
 }
 
+// The same folder in UTF-16, from hosts that have the wide request, when it names an
+// existing folder; null otherwise.
+static const textUnit* wideSettingsFolder() {
+    if (hostVersion() < HOST_VERSION_WIDE_SETTINGS_FOLDER) return 0;
+    LRESULT folder = askHost(0, IPC_GETINIDIRECTORYW);
+    if (folder < LOWEST_ANSWER_ADDRESS) return 0;
+    DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(folder));
+    bool isFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return isFolder ? reinterpret_cast<const textUnit*>(folder) : 0;
+}
+
 int init() {
     setHostWindow(plugin.hwndParent);
     detectHostVersion();
     initTrackMetadata();
     initFileClaims();
     initWorkers();
-    initJournal(settingsFolder());
+    initJournal(wideSettingsFolder(), settingsFolder());
     startRepair();
     mainWindowWide = IsWindowUnicode(plugin.hwndParent) != FALSE;
     lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc, mainWindowWide);
@@ -82,7 +93,8 @@ static void pinLibrary() {
 const DWORD QUIT_WAIT_MS = 2000;
 
 void quit() {
-    stopWorkers(QUIT_WAIT_MS);
+    // With every thread of ours ended, a journal left empty goes, and its lock file.
+    if (stopWorkers(QUIT_WAIT_MS) == 0) journalLetGo();
     bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld, mainWindowWide);
     if (playlistEditor)
         restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld, playlistEditorWide) && restored;

@@ -11,11 +11,20 @@ const int ENTRY_MAX_SIZE = 8 + ENTRY_FIXED_SIZE + 2 * 2 * (WIDE_TEXT_SIZE - 1);
 const int LOCK_ATTEMPTS = 200;  // ten milliseconds apart: another process's update is short
 const DWORD LOCK_RETRY_MS = 10;
 
-// Everything below is used under journalLock, by workers and the repair thread only.
+// A folder and the longest of the journal's file names behind it.
+const int FILE_PATH_SIZE = JOURNAL_PATH_SIZE + 32;
+
+// Everything below is used under journalLock, by workers, the repair thread, and quit
+// once every other thread of ours has ended.
 static CRITICAL_SECTION journalLock;
-static char candidates[2][JOURNAL_PATH_SIZE];  // the host's folder for plug-ins, this library's
-static char folder[JOURNAL_PATH_SIZE];         // the one chosen; empty: no journal
+// The folders a journal may be in, in the order they are tried (JOURNAL_FOLDERS); an
+// empty one is none. The one in use is the first that could be written, chosen at first
+// use and moved on from when it cannot be written; its first sequence number tells which
+// entries it holds.
+static textUnit candidates[JOURNAL_FOLDERS][JOURNAL_PATH_SIZE];
+static int folderInUse;  // JOURNAL_FOLDERS: none can be written
 static bool folderChosen;
+static unsigned int firstSequenceIn[JOURNAL_FOLDERS];
 static unsigned int ownProcessId, ownCreationLow, ownCreationHigh;
 static unsigned int lastSequence;
 static unsigned char contents[JOURNAL_BUFFER_SIZE];
@@ -123,44 +132,58 @@ static int encodeEntry(const JournalEntry& entry) {
     return 8 + payloadSize;
 }
 
-static void pathIn(const char* base, const char* name, char* path) {
-    size_t baseLength = strlen(base), nameLength = strlen(name);
-    memcpy(path, base, baseLength);
-    memcpy(path + baseLength, name, nameLength + 1);
+static void pathIn(const textUnit* base, const char* name, textUnit* path) {
+    copyText(path, FILE_PATH_SIZE, base);
+    appendAscii(path, FILE_PATH_SIZE, name);
 }
+
+static LPCWSTR widePath(const textUnit* path) { return reinterpret_cast<LPCWSTR>(path); }
 
 // Holds the lock file open with no sharing, waiting a little for another process's
 // update; INVALID_HANDLE_VALUE when the folder cannot hold it.
-static HANDLE lockFolder(const char* base) {
-    char path[JOURNAL_PATH_SIZE + 32];
+static HANDLE lockFolder(const textUnit* base) {
+    textUnit path[FILE_PATH_SIZE];
     pathIn(base, lockName, path);
     for (int attempt = 0; attempt < LOCK_ATTEMPTS; attempt++) {
-        HANDLE lock = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+        HANDLE lock =
+            CreateFileW(widePath(path), GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
         if (lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) return lock;
         Sleep(LOCK_RETRY_MS);
     }
     return INVALID_HANDLE_VALUE;
 }
 
+// Moves the folder in use on to the next candidate that holds a lock file, from start.
+static void useFolderFrom(int start) {
+    folderInUse = start;
+    while (folderInUse < JOURNAL_FOLDERS) {
+        if (candidates[folderInUse][0] != 0) {
+            HANDLE lock = lockFolder(candidates[folderInUse]);
+            if (lock != INVALID_HANDLE_VALUE) {
+                CloseHandle(lock);
+                firstSequenceIn[folderInUse] = lastSequence + 1;
+                return;
+            }
+        }
+        folderInUse++;
+    }
+}
+
 static bool chooseFolder() {
     if (!folderChosen) {
         folderChosen = true;
-        for (int i = 0; i < 2 && folder[0] == 0; i++) {
-            if (candidates[i][0] == 0) continue;
-            HANDLE lock = lockFolder(candidates[i]);
-            if (lock == INVALID_HANDLE_VALUE) continue;
-            CloseHandle(lock);
-            memcpy(folder, candidates[i], JOURNAL_PATH_SIZE);
-        }
+        useFolderFrom(0);
     }
-    return folder[0] != 0;
+    return folderInUse < JOURNAL_FOLDERS;
 }
 
-// The journal's bytes into buffer (JOURNAL_BUFFER_SIZE); 0 when there is none.
-static int readJournal(unsigned char* buffer) {
-    char path[JOURNAL_PATH_SIZE + 32];
-    pathIn(folder, journalName, path);
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+// The journal's bytes in the candidate folder into buffer (JOURNAL_BUFFER_SIZE); 0 when
+// there is none.
+static int readJournal(int candidate, unsigned char* buffer) {
+    textUnit path[FILE_PATH_SIZE];
+    pathIn(candidates[candidate], journalName, path);
+    HANDLE file =
+        CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE) return 0;
     DWORD total = 0, got = 0;
     while (total < static_cast<DWORD>(JOURNAL_BUFFER_SIZE) &&
@@ -187,18 +210,19 @@ enum RewriteResult { REWRITTEN, LATER_VERSION, NOT_WRITTEN };
 // for its file), removes the entry of its owner and sequence, or counts one more start
 // for it. Unchanged entries are copied byte for byte; broken ones and ones past their
 // starts are dropped. A journal of a later version is left as it is.
-static RewriteResult rewriteJournal(JournalChange change, const JournalEntry& entry) {
+static RewriteResult rewriteJournal(int candidate, JournalChange change, const JournalEntry& entry) {
+    const textUnit* folder = candidates[candidate];
     HANDLE lock = lockFolder(folder);
     if (lock == INVALID_HANDLE_VALUE) return NOT_WRITTEN;
-    int size = readJournal(contents);
+    int size = readJournal(candidate, contents);
     int version = journalVersion(contents, size);
     bool done = false;
-    char temporary[JOURNAL_PATH_SIZE + 32], journal[JOURNAL_PATH_SIZE + 32];
+    textUnit temporary[FILE_PATH_SIZE], journal[FILE_PATH_SIZE];
     pathIn(folder, temporaryName, temporary);
     pathIn(folder, journalName, journal);
     HANDLE out = INVALID_HANDLE_VALUE;
     if (version <= JOURNAL_VERSION)  // a later version's journal is left alone
-        out = CreateFileA(temporary, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+        out = CreateFileW(widePath(temporary), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     if (out != INVALID_HANDLE_VALUE) {
         unsigned char header[JOURNAL_HEADER_SIZE];
         memcpy(header, journalMagic, 8);
@@ -234,37 +258,51 @@ static RewriteResult rewriteJournal(JournalChange change, const JournalEntry& en
         }
         ok = ok && FlushFileBuffers(out);
         CloseHandle(out);
-        done = ok && MoveFileExA(temporary, journal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!done) DeleteFileA(temporary);
+        done = ok &&
+               MoveFileExW(widePath(temporary), widePath(journal), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!done) DeleteFileW(widePath(temporary));
     }
     CloseHandle(lock);
     return version > JOURNAL_VERSION ? LATER_VERSION : done ? REWRITTEN : NOT_WRITTEN;
 }
 
-static void libraryFolder(char* out) {
+// This library's folder, from its own path; empty when it cannot be told.
+static void libraryFolder(textUnit* out) {
     HMODULE self = 0;
     out[0] = 0;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCSTR>(&libraryFolder), &self))
         return;
-    DWORD length = GetModuleFileNameA(self, out, JOURNAL_PATH_SIZE);
-    char* slash = length > 0 && length < static_cast<DWORD>(JOURNAL_PATH_SIZE) ? strrchr(out, '\\') : 0;
-    if (slash)
-        *slash = 0;
-    else
-        out[0] = 0;
+    DWORD length = GetModuleFileNameW(self, reinterpret_cast<LPWSTR>(out), JOURNAL_PATH_SIZE);
+    if (length == 0 || length >= static_cast<DWORD>(JOURNAL_PATH_SIZE)) length = 0;
+    while (length > 0 && out[length - 1] != '\\') length--;
+    out[length > 0 ? length - 1 : 0] = 0;
 }
 
-void initJournal(const char* settingsFolder) {
+// Makes folder candidate i, unless it is empty, too long for the journal's names behind
+// it, or names an earlier candidate.
+static void addCandidate(int i, const textUnit* folder) {
+    if (!folder || folder[0] == 0 || textLength(folder, JOURNAL_PATH_SIZE) >= JOURNAL_PATH_SIZE - 1) return;
+    for (int earlier = 0; earlier < i; earlier++) {
+        if (sameText(candidates[earlier], folder)) return;
+    }
+    copyText(candidates[i], JOURNAL_PATH_SIZE, folder);
+}
+
+void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsFolder) {
     InitializeCriticalSection(&journalLock);
     memset(candidates, 0, sizeof candidates);
-    memset(folder, 0, sizeof folder);
     folderChosen = false;
-    // Room for the longest file name behind the folder.
-    if (settingsFolder && strnlen(settingsFolder, JOURNAL_PATH_SIZE) < static_cast<size_t>(JOURNAL_PATH_SIZE - 32))
-        memcpy(candidates[0], settingsFolder, strlen(settingsFolder));
-    libraryFolder(candidates[1]);
-    if (strlen(candidates[1]) >= static_cast<size_t>(JOURNAL_PATH_SIZE - 32)) candidates[1][0] = 0;
+    folderInUse = JOURNAL_FOLDERS;
+    for (int i = 0; i < JOURNAL_FOLDERS; i++) firstSequenceIn[i] = 0xFFFFFFFFu;
+    addCandidate(0, settingsFolder);
+    textUnit folder[JOURNAL_PATH_SIZE];
+    // The single-byte request's folder, as the system's single-byte file calls would read it.
+    if (singleByteSettingsFolder && MultiByteToWideChar(CP_ACP, 0, singleByteSettingsFolder, -1,
+                                                        reinterpret_cast<LPWSTR>(folder), JOURNAL_PATH_SIZE) > 0)
+        addCandidate(1, folder);
+    libraryFolder(folder);
+    addCandidate(2, folder);
     ownProcessId = GetCurrentProcessId();
     FILETIME created, exited, kernel, user;
     if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
@@ -287,57 +325,101 @@ static JournalEntry& ownEntry(unsigned int sequence) {
 long journalRecord(const TrackFile& file, const textUnit* original) {
     EnterCriticalSection(&journalLock);
     long sequence = 0;
-    if (chooseFolder()) {
+    bool failed = false;  // a folder took the lock but not the journal
+    for (chooseFolder(); folderInUse < JOURNAL_FOLDERS;) {
         JournalEntry& entry = ownEntry(++lastSequence);
         entry.file = file;
         copyText(entry.original, WIDE_TEXT_SIZE, original);
-        RewriteResult result = rewriteJournal(ADD_ENTRY, entry);
+        RewriteResult result = rewriteJournal(folderInUse, ADD_ENTRY, entry);
         // A later version's journal is not ours to write: Vorlu works on as without one.
-        sequence = result == REWRITTEN ? static_cast<long>(entry.sequence) : result == LATER_VERSION ? 0 : -1;
+        if (result != NOT_WRITTEN) {
+            sequence = result == REWRITTEN ? static_cast<long>(entry.sequence) : 0;
+            failed = false;
+            break;
+        }
+        // A folder that cannot be written (read-only, full) is one we do not use.
+        failed = true;
+        useFolderFrom(folderInUse + 1);
     }
     LeaveCriticalSection(&journalLock);
-    return sequence;
+    return failed ? -1 : sequence;
+}
+
+// The candidate folder an entry of this process of sequence went to.
+static int folderOf(unsigned int sequence) {
+    int folder = JOURNAL_FOLDERS;
+    for (int i = 0; i < JOURNAL_FOLDERS; i++) {
+        if (firstSequenceIn[i] <= sequence) folder = i;
+    }
+    return folder;
 }
 
 void journalForget(unsigned int sequence) {
     EnterCriticalSection(&journalLock);
-    if (chooseFolder()) rewriteJournal(REMOVE_ENTRY, ownEntry(sequence));
+    int folder = folderOf(sequence);
+    if (folder < JOURNAL_FOLDERS) rewriteJournal(folder, REMOVE_ENTRY, ownEntry(sequence));
     LeaveCriticalSection(&journalLock);
 }
 
-int journalSnapshot(unsigned char* snapshot) {
-    EnterCriticalSection(&journalLock);
+// The journal in candidate folder, read under its lock into buffer; its size in bytes,
+// or 0 when there is no usable journal there.
+static int snapshotOf(int candidate, unsigned char* buffer) {
     int size = 0;
-    if (chooseFolder()) {
-        HANDLE lock = lockFolder(folder);
+    if (candidate >= 0 && candidate < JOURNAL_FOLDERS && candidates[candidate][0] != 0) {
+        HANDLE lock = lockFolder(candidates[candidate]);
         if (lock != INVALID_HANDLE_VALUE) {
-            size = readJournal(snapshot);
+            size = readJournal(candidate, buffer);
             CloseHandle(lock);
         }
     }
+    return journalVersion(buffer, size) == JOURNAL_VERSION ? size : 0;
+}
+
+int journalSnapshot(int candidate, unsigned char* snapshot) {
+    EnterCriticalSection(&journalLock);
+    int size = snapshotOf(candidate, snapshot);
     LeaveCriticalSection(&journalLock);
-    return journalVersion(snapshot, size) == JOURNAL_VERSION ? size : 0;
+    return size;
 }
 
 bool journalHolds(const TrackFile& file) {
     EnterCriticalSection(&journalLock);
     bool held = false;
-    int size = 0;
-    if (chooseFolder()) {
-        HANDLE lock = lockFolder(folder);
-        if (lock != INVALID_HANDLE_VALUE) {
-            size = readJournal(contents);
-            CloseHandle(lock);
+    for (int candidate = 0; candidate < JOURNAL_FOLDERS && !held; candidate++) {
+        int size = snapshotOf(candidate, contents);
+        for (int offset = size > 0 ? JOURNAL_HEADER_SIZE : -1; !held && offset >= 0;) {
+            bool valid;
+            offset = readJournalEntry(contents, size, offset, &scratch, &valid);
+            held = valid && sameFileName(scratch.file, file);
         }
-    }
-    int offset = journalVersion(contents, size) == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;
-    while (!held && offset >= 0) {
-        bool valid;
-        offset = readJournalEntry(contents, size, offset, &scratch, &valid);
-        held = valid && sameFileName(scratch.file, file);
     }
     LeaveCriticalSection(&journalLock);
     return held;
+}
+
+void journalLetGo() {
+    EnterCriticalSection(&journalLock);
+    if (folderChosen && folderInUse < JOURNAL_FOLDERS) {
+        const textUnit* folder = candidates[folderInUse];
+        textUnit journal[FILE_PATH_SIZE], lockFile[FILE_PATH_SIZE];
+        pathIn(folder, journalName, journal);
+        pathIn(folder, lockName, lockFile);
+        HANDLE lock = lockFolder(folder);
+        if (lock != INVALID_HANDLE_VALUE) {
+            int size = readJournal(folderInUse, contents);
+            bool empty = size == 0 || journalVersion(contents, size) == JOURNAL_VERSION;
+            for (int offset = size > 0 ? JOURNAL_HEADER_SIZE : -1; empty && offset >= 0;) {
+                bool valid;
+                offset = readJournalEntry(contents, size, offset, &scratch, &valid);
+                empty = !valid;
+            }
+            if (empty) DeleteFileW(widePath(journal));
+            CloseHandle(lock);
+            // Fails while another player holds the lock: then it is theirs to keep.
+            if (empty) DeleteFileW(widePath(lockFile));
+        }
+    }
+    LeaveCriticalSection(&journalLock);
 }
 
 bool ownerHasEnded(const JournalEntry& entry) {
@@ -354,8 +436,9 @@ bool ownerHasEnded(const JournalEntry& entry) {
     return ended;
 }
 
-void journalSettle(const JournalEntry& entry, bool keep) {
+void journalSettle(int candidate, const JournalEntry& entry, bool keep) {
     EnterCriticalSection(&journalLock);
-    if (chooseFolder()) rewriteJournal(keep ? COUNT_START : REMOVE_ENTRY, entry);
+    if (candidate >= 0 && candidate < JOURNAL_FOLDERS && candidates[candidate][0] != 0)
+        rewriteJournal(candidate, keep ? COUNT_START : REMOVE_ENTRY, entry);
     LeaveCriticalSection(&journalLock);
 }

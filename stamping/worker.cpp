@@ -3,6 +3,7 @@
 #include "host/requests.h"
 #include "stamping/file_claims.h"
 #include "stamping/journal.h"
+#include "stamping/repair.h"
 #include "trackinfo/time_text.h"
 #include "trackinfo/track_metadata.h"
 
@@ -214,6 +215,7 @@ static unsigned int stampTrack(WorkerRecord* record) {
         if (outcome == POLLS_TOLD) break;
         if (outcome == POLLS_PAUSED && (stamp(&track, pauseSuffix) == STAMP_ENDED || !waitOutPause(&track))) break;
         stamping = anotherCycle(&track);
+        if (stamping) repairNowAndThen();
     }
     unsigned int journalEntry = writeBack(&track);
     clearBuffer(sizeof track, &track);

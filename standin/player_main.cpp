@@ -30,6 +30,7 @@
 #include "player_model.h"
 #include "player_view.h"
 
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -136,10 +137,21 @@ Player* player = nullptr;
 
 // The folder the player's program is in, without a trailing backslash.
 std::string ownFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder = path;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string folder = standin::utf8FromUtf16(reinterpret_cast<const char16_t*>(path));
     return folder.substr(0, folder.find_last_of('\\'));
+}
+
+// The command line's words in UTF-8, read wide: a folder named in any script survives.
+std::vector<std::string> commandLineWords() {
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> result;
+    for (int i = 0; i < count; ++i)
+        result.push_back(standin::utf8FromUtf16(reinterpret_cast<const char16_t*>(words[i])));
+    LocalFree(words);
+    return result;
 }
 
 // The system's code page as the host uses it for its single-byte answers.
@@ -724,13 +736,14 @@ void tick() {
     p.peakExtraThreads = std::max(p.peakExtraThreads, watchPluginThreads());
 }
 
-Options parseOptions(int argc, char** argv) {
+Options parseOptions(const std::vector<std::string>& words) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string flag = argv[i];
+    int count = static_cast<int>(words.size());
+    for (int i = 1; i < count; ++i) {
+        std::string flag = words[static_cast<std::size_t>(i)];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::runtime_error(flag + " needs a value");
-            return argv[++i];
+            if (i + 1 >= count) throw std::runtime_error(flag + " needs a value");
+            return words[static_cast<std::size_t>(++i)];
         };
         if (flag == "--plugin")
             options.plugin = value();
@@ -760,10 +773,10 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-int run(int argc, char** argv) {
+int run() {
     Player p;
     player = &p;
-    p.options = parseOptions(argc, argv);
+    p.options = parseOptions(commandLineWords());
     p.script = standin::readScript(p.options.script);
     p.model.setHostVersion(p.options.oldHost ? standin::oldHostVersion : standin::modernHostVersion);
     p.unicodeWindows = !p.options.oldHost;
@@ -815,9 +828,9 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     try {
-        return run(argc, argv);
+        return run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "standin_player: %s\n", error.what());
         if (player) writeResults();

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -51,6 +52,13 @@ void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& origi
     textUnit saved[WIDE_TEXT_SIZE] = {};
     std::copy(units.begin(), units.end(), saved);
     ASSERT_GT(journalRecord(vorlu_test::trackFileOf(fileA), saved), 0);
+}
+
+// The library's path as Windows gives it, which the file calls read back with slashes.
+std::string libraryPathIn(const std::string& folder) {
+    std::string path = folder + "/gen_vorlu.dll";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 // Folders for journals, removed when the test process ends.
@@ -253,8 +261,9 @@ TEST(Journal, theRepairAndAWorkerShareTheClaimOnAFile) {
             return std::nullopt;
         };
         // The repair waits while another player updates the journal; the worker claims the file meanwhile.
-        HANDLE held = workerFirst ? CreateFileA((folder + "/vorlu.journal.lock").c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+        HANDLE held = workerFirst ? CreateFileW(standin::utf16FromUtf8(folder + "/vorlu.journal.lock").c_str(),
+                                                GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr)
                                   : nullptr;
         if (!workerFirst) next.runFor(100);
         next.play();
@@ -337,6 +346,118 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
         EXPECT_FALSE(next.sets().empty());
         if (std::string(c.name) == "a later version") EXPECT_EQ(bytesOf(journalPath(folder)), bytes);
     }
+}
+
+struct FolderCase {
+    const char* name;
+    LRESULT hostVersion;
+    std::string settingsName;  // under the test's folder; empty: the host names none
+    bool settingsReadOnly;
+    bool inSettings;  // else beside the library
+};
+
+// The journal goes to the first folder it can be written in, named in UTF-16 wherever
+// the host gives it so.
+TEST(Journal, livesInTheFirstFolderItCanBeWrittenIn) {
+    const FolderCase cases[] = {
+        {"a host before 2.9: no settings folder", 0x2081, "settings", false, false},
+        {"a 2.9 host: its settings folder", 0x2090, "settings", false, true},
+        {"a host that answers 1 to the folder request", 0x2090, "", false, false},
+        {"a 5.13 host", 0x5013, "settings", false, true},
+        {"a 5.58 host, a folder in Cyrillic and Chinese", 0x5058,
+         "\u0414\u043c\u0438\u0442\u0440\u0438\u0439 \u97f3\u697d", false, true},
+        {"a 5.57 host, the same folder: '?' through the code page", 0x5057,
+         "\u0414\u043c\u0438\u0442\u0440\u0438\u0439 \u97f3\u697d", false, false},
+        {"a settings folder that cannot be written, with a lock file left in it", 0x5066, "settings", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string root = freshFolder();
+        std::string settings = root + "/" + (c.settingsName.empty() ? "settings" : c.settingsName);
+        std::string library = root + "/library";
+        std::filesystem::create_directories(settings);
+        std::filesystem::create_directories(library);
+        winshim::setModulePath(libraryPathIn(library));
+        if (c.settingsReadOnly) {
+            std::ofstream(settings + "/vorlu.journal.lock") << "";
+            winshim::setReadOnlyFolder(settings, true);
+        }
+        std::string expected = journalPath(c.inSettings ? settings : library);
+        std::vector<std::size_t> entriesAtSets;
+        {
+            PluginSession session(
+                {{fileA, "Artist A", 240}},
+                {.hostVersion = c.hostVersion, .journalFolder = c.settingsName.empty() ? "" : settings});
+            session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+                if (code == IPC_SET_EXTENDED_FILE_INFO || code == IPC_SET_EXTENDED_FILE_INFOW)
+                    entriesAtSets.push_back(entriesOf(bytesOf(expected)).size());
+                return std::nullopt;
+            };
+            session.play();
+            session.runUntil(20500);
+            session.stop();
+            session.runUntil(25000);
+            EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+        }
+        winshim::setReadOnlyFolder(settings, false);
+        winshim::setModulePath("");
+        ASSERT_EQ(entriesAtSets.size(), 3u);  // two stamps, one write-back
+        for (std::size_t count : entriesAtSets) EXPECT_EQ(count, 1u);
+    }
+}
+
+// At a clean quit a journal that holds nothing goes, and its lock file with it; one that
+// holds another player's entry stays.
+TEST(Journal, aCleanQuitLeavesNoEmptyJournalBehind) {
+    for (bool anotherPlayersEntry : {false, true}) {
+        SCOPED_TRACE(anotherPlayersEntry ? "another player's entry" : "empty");
+        std::string folder = freshFolder();
+        if (anotherPlayersEntry) leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
+        winshim::setOtherProcesses({{livePlayer, 1}});
+        PluginSession session({{"C:\\music\\b.mp3", "Artist B", 240}}, {.journalFolder = folder});
+        session.play();
+        session.runUntil(20500);
+        plugin.quit();
+        winshim::setOtherProcesses({});
+        EXPECT_EQ(std::filesystem::exists(journalPath(folder)), anotherPlayersEntry);
+        EXPECT_EQ(std::filesystem::exists(folder + "/vorlu.journal.lock"), anotherPlayersEntry);
+    }
+}
+
+// Entries left beside the library, where a player journaled while its settings folder
+// could not be written, are repaired at the next start as well.
+TEST(Journal, theNextStartRepairsEveryFolderAJournalMayBeIn) {
+    std::string root = freshFolder();
+    std::string settings = root + "/settings", library = root + "/library";
+    std::filesystem::create_directories(settings);
+    std::filesystem::create_directories(library);
+    winshim::setModulePath(libraryPathIn(library));
+    leaveEntryOfADeadPlayer(root + "/nowhere", "Artist A");
+    ASSERT_EQ(entriesOf(bytesOf(journalPath(library))).size(), 1u);
+    PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}},
+                       {.journalFolder = settings, .processId = livePlayer, .settleRepair = false});
+    next.runFor(1000);
+    winshim::setModulePath("");
+    EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
+    EXPECT_TRUE(entriesOf(bytesOf(journalPath(library))).empty());
+}
+
+// A player that goes on running takes out the stamps of one killed beside it within a
+// minute, without a start of its own.
+TEST(Journal, aRunningPlayerRepairsAKilledPlayersStampsWithinAMinute) {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A");
+    winshim::setOtherProcesses({{deadPlayer, 1}});  // still running when this one starts
+    PluginSession survivor({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
+                           {.journalFolder = folder, .processId = livePlayer});
+    survivor.jump(1);
+    survivor.runUntil(10000);
+    EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A (1:05/4:00)");
+    winshim::setOtherProcesses({});  // killed now
+    survivor.runUntil(70000);
+    EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A");
+    ASSERT_FALSE(survivor.commitsOf(fileA).empty());
+    EXPECT_LE(survivor.commitsOf(fileA).back().time, 10000 + 60000);
 }
 
 TEST(Journal, withoutAWritableFolderVorluStampsAsItDidWithoutAJournal) {

@@ -6,6 +6,7 @@
 #include <process.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -180,6 +181,12 @@ struct FileRecord {
 std::mutex filesMutex;
 std::map<std::string, int> openPaths, exclusivePaths;
 std::set<FileRecord*> liveFiles;
+std::set<std::string> readOnlyFolders;
+
+// Whether path is a file directly in a folder where no file may be made, renamed or deleted.
+bool inReadOnlyFolder(const std::string& path) {
+    return readOnlyFolders.count(path.substr(0, path.find_last_of('/'))) > 0;
+}
 
 // Processes: this one and the others that run.
 struct ProcessRecord {
@@ -192,8 +199,38 @@ std::vector<ProcessRecord> otherProcesses;
 std::list<ProcessRecord> openedProcesses;
 std::string modulePath;
 
-std::string nativePath(LPCSTR name) {
-    std::string path = name;
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string utf8Of(LPCWSTR text) {
+    std::string out;
+    for (; *text != 0; ++text) {
+        unsigned int code = *text;
+        if (code >= 0xD800 && code < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
+            ++text;
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | code >> 6);
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | code >> 12);
+            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | code >> 18);
+            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string nativePath(LPCWSTR name) {
+    std::string path = utf8Of(name);
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
 }
@@ -211,6 +248,14 @@ void setOtherProcesses(const std::vector<std::pair<DWORD, unsigned long long>>& 
     std::lock_guard<std::mutex> lock(processesMutex);
     otherProcesses.clear();
     for (const auto& [id, creation] : running) otherProcesses.push_back(ProcessRecord{id, creation});
+}
+
+void setReadOnlyFolder(const std::string& folder, bool readOnly) {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    if (readOnly)
+        readOnlyFolders.insert(folder);
+    else
+        readOnlyFolders.erase(folder);
 }
 
 void setModulePath(const std::string& path) {
@@ -527,6 +572,10 @@ LONG WINAPI InterlockedIncrement(LONG volatile* value) { return __atomic_add_fet
 
 LONG WINAPI InterlockedDecrement(LONG volatile* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
 
+LONG WINAPI InterlockedExchange(LONG volatile* value, LONG exchange) {
+    return __atomic_exchange_n(value, exchange, __ATOMIC_SEQ_CST);
+}
+
 LONG WINAPI InterlockedCompareExchange(LONG volatile* value, LONG exchange, LONG comparand) {
     __atomic_compare_exchange_n(value, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
@@ -584,7 +633,7 @@ void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD) {
 
 DWORD WINAPI GetLastError(void) { return lastError; }
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, void*, DWORD disposition, DWORD, HANDLE) {
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposition, DWORD, HANDLE) {
     std::string path = nativePath(name);
     std::lock_guard<std::mutex> lock(filesMutex);
     if (exclusivePaths.count(path) || (share == 0 && openPaths.count(path))) {
@@ -594,6 +643,11 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, void*, DWORD d
     int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
     if (disposition == OPEN_ALWAYS) flags |= O_CREAT;
+    if ((flags & O_CREAT) && inReadOnlyFolder(path) &&
+        (disposition == CREATE_ALWAYS || ::access(path.c_str(), F_OK) != 0)) {
+        lastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
     int descriptor = ::open(path.c_str(), flags, 0644);
     if (descriptor < 0) {
         lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
@@ -620,19 +674,64 @@ BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* writte
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) { return ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0; }
 
-BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD) {
-    return ::rename(nativePath(from).c_str(), nativePath(to).c_str()) == 0;
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD) {
+    std::string target = nativePath(to);
+    {
+        std::lock_guard<std::mutex> lock(filesMutex);
+        if (inReadOnlyFolder(target)) return FALSE;
+    }
+    return ::rename(nativePath(from).c_str(), target.c_str()) == 0;
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR name) { return ::unlink(nativePath(name).c_str()) == 0; }
+BOOL WINAPI DeleteFileW(LPCWSTR name) {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    std::string path = nativePath(name);
+    if (openPaths.count(path) || inReadOnlyFolder(path)) return FALSE;  // Windows deletes no file that is open
+    return ::unlink(path.c_str()) == 0;
+}
 
-DWORD WINAPI GetModuleFileNameA(HMODULE, char* name, DWORD size) {
+DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
+    struct stat status;
+    if (::stat(nativePath(name).c_str(), &status) != 0) return INVALID_FILE_ATTRIBUTES;
+    return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+// The module's path as UTF-16, from the UTF-8 one the test names; 0 when none is named or
+// it does not fit, as Windows truncates.
+DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR name, DWORD size) {
     std::lock_guard<std::mutex> lock(processesMutex);
     if (modulePath.empty() || size == 0) return 0;
-    std::size_t length = std::min<std::size_t>(modulePath.size(), size - 1);
-    std::memcpy(name, modulePath.data(), length);
-    name[length] = 0;
-    return static_cast<DWORD>(length);
+    DWORD length =
+        static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, 0, modulePath.c_str(), -1, name, static_cast<int>(size)));
+    return length > 0 ? length - 1 : 0;
+}
+
+// CP_ACP reads as ISO 8859-1 here, the native tests' code page; CP_UTF8 as UTF-8.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR bytes, int length, LPWSTR out, int size) {
+    std::u16string text;
+    std::string input = length < 0 ? std::string(bytes) : std::string(bytes, static_cast<std::size_t>(length));
+    for (std::size_t i = 0; i < input.size();) {
+        unsigned char c = static_cast<unsigned char>(input[i]);
+        if (codePage != CP_UTF8 || c < 0x80) {
+            text += static_cast<char16_t>(c);
+            ++i;
+            continue;
+        }
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+        unsigned int code = c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + k < input.size(); ++k) code = code << 6 | (input[i + k] & 0x3F);
+        i += static_cast<std::size_t>(extra) + 1;
+        if (code >= 0x10000) {
+            text += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            text += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            text += static_cast<char16_t>(code);
+        }
+    }
+    if (length < 0) text += u'\0';
+    if (static_cast<int>(text.size()) > size) return 0;
+    std::copy(text.begin(), text.end(), out);
+    return static_cast<int>(text.size());
 }
 
 DWORD WINAPI GetCurrentProcessId(void) {

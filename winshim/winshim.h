@@ -70,6 +70,9 @@ void yieldAtLockRelease(bool yield);
 void setProcess(DWORD id, unsigned long long creationTime);
 void setOtherProcesses(const std::vector<std::pair<DWORD, unsigned long long>>& running);
 void setModulePath(const std::string& path);
+// A folder whose files can be opened and written but where none can be made, renamed or
+// deleted, as a folder the user may not write to (root ignores the file system's own).
+void setReadOnlyFolder(const std::string& folder, bool readOnly);
 
 }  // namespace winshim
 

@@ -317,7 +317,15 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             break;
         }
         case IPC_GETINIDIRECTORY:
-            result = settingsFolder.empty() ? 1 : reinterpret_cast<LRESULT>(settingsFolder.c_str());
+            // Through the code page, as the host converts its own wide folder.
+            settingsFolderBytes = singleByte(settingsFolder);
+            result = settingsFolder.empty() ? 1 : reinterpret_cast<LRESULT>(settingsFolderBytes.c_str());
+            break;
+        case IPC_GETINIDIRECTORYW:
+            settingsFolderUnits = utf16FromUtf8(settingsFolder);
+            result = settingsFolder.empty() || hostVersion < HOST_VERSION_WIDE_SETTINGS_FOLDER
+                         ? 1
+                         : reinterpret_cast<LRESULT>(settingsFolderUnits.c_str());
             break;
         case IPC_GETWND:
             result = wParam == IPC_GETWND_PE ? reinterpret_cast<LRESULT>(playlistEditor) : 0;

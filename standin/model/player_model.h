@@ -133,7 +133,8 @@ public:
     // (Latin-1 unless set). Stored names and artists are UTF-8 either way.
     void setHostVersion(LRESULT version);
     void setCodePage(CodePage codePage);
-    // The folder IPC_GETINIDIRECTORY names, as a Windows program sees it.
+    // The folder IPC_GETINIDIRECTORY (through the code page) and IPC_GETINIDIRECTORYW
+    // (hosts from 5.58) name, as a Windows program sees it, in UTF-8.
     void setSettingsFolder(const std::string& folder);
     bool hasWideRequests() const;
 
@@ -180,7 +181,9 @@ private:
     long long startedAt = 0;     // clock time of that moment
     std::map<std::string, std::string> stored;
     LRESULT hostVersion = modernHostVersion;
-    std::string settingsFolder;
+    std::string settingsFolder;  // UTF-8
+    std::string settingsFolderBytes;
+    std::u16string settingsFolderUnits;
     CodePage codePage = latin1CodePage();
     std::vector<char> nameBuffer = std::vector<char>(32768);
     std::vector<char16_t> wideNameBuffer = std::vector<char16_t>(32768);

@@ -71,33 +71,42 @@ TEST(Shutdown, aStampLeftByAKilledPlayerIsHealedByTheNextRun) {
 // The journal: a killed player's stamp is gone within two seconds of the next start,
 // though that file does not play again; a file edited in between keeps the edit.
 TEST(Shutdown, aKilledPlayersStampIsTakenOutAtTheNextStartWithoutPlaying) {
-    for (bool editedBetween : {false, true}) {
-        SCOPED_TRACE(editedBetween ? "edited between the runs" : "left as the kill left it");
-        std::string settings = freshDirectory().string();
-        RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n4 kill\n", 2.0};
-        first.settingsDir = settings;
-        StandinRun killed = runStandin(first);
-        ASSERT_EQ(killed.exitCode, 3) << killed.output;
-        auto tags = standin::readTags(killed.tagsPath);
-        ASSERT_TRUE(vorlu_test::isStamp(tags.at(fileA), "Artist A")) << tags.at(fileA);
-        if (editedBetween) {
-            tags[fileA] = "Edited Artist (live)";
-            standin::writeTags(killed.tagsPath, tags);
-        }
+    // The player's settings folder named in plain letters, and in Cyrillic and Chinese: the
+    // single-byte folder request turns those into '?', the wide one keeps them.
+    for (const char* folderName : {"settings", "\u0414\u043c\u0438\u0442\u0440\u0438\u0439 \u97f3\u697d"}) {
+        for (bool editedBetween : {false, true}) {
+            SCOPED_TRACE(std::string(folderName) +
+                         (editedBetween ? ", edited between the runs" : ", left as the kill left it"));
+            std::filesystem::path settingsPath = freshDirectory() / folderName;
+            std::filesystem::create_directories(settingsPath);
+            std::string settings = settingsPath.string();
+            RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n4 kill\n", 2.0};
+            first.settingsDir = settings;
+            StandinRun killed = runStandin(first);
+            ASSERT_EQ(killed.exitCode, 3) << killed.output;
+            auto tags = standin::readTags(killed.tagsPath);
+            ASSERT_TRUE(vorlu_test::isStamp(tags.at(fileA), "Artist A")) << tags.at(fileA);
+            // In the folder itself where the host gives it in UTF-16; else beside the library.
+            if (!oldHostRun()) EXPECT_TRUE(std::filesystem::exists(settingsPath / "vorlu.journal"));
+            if (editedBetween) {
+                tags[fileA] = "Edited Artist (live)";
+                standin::writeTags(killed.tagsPath, tags);
+            }
 
-        RunPlan second{{{fileB, "Artist B", 100}}, "3 quit\n", 1.0, killed.tagsPath};
-        second.settingsDir = settings;
-        StandinRun next = runStandin(second);
-        ASSERT_EQ(next.exitCode, 0) << next.output;
-        EXPECT_EQ(next.stored.at(fileA), editedBetween ? "Edited Artist (live)" : "Artist A");
-        for (const auto& commit : next.commits) {
-            EXPECT_FALSE(editedBetween) << "the edited file was written: " << commit.artist;
-            EXPECT_LT(commit.time, 2000);
-        }
-        if (!editedBetween) {
-            ASSERT_EQ(next.commits.size(), 1u) << next.output;
-            reportFigure("a killed player's stamp taken out " + std::to_string(next.commits[0].time) +
-                         " ms after the next start");
+            RunPlan second{{{fileB, "Artist B", 100}}, "3 quit\n", 1.0, killed.tagsPath};
+            second.settingsDir = settings;
+            StandinRun next = runStandin(second);
+            ASSERT_EQ(next.exitCode, 0) << next.output;
+            EXPECT_EQ(next.stored.at(fileA), editedBetween ? "Edited Artist (live)" : "Artist A");
+            for (const auto& commit : next.commits) {
+                EXPECT_FALSE(editedBetween) << "the edited file was written: " << commit.artist;
+                EXPECT_LT(commit.time, 2000);
+            }
+            if (!editedBetween) {
+                ASSERT_EQ(next.commits.size(), 1u) << next.output;
+                reportFigure("a killed player's stamp taken out " + std::to_string(next.commits[0].time) +
+                             " ms after the next start");
+            }
         }
     }
 }

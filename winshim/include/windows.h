@@ -22,6 +22,10 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef const char* LPCSTR;
+// UTF-16 units, as Windows' two-byte wchar_t.
+typedef char16_t WCHAR;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWSTR;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
@@ -62,6 +66,10 @@ typedef struct _FILETIME {
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define CP_ACP 0u
+#define CP_UTF8 65001u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_WRITE_THROUGH 0x8u
 #define ERROR_FILE_NOT_FOUND 2u
@@ -101,23 +109,27 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL 
 DWORD WINAPI GetTickCount(void);
 LONG WINAPI InterlockedIncrement(LONG volatile* value);
 LONG WINAPI InterlockedDecrement(LONG volatile* value);
+LONG WINAPI InterlockedExchange(LONG volatile* value, LONG exchange);
 LONG WINAPI InterlockedCompareExchange(LONG volatile* value, LONG exchange, LONG comparand);
 void WINAPI InitializeCriticalSection(CRITICAL_SECTION* section);
 void WINAPI EnterCriticalSection(CRITICAL_SECTION* section);
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section);
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 BOOL WINAPI FreeLibrary(HMODULE module);
-DWORD WINAPI GetModuleFileNameA(HMODULE module, char* name, DWORD size);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int length, LPWSTR out, int size);
 
-// Files on the native file system, backslashes read as slashes; a file opened with no
-// sharing cannot be opened again until it is closed.
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, void* security, DWORD disposition, DWORD attributes,
+// Files on the native file system, their UTF-16 paths as UTF-8, backslashes read as
+// slashes; a file opened with no sharing cannot be opened again until it is closed, and
+// an open file cannot be deleted.
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition, DWORD attributes,
                           HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void* overlapped);
 BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, void* overlapped);
 BOOL WINAPI FlushFileBuffers(HANDLE file);
-BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
-BOOL WINAPI DeleteFileA(LPCSTR name);
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
+BOOL WINAPI DeleteFileW(LPCWSTR name);
+DWORD WINAPI GetFileAttributesW(LPCWSTR name);
 DWORD WINAPI GetLastError(void);
 
 // Processes as the tests declare them (winshim.h).
