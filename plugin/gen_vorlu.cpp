@@ -20,7 +20,11 @@ static HWND playlistEditor = 0;
 // every text message through the code page.
 static bool mainWindowWide = false;
 static bool playlistEditorWide = false;
-static LONG volatile messagesBeingPassedOn;
+// Frames of ours on the stack of the thread quit may run on: our window procedures (which
+// pass messages on, wait for workers, or wait for the name lock taking sent messages in)
+// and config's message box. Each may see the host call quit and unload us before it
+// returns: quit then keeps the library loaded.
+static LONG volatile framesOfOurs;
 
 extern "C" VORLU_EXPORT winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &plugin; }
 
@@ -68,7 +72,11 @@ int init() {
     return 0;
 }
 
-void config() { MessageBoxA(plugin.hwndParent, configNotice, "", MB_OK); }
+void config() {
+    InterlockedIncrement(&framesOfOurs);
+    MessageBoxA(plugin.hwndParent, configNotice, "", MB_OK);
+    InterlockedDecrement(&framesOfOurs);
+}
 
 // Puts the previous procedure back the way ours was installed, but only where ours is
 // still the one installed: over a procedure installed on top of ours, restoring would cut
@@ -98,20 +106,15 @@ void quit() {
     bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld, mainWindowWide);
     if (playlistEditor)
         restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld, playlistEditorWide) && restored;
-    // A host that quits from a message it got through one of our procedures returns into
-    // that procedure after unloading us.
-    bool insideOurProcedure = InterlockedCompareExchange(&messagesBeingPassedOn, 0, 0) > 0;
-    if (!restored || insideOurProcedure) pinLibrary();
+    // A host that quits from within a frame of ours returns into it after unloading us.
+    bool insideAFrameOfOurs = InterlockedCompareExchange(&framesOfOurs, 0, 0) > 0;
+    if (!restored || insideAFrameOfOurs) pinLibrary();
 }
 
-// Hands a message to the procedure our subclass replaced and returns its result. Both
-// replacement procedures end here, so quit can tell whether it runs inside one of them.
+// Hands a message to the procedure our subclass replaced and returns its result.
 static LRESULT passOn(WNDPROC previous, bool wide, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    InterlockedIncrement(&messagesBeingPassedOn);
-    LRESULT result = wide ? CallWindowProcW(previous, window, message, wParam, lParam)
-                          : CallWindowProcA(previous, window, message, wParam, lParam);
-    InterlockedDecrement(&messagesBeingPassedOn);
-    return result;
+    return wide ? CallWindowProcW(previous, window, message, wParam, lParam)
+                : CallWindowProcA(previous, window, message, wParam, lParam);
 }
 
 // The host calls quit only after its main window is destroyed (its playlist and input
@@ -122,13 +125,19 @@ static bool hostIsClosing(UINT message, WPARAM wParam) {
 }
 
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    InterlockedIncrement(&framesOfOurs);
     if (hostIsClosing(message, wParam)) stopWorkers(QUIT_WAIT_MS);
-    return passOn(lpWinampWndProcOld, mainWindowWide, window, message, wParam, lParam);
+    LRESULT result = passOn(lpWinampWndProcOld, mainWindowWide, window, message, wParam, lParam);
+    InterlockedDecrement(&framesOfOurs);
+    return result;
 }
 
 LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    InterlockedIncrement(&framesOfOurs);
     watchPlaylistEditorMessage(message, wParam, lParam);
-    return passOn(lpWinampPEWndProcOld, playlistEditorWide, window, message, wParam, lParam);
+    LRESULT result = passOn(lpWinampPEWndProcOld, playlistEditorWide, window, message, wParam, lParam);
+    InterlockedDecrement(&framesOfOurs);
+    return result;
 }
 
 #ifdef _WIN32

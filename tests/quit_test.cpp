@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using vorlu_test::PluginSession;
@@ -138,15 +139,45 @@ TEST(Quit, leavesItsProcedureUnderAnotherOneAndKeepsTheLibraryLoaded) {
     EXPECT_EQ(SendMessageA(session.mainWindow, WM_USER + 5, 1, 2), vorlu_test::recordedResult(WM_USER + 5, 1, 2));
 }
 
-TEST(Quit, fromInsideAMessageItPassedOnKeepsTheLibraryLoaded) {
-    PluginSession session(ab());
-    session.overrideAnswer = [](WPARAM, LPARAM code) -> std::optional<LRESULT> {
-        if (code == 999) plugin.quit();  // a host quitting while handling one of its messages
-        return std::nullopt;
+struct FrameCase {
+    const char* name;
+    std::function<void(PluginSession&)> quitWithin;
+};
+
+// The host may call quit, and then unload the library, from within any frame of ours on
+// its thread: each keeps the library loaded until it has returned.
+TEST(Quit, fromWithinAFrameOfOursKeepsTheLibraryLoaded) {
+    const FrameCase cases[] = {
+        {"a message the plug-in passed on",
+         [](PluginSession& s) {
+             s.overrideAnswer = [](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+                 if (code == 999) plugin.quit();  // a host quitting while handling one of its messages
+                 return std::nullopt;
+             };
+             SendMessageA(s.mainWindow, WM_WA_IPC, 0, 999);
+         }},
+        {"the configuration notice",
+         [](PluginSession&) {
+             winshim::setWhileMessageBoxShows([] { plugin.quit(); });
+             plugin.config();
+         }},
+        {"the watcher's name request",
+         [](PluginSession& s) {
+             s.overrideAnswer = [&s](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+                 if (code == s.nameCode()) plugin.quit();
+                 return std::nullopt;
+             };
+             s.sendTrackChangeNotice();
+         }},
     };
-    SendMessageA(session.mainWindow, WM_WA_IPC, 0, 999);
-    EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
-    EXPECT_EQ(winshim::moduleLoadPins(), 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PluginSession session(ab());
+        c.quitWithin(session);
+        session.overrideAnswer = nullptr;
+        EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
+        EXPECT_EQ(winshim::moduleLoadPins(), 1);
+    }
 }
 
 TEST(Quit, startsNoWorkerAfterwards) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -37,6 +38,7 @@ std::vector<WindowRecord> windowTable;  // HWND n is windowTable[n - 1]
 std::vector<winshim::MessageBoxCall> boxes;
 std::vector<HWND> setWindowLongLog;
 int singleByteCallsOnUnicode = 0;
+std::function<void()> whileMessageBoxShows;
 
 WindowRecord* findRecord(HWND window) {
     std::size_t n = reinterpret_cast<std::size_t>(window);
@@ -268,6 +270,7 @@ void reset(int realTimeDivisor) {
         std::lock_guard<std::mutex> lock(windowsMutex);
         windowTable.clear();
         boxes.clear();
+        whileMessageBoxShows = nullptr;
         setWindowLongLog.clear();
         singleByteCallsOnUnicode = 0;
     }
@@ -318,6 +321,11 @@ WNDPROC windowProcedure(HWND window) {
 std::vector<HWND> setWindowLongCalls() {
     std::lock_guard<std::mutex> lock(windowsMutex);
     return setWindowLongLog;
+}
+
+void setWhileMessageBoxShows(std::function<void()> action) {
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    whileMessageBoxShows = std::move(action);
 }
 
 std::vector<MessageBoxCall> messageBoxes() {
@@ -458,8 +466,13 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    std::lock_guard<std::mutex> lock(windowsMutex);
-    boxes.push_back(winshim::MessageBoxCall{owner, text ? text : "", caption ? caption : "", type});
+    std::function<void()> whileShown;
+    {
+        std::lock_guard<std::mutex> lock(windowsMutex);
+        boxes.push_back(winshim::MessageBoxCall{owner, text ? text : "", caption ? caption : "", type});
+        whileShown = whileMessageBoxShows;
+    }
+    if (whileShown) whileShown();  // the box's own message loop runs the host's messages
     return IDOK;
 }
 

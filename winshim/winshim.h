@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ std::vector<HWND> setWindowLongCalls();  // the window of every SetWindowLongA/W
 // windows: on Windows each makes the system convert the window's text messages.
 int singleByteCallsOnUnicodeWindows();
 std::vector<MessageBoxCall> messageBoxes();
+// Runs action while a message box shows, as its own message loop runs the host's messages.
+void setWhileMessageBoxShows(std::function<void()> action);
 
 long long now();                // ms since reset
 void runUntil(long long time);  // let the other threads run until the clock reads time
