@@ -79,22 +79,6 @@ static int freeSlot() {
     return -1;
 }
 
-const char pauseSuffix[] = " (paused)";
-
-static bool endsWithPauseMark(const textUnit* artist, int length) {
-    int suffix = static_cast<int>(sizeof pauseSuffix) - 1;
-    bool paused = length >= suffix;
-    for (int i = 0; paused && i < suffix; i++) paused = artist[length - suffix + i] == pauseSuffix[i];
-    return paused;
-}
-
-// The length of a suffix of the form this plug-in writes (any time text, or the pause
-// mark) at the end of artist, or 0.
-static int stampLengthAtEnd(const textUnit* artist, int length) {
-    return endsWithPauseMark(artist, length) ? static_cast<int>(sizeof pauseSuffix) - 1
-                                             : timeTextLengthAtEnd(artist, length);
-}
-
 static bool holdsQuestionMark(const textUnit* text) {
     for (; *text != 0; text++) {
         if (*text == '?') return true;
@@ -106,8 +90,7 @@ static bool holdsQuestionMark(const textUnit* text) {
 // player was killed): the journal holds the file, or it is a time text showing this
 // file's own length, which every stamp of ours carries. Anything else is the artist's own.
 static bool leftByUs(const TrackFile& file, const textUnit* artist, int length, int trackLength) {
-    return (!endsWithPauseMark(artist, length) && timeTextShowsLength(artist, length, trackLength)) ||
-           journalHolds(file);
+    return timeTextShowsLength(artist, length, trackLength) || journalHolds(file);
 }
 
 // Whether an artist of length units read from file is safe to stamp and later write
@@ -121,7 +104,7 @@ static bool healOriginal(const TrackFile& file, textUnit* artist, int length, in
     // cannot represent into '?': writing that back would replace the real artist. On the
     // wide path a '?' is only a character.
     if (!file.wide && holdsQuestionMark(artist)) return false;
-    int stamp = stampLengthAtEnd(artist, length);
+    int stamp = stampSuffixLengthAtEnd(artist, length);
     if (stamp > 0 && leftByUs(file, artist, length, trackLength)) {
         length -= stamp;
         artist[length] = 0;
@@ -197,7 +180,7 @@ static FieldState readField(const TrackFile& file, const textUnit* original) {
     // The host answers an empty value for a file it could not open: not a reading.
     if (length <= 0 || length >= fieldReadSize(file) - 1) return FIELD_UNREADABLE;
     if (sameText(fieldNow, original)) return FIELD_ORIGINAL;
-    int stamp = stampLengthAtEnd(fieldNow, length);
+    int stamp = stampSuffixLengthAtEnd(fieldNow, length);
     if (stamp == 0) return FIELD_EDITED;
     fieldNow[length - stamp] = 0;
     return sameText(fieldNow, original) ? FIELD_STAMPED : FIELD_EDITED;

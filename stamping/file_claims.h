@@ -29,9 +29,6 @@ struct FileClaim {
 // Workers only, before any starts.
 void initFileClaims();
 
-// The suffix written while playback stands still.
-extern const char pauseSuffix[];
-
 // Claims file, the file of entry listIndex whose length the host gives as trackLength,
 // for the calling worker and puts its original artist into savedArtist (SAVED_ARTIST_SIZE
 // units): the original saved by a worker still stamping the file (the file is taken

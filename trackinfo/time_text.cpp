@@ -36,14 +36,18 @@ int secondsToMilliseconds(int seconds) {
     return ms > INT_MAX ? INT_MAX : ms < INT_MIN ? INT_MIN : static_cast<int>(ms);
 }
 
-int getFileTime(int, char* out) {
-    int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-    int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
+void formatTimeText(int position, int length, char* out) {
     char positionText[FORMATTED_TIME_SIZE] = {0};
     char lengthText[FORMATTED_TIME_SIZE] = {0};
     convert2Sec(TIME_SCRATCH_SIZE, positionText, position);
     convert2Sec(TIME_SCRATCH_SIZE, lengthText, secondsToMilliseconds(length));
     snprintf(out, TIME_TEXT_SIZE, " (%.8s/%.8s)", positionText, lengthText);
+}
+
+int getFileTime(int, char* out) {
+    int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
+    formatTimeText(position, length, out);
     return 0;
 }
 
@@ -91,4 +95,18 @@ bool timeTextShowsLength(const textUnit* text, int length, int lengthSeconds) {
         if (text[lengthStart + i] != static_cast<unsigned char>(lengthText[i])) return false;
     }
     return lengthText[i] == 0 && lengthStart + i == length - 1;
+}
+
+const char pauseSuffix[] = " (paused)";
+
+static bool endsWithPauseMark(const textUnit* text, int length) {
+    int suffix = static_cast<int>(sizeof pauseSuffix) - 1;
+    bool paused = length >= suffix;
+    for (int i = 0; paused && i < suffix; i++) paused = text[length - suffix + i] == pauseSuffix[i];
+    return paused;
+}
+
+int stampSuffixLengthAtEnd(const textUnit* text, int length) {
+    return endsWithPauseMark(text, length) ? static_cast<int>(sizeof pauseSuffix) - 1
+                                           : timeTextLengthAtEnd(text, length);
 }

@@ -17,9 +17,19 @@ int intLength(int n);
 // capacity of the scratch texts, at most TIME_SCRATCH_SIZE. Returns 0.
 int convert2Sec(int size, char* out, int ms);
 
+// Writes the time text of position (ms) and length (s) into out (TIME_TEXT_SIZE bytes).
+void formatTimeText(int position, int length, char* out);
+
 // Asks the host for the position (ms) and the length (s) and writes the time text into
 // out (TIME_TEXT_SIZE bytes). index is not used. Returns 0.
 int getFileTime(int index, char* out);
+
+// The suffix written while playback stands still.
+extern const char pauseSuffix[];
+
+// The length of a suffix of the form Vorlu writes (any time text, or the pause mark) at
+// the end of text (length units), or 0.
+int stampSuffixLengthAtEnd(const textUnit* text, int length);
 
 // The length of a time text as getFileTime writes it at the end of text (length
 // units), or 0 when text does not end with one.
