@@ -2,12 +2,15 @@
 // cannot hand over intact, a write-back the host refuses for a moment.
 #include "plugin/gen_vorlu.h"
 #include "stamping/journal.h"
+#include "support/artist_checks.h"
 #include "support/plugin_session.h"
 #include "trackinfo/time_text.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
+#include <memory>
 #include <cstring>
 
 using vorlu_test::PluginSession;
@@ -183,6 +186,72 @@ TEST(NoStampLeft, aSetAndItsWriteAreOneStepAcrossWorkers) {
     EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
     EXPECT_EQ(session.model.storedArtist("C:\\music\\b.mp3"), "Artist B");
     EXPECT_EQ(session.commitsOf("C:\\music\\b.mp3").size(), 3u);
+}
+
+// Refuses sets of the original of file for the first `refusals` of them.
+std::function<bool(const std::string&, const std::string&)> refuseWriteBacks(std::string original, int refusals) {
+    auto refused = std::make_shared<int>(0);
+    return [=](const std::string&, const std::string& value) { return value != original || (*refused)++ >= refusals; };
+}
+
+// The host repeats its notice while the next file plays: the old file's retries still
+// wait their full second each, and the fourth one writes the artist back.
+TEST(NoStampLeft, repeatedNoticesDoNotUseUpAWriteBacksRetries) {
+    PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
+    session.model.acceptSets(refuseWriteBacks("Artist A", 4));
+    session.play();
+    session.runUntil(10500);
+    session.next();
+    for (long long t = 10700; t < 20000; t += 200) {
+        session.runUntil(t);
+        session.sendTrackChangeNotice();
+    }
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    EXPECT_EQ(session.commitsOf(fileA).back().time, 10500 + 4000);
+}
+
+// Going back to a file whose write-back is still being retried: the new worker takes it
+// over with the saved artist, so no value shows a time text without that artist.
+TEST(NoStampLeft, goingBackToAFileWhoseWriteBackIsRetriedKeepsItsArtist) {
+    PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
+    session.model.acceptSets(refuseWriteBacks("Artist A", 3));
+    session.play();
+    session.runUntil(10500);
+    session.next();
+    session.runUntil(12200);
+    session.previous();
+    session.runUntil(60000);
+    session.stop();
+    session.runFor(6000);
+    std::string why;
+    EXPECT_TRUE(vorlu_test::historyIsSound(session.artistHistory(fileA), "Artist A", &why)) << why;
+    EXPECT_GE(session.commitsOf(fileA).size(), 4u);
+}
+
+// Skipping ten times a second while every write-back is refused for the first seconds:
+// the old workers linger in their retries, and still most files get stamped.
+TEST(NoStampLeft, fastSkippingWhileWriteBacksAreRefusedStillStampsTheFiles) {
+    std::vector<standin::Entry> list;
+    for (int i = 0; i < 24; ++i)
+        list.push_back({"C:\\skip\\" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i), 200});
+    PluginSession session(list);
+    session.model.acceptSets([](const std::string&, const std::string& value) {
+        return winshim::now() >= 2500 || value.find(" (") != std::string::npos;
+    });
+    session.play();
+    for (int i = 1; i < 24; ++i) {
+        session.runFor(100);
+        session.next();
+    }
+    session.runFor(100);
+    session.stop();
+    session.runFor(10000);
+    int stamped = 0;
+    for (const auto& entry : list) {
+        stamped += session.commitsOf(entry.file).empty() ? 0 : 1;
+        EXPECT_EQ(session.model.storedArtist(entry.file), entry.artist);
+    }
+    EXPECT_GT(stamped, 10);
 }
 
 }  // namespace

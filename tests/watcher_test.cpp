@@ -243,4 +243,21 @@ TEST(Watcher, twoWorkersForOneFileNeverLeaveATimeTextBehind) {
     }
 }
 
+// Two quick skips leave tells that the ended workers never waited for; the next worker
+// that takes such a record must not take one for its own: it stamps its file throughout.
+TEST(Watcher, aWorkerInAReusedRecordIsNotToldByAnEarlierTell) {
+    std::vector<standin::Entry> list;
+    for (int i = 0; i < 4; ++i) list.push_back({"C:\\reuse\\" + std::to_string(i) + ".mp3", "Artist", 200});
+    PluginSession session(list);
+    session.play();
+    session.next();  // the first two workers are told before they ever wait
+    session.next();
+    session.runFor(100);
+    session.next();
+    session.runUntil(61000);
+    auto commits = session.commitsOf(list[3].file);
+    EXPECT_EQ(commits.size(), 5u);  // at 0, 15, 30, 45 and 60 s, and never written back between
+    for (const auto& commit : commits) EXPECT_TRUE(vorlu_test::isStamp(commit.artist, "Artist")) << commit.artist;
+}
+
 }  // namespace

@@ -184,6 +184,7 @@ std::mutex filesMutex;
 std::map<std::string, int> openPaths, exclusivePaths;
 std::set<FileRecord*> liveFiles;
 std::set<std::string> readOnlyFolders;
+std::vector<std::string> fileOperationLog;
 
 // Whether path is a file directly in a folder where no file may be made, renamed or deleted.
 bool inReadOnlyFolder(const std::string& path) {
@@ -252,6 +253,11 @@ void setOtherProcesses(const std::vector<std::pair<DWORD, unsigned long long>>& 
     for (const auto& [id, creation] : running) otherProcesses.push_back(ProcessRecord{id, creation});
 }
 
+std::vector<std::string> fileOperations() {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    return fileOperationLog;
+}
+
 void setReadOnlyFolder(const std::string& folder, bool readOnly) {
     std::lock_guard<std::mutex> lock(filesMutex);
     if (readOnly)
@@ -273,6 +279,10 @@ void reset(int realTimeDivisor) {
         whileMessageBoxShows = nullptr;
         setWindowLongLog.clear();
         singleByteCallsOnUnicode = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(filesMutex);
+        fileOperationLog.clear();
     }
     restartThreadsAndClock(realTimeDivisor);
 }
@@ -685,13 +695,20 @@ BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* writte
     return put >= 0;
 }
 
-BOOL WINAPI FlushFileBuffers(HANDLE file) { return ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0; }
+BOOL WINAPI FlushFileBuffers(HANDLE file) {
+    {
+        std::lock_guard<std::mutex> lock(filesMutex);
+        fileOperationLog.push_back("flush " + static_cast<FileRecord*>(file)->path);
+    }
+    return ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0;
+}
 
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD) {
     std::string target = nativePath(to);
     {
         std::lock_guard<std::mutex> lock(filesMutex);
         if (inReadOnlyFolder(target)) return FALSE;
+        fileOperationLog.push_back("move " + nativePath(from) + " -> " + target);
     }
     return ::rename(nativePath(from).c_str(), target.c_str()) == 0;
 }

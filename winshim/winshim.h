@@ -76,6 +76,8 @@ void setModulePath(const std::string& path);
 // A folder whose files can be opened and written but where none can be made, renamed or
 // deleted, as a folder the user may not write to (root ignores the file system's own).
 void setReadOnlyFolder(const std::string& folder, bool readOnly);
+// Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
+std::vector<std::string> fileOperations();
 
 }  // namespace winshim
 

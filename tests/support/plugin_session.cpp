@@ -69,6 +69,8 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
 }
 
 PluginSession::~PluginSession() {
+    // What an override captured may be gone already: the host answers as itself from here.
+    overrideAnswer = nullptr;
     finish();
     current = nullptr;
     if (ownFolder) std::filesystem::remove_all(journalFolder);
