@@ -172,4 +172,23 @@ TEST(TrackMetadata, aConcurrentReadNeverOverwritesAValueBeforeItIsCopied) {
     readerB.join();
 }
 
+// A host that fills all retlen of the wide buffer, with no terminator: retlen counts
+// characters, so the buffer holds them all (the sanitizer build would see an overflow if
+// it were counted in bytes), and a value that fills the read is never taken.
+TEST(TrackMetadata, aWideReadFillingItsWholeCapacityStaysInsideTheBuffer) {
+    if (vorlu_test::oldHostRun()) GTEST_SKIP() << "the wide read";
+    PluginSession session(threeTracks());
+    session.overrideAnswer = [](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+        if (code != IPC_GET_EXTENDED_FILE_INFOW) return std::nullopt;
+        auto* request = reinterpret_cast<extendedFileInfoStructW*>(wParam);
+        for (std::size_t i = 0; i < request->retlen; ++i) request->ret[i] = u'x';
+        return 1;
+    };
+    session.play();
+    session.runUntil(5000);
+    for (int code : {IPC_SET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFOW}) {
+        for (const auto& set : session.requests(code)) EXPECT_EQ(set.value.find("xxxx"), std::string::npos);
+    }
+}
+
 }  // namespace
