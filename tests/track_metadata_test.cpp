@@ -1,4 +1,5 @@
 #include "plugin/gen_vorlu.h"
+#include "support/artist_checks.h"
 #include "support/plugin_session.h"
 #include "trackinfo/track_metadata.h"
 
@@ -189,6 +190,26 @@ TEST(TrackMetadata, aWideReadFillingItsWholeCapacityStaysInsideTheBuffer) {
     for (int code : {IPC_SET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFOW}) {
         for (const auto& set : session.requests(code)) EXPECT_EQ(set.value.find("xxxx"), std::string::npos);
     }
+}
+
+// The file-name twin of the test above: the host answers every name request with one
+// buffer. A worker's name is answered; before the worker copies it, the player moves on
+// and the watcher asks for the new name. The worker still stamps the file it started for.
+TEST(TrackMetadata, theWatchersNameRequestNeverOverwritesAWorkersName) {
+    PluginSession session(threeTracks());
+    int names = 0;
+    session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+        if (code != session.nameCode() || ++names != 2) return std::nullopt;  // the worker's, after the watcher's
+        LRESULT answer = session.model.answer(wParam, code);
+        Sleep(30);  // the windows' thread runs meanwhile
+        return answer;
+    };
+    session.play();
+    session.runUntil(10);
+    session.jump(1);
+    session.runUntil(5000);
+    ASSERT_FALSE(session.commitsOf("C:\\music\\one.mp3").empty());
+    EXPECT_TRUE(vorlu_test::isStamp(session.commitsOf("C:\\music\\one.mp3").front().artist, "First"));
 }
 
 }  // namespace
