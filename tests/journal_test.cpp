@@ -529,9 +529,7 @@ TEST(Journal, aJournalThatCannotBeWrittenAnywhereLeavesTheFileUnstamped) {
 TEST(Journal, theEndOfARetriedWriteBackDropsOnlyItsOwnEntry) {
     std::string folder = freshFolder();
     PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}}, {.journalFolder = folder});
-    auto refused = std::make_shared<int>(0);
-    session.model.acceptSets(
-        [refused](const std::string&, const std::string& value) { return value != "Artist A" || (*refused)++ >= 2; });
+    session.model.acceptSets(vorlu_test::refuseWriteBacks("Artist A", 2));
     session.play();
     session.runUntil(10500);
     session.next();

@@ -188,17 +188,11 @@ TEST(NoStampLeft, aSetAndItsWriteAreOneStepAcrossWorkers) {
     EXPECT_EQ(session.commitsOf("C:\\music\\b.mp3").size(), 3u);
 }
 
-// Refuses sets of the original of file for the first `refusals` of them.
-std::function<bool(const std::string&, const std::string&)> refuseWriteBacks(std::string original, int refusals) {
-    auto refused = std::make_shared<int>(0);
-    return [=](const std::string&, const std::string& value) { return value != original || (*refused)++ >= refusals; };
-}
-
 // The host repeats its notice while the next file plays: the old file's retries still
 // wait their full second each, and the fourth one writes the artist back.
 TEST(NoStampLeft, repeatedNoticesDoNotUseUpAWriteBacksRetries) {
     PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
-    session.model.acceptSets(refuseWriteBacks("Artist A", 4));
+    session.model.acceptSets(vorlu_test::refuseWriteBacks("Artist A", 4));
     session.play();
     session.runUntil(10500);
     session.next();
@@ -214,7 +208,7 @@ TEST(NoStampLeft, repeatedNoticesDoNotUseUpAWriteBacksRetries) {
 // over with the saved artist, so no value shows a time text without that artist.
 TEST(NoStampLeft, goingBackToAFileWhoseWriteBackIsRetriedKeepsItsArtist) {
     PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
-    session.model.acceptSets(refuseWriteBacks("Artist A", 3));
+    session.model.acceptSets(vorlu_test::refuseWriteBacks("Artist A", 3));
     session.play();
     session.runUntil(10500);
     session.next();

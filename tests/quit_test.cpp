@@ -26,8 +26,9 @@ struct QuitCase {
     std::function<void(PluginSession&)> play;
 };
 
-TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
-    const QuitCase cases[] = {
+// Where playback stands when the host ends the plug-in.
+std::vector<QuitCase> playingSituations() {
+    return {
         {"during playback",
          [](PluginSession& s) {
              s.play();
@@ -47,17 +48,24 @@ TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
              s.next();
              s.runUntil(30600);
          }},
-        {"right after a notice", [](PluginSession& s) { s.play(); }},
-        {"with a host slow to take the write-back",
-         [](PluginSession& s) {
-             s.play();
-             s.runUntil(30500);
-             s.overrideAnswer = [](WPARAM, LPARAM code) -> std::optional<LRESULT> {
-                 if (code == IPC_SET_EXTENDED_FILE_INFO || code == IPC_SET_EXTENDED_FILE_INFOW) Sleep(40);
-                 return std::nullopt;
-             };
-         }},
     };
+}
+
+TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
+    std::vector<QuitCase> cases = playingSituations();
+    cases.insert(cases.end(),
+                 {
+                     {"right after a notice", [](PluginSession& s) { s.play(); }},
+                     {"with a host slow to take the write-back",
+                      [](PluginSession& s) {
+                          s.play();
+                          s.runUntil(30500);
+                          s.overrideAnswer = [](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+                              if (code == IPC_SET_EXTENDED_FILE_INFO || code == IPC_SET_EXTENDED_FILE_INFOW) Sleep(40);
+                              return std::nullopt;
+                          };
+                      }},
+                 });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PluginSession session(ab());
@@ -78,36 +86,15 @@ TEST(Quit, endsEveryWorkerPromptlyWithItsArtistWrittenBack) {
 // The real host calls quit only after its main window is gone (exit) or its playlist is
 // freed (log-off): every file must hold its original before then.
 TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
-    const QuitCase situations[] = {
-        {"during playback",
-         [](PluginSession& s) {
-             s.play();
-             s.runUntil(30500);
-         }},
-        {"during a pause",
-         [](PluginSession& s) {
-             s.play();
-             s.runUntil(20500);
-             s.pause();
-             s.runUntil(40500);
-         }},
-        {"with two workers running",
-         [](PluginSession& s) {
-             s.play();
-             s.runUntil(30500);
-             s.next();
-             s.runUntil(30600);
-         }},
-        {"with a write-back refused twice",
-         [](PluginSession& s) {
-             auto refused = std::make_shared<int>(0);
-             s.model.acceptSets([refused](const std::string&, const std::string& value) {
-                 return value.find('(') != std::string::npos || (*refused)++ >= 2;
-             });
-             s.play();
-             s.runUntil(20500);
-         }},
-    };
+    std::vector<QuitCase> situations = playingSituations();
+    situations.push_back({"with a write-back refused twice", [](PluginSession& s) {
+                              auto refused = std::make_shared<int>(0);
+                              s.model.acceptSets([refused](const std::string&, const std::string& value) {
+                                  return value.find('(') != std::string::npos || (*refused)++ >= 2;
+                              });
+                              s.play();
+                              s.runUntil(20500);
+                          }});
     for (bool logOff : {false, true}) {
         for (const auto& c : situations) {
             SCOPED_TRACE(std::string(logOff ? "log-off " : "exit ") + c.name);

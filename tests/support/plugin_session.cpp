@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 #include <stdexcept>
 
@@ -25,6 +26,11 @@ TrackFile trackFileOf(const std::string& name) {
     std::u16string units = standin::utf16FromUtf8(name);
     std::copy(units.begin(), units.end(), file.name);
     return file;
+}
+
+std::function<bool(const std::string&, const std::string&)> refuseWriteBacks(std::string original, int refusals) {
+    auto refused = std::make_shared<int>(0);
+    return [=](const std::string&, const std::string& value) { return value != original || (*refused)++ >= refusals; };
 }
 
 LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam) {

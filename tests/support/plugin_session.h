@@ -57,6 +57,10 @@ bool oldHostRun();
 // A file as the plug-in names it on this run's path.
 TrackFile trackFileOf(const std::string& name);
 
+// For PlayerModel::acceptSets: refuses the first `refusals` sets of the value original
+// (a file's write-back, as a file locked for a moment), accepts every other set.
+std::function<bool(const std::string&, const std::string&)> refuseWriteBacks(std::string original, int refusals);
+
 class PluginSession {
 public:
     explicit PluginSession(std::vector<standin::Entry> playlist, SessionOptions options = {});
