@@ -11,7 +11,8 @@
 #include <windows.h>
 
 // How long after a repair a running player's worker repairs again, at the end of its
-// next cycle: a player killed beside it leaves its stamps no longer than a minute.
+// next cycle or its next second of a pause: a player killed beside it leaves its stamps
+// no longer than a minute while this one stamps.
 const DWORD REPAIR_INTERVAL_MS = 45000;
 
 // Starts the repair on a thread of its own; called by init after the workers' set-up.

@@ -180,6 +180,7 @@ static bool waitOutPause(Track* track) {
     do {
         if (!waitOneSecond(track->record)) return false;
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+        repairNowAndThen();  // however long the pause
     } while (track->outputTime == track->lastOutputTime);
     return true;
 }
