@@ -8,7 +8,7 @@
 #include "stamping/worker.h"
 #include "trackinfo/track_metadata.h"
 
-static const char description[] = "Vorlu v1.0 (gen_vorlu.dll)";
+static const char description[] = "Vorlu v" VORLU_VERSION " (gen_vorlu.dll)";
 static const char configNotice[] = "There is no current configuration settings. Please edit the source of Vorlu.";
 
 winampGeneralPurposePlugin plugin = {GPPHDR_VER, description, init, config, quit, 0, 0};

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Checks the shipped library's PE tables: exactly the one undecorated export, imports
 # from system DLLs only, a version resource that names the product, and no debug
-# information of its own.
+# information of its own, and no build time.
 set -euo pipefail
 dll=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-headers=$("$objdump" -p "$dll")
+headers=$(TZ=UTC "$objdump" -p "$dll")  # the build time, if any, read in UTC
 fail=0
 
 grep -q '^architecture: i386' <<<"$("$objdump" -f "$dll")" || { echo "not a 32-bit x86 image"; fail=1; }
@@ -30,6 +30,11 @@ for text in "ProductName" "Vorlu" "FileDescription" "Vorlu v1.0 (gen_vorlu.dll)"
     echo "version resource lacks \"$text\""; fail=1
   fi
 done
+
+# Reproducible: no build time in the image, so the same sources give the same bytes.
+if ! grep -q $'^Time/Date[ \t]*Thu Jan  1 00:00:00 1970' <<<"$headers"; then
+  echo "the image carries a build time: $(grep '^Time/Date' <<<"$headers")"; fail=1
+fi
 
 # Shipped stripped: the debug information lives in gen_vorlu.dll.debug, named by a debug link.
 sections=$("$objdump" -h "$dll" | awk '{print $2}')
