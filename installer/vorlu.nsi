@@ -4,9 +4,17 @@
 ; Silent use: Vorlu-<version>-setup.exe /S [/D=C:\path\to\player]
 ; Exit codes: 0 installed; 1 cancelled; 2 no player in the folder; 3 the DLL there is in
 ; use (the player runs) and was left as it was.
+;
+; The uninstaller is this same program, copied into the Plugins folder as
+; uninstall_vorlu.exe: run under that name it uninstalls the copy beside it, in place, and
+; exits only when it is done (an NSIS uninstaller returns at once and finishes from a copy
+; in the temporary folder). Exit codes: 0 removed; 1 cancelled; 3 the DLL is in use (the
+; player runs) and nothing was changed.
 Unicode true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+
+!include "LogicLib.nsh"
 
 !ifndef VERSION
   !error "VERSION is not defined"
@@ -19,15 +27,16 @@ SetCompressor /SOLID lzma
 !endif
 
 !define PLAYER_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp"
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorlu"
+!define UNINSTALL_KEYS "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 !define UNINSTALLER "uninstall_vorlu.exe"
+; A journal that holds nothing but its 12-byte header.
+!define EMPTY_JOURNAL_SIZE 12
 
 Name "Vorlu ${VERSION}"
 OutFile "${OUTFILE}"
 BrandingText "Vorlu ${VERSION}"
 DirText "Vorlu goes into the Plugins folder of the player. Choose the folder the player is installed in (the one that holds winamp.exe):"
 ShowInstDetails show
-ShowUninstDetails show
 
 VIProductVersion "${VERSION}.0.0"
 VIAddVersionKey "ProductName" "Vorlu"
@@ -39,8 +48,8 @@ VIAddVersionKey "LegalCopyright" "Vorlu"
 
 Page directory
 Page instfiles
-UninstPage uninstConfirm
-UninstPage instfiles
+
+Var KEY  ; this player folder's Add/Remove entry
 
 ; $0 in: an UninstallString, quoted or not; out: the folder of the program it names.
 Function FolderOfCommand
@@ -73,9 +82,109 @@ Function FolderOfCommand
   Pop $1
 FunctionEnd
 
+; $0 in: a player folder; sets KEY to its own Add/Remove entry, which names the folder
+; ('\' cannot stand in a key name: '/' stands for it).
+Function KeyOfFolder
+  Push $1
+  Push $2
+  StrCpy $KEY ""
+  StrCpy $1 0
+  loop:
+    StrCpy $2 $0 1 $1
+    StrCmp $2 "" done
+    StrCmp $2 "\" 0 +2
+      StrCpy $2 "/"
+    StrCpy $KEY "$KEY$2"
+    IntOp $1 $1 + 1
+    Goto loop
+  done:
+  StrCpy $KEY "${UNINSTALL_KEYS}\Vorlu $KEY"
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; $0 in: a file; $1 out: its size in bytes, 0 when there is none.
+Function SizeOfFile
+  StrCpy $1 0
+  ClearErrors
+  FileOpen $2 $0 r
+  IfErrors +3
+    FileSeek $2 0 END $1
+    FileClose $2
+FunctionEnd
+
+; $0 in: a folder. Removes the journal there unless it still holds entries: those are
+; originals a crashed player left to repair, which the next start of Vorlu writes back.
+; $3 out: 1 when a journal with entries was kept.
+Function RemoveJournalIn
+  Push $0
+  StrCpy $0 "$0\vorlu.journal"
+  Call SizeOfFile
+  Pop $0
+  ${If} $1 > ${EMPTY_JOURNAL_SIZE}
+    StrCpy $3 1
+    DetailPrint "Kept $0\vorlu.journal: it holds artists to put back"
+  ${Else}
+    Delete "$0\vorlu.journal"
+    Delete "$0\vorlu.journal.new"
+    Delete "$0\vorlu.journal.lock"
+  ${EndIf}
+FunctionEnd
+
+; Run as uninstall_vorlu.exe: removes the library beside it, Vorlu's own files and this
+; player folder's Add/Remove entry, and nothing else; then quits with its exit code.
+Function Uninstall
+  StrCpy $INSTDIR $EXEDIR
+  IfSilent remove
+  MessageBox MB_OKCANCEL|MB_ICONQUESTION "Remove Vorlu from $INSTDIR?" IDOK remove
+    SetErrorLevel 1
+    Quit
+  remove:
+  ClearErrors
+  Delete "$INSTDIR\gen_vorlu.dll"
+  ${If} ${Errors}
+    IfSilent inUse
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "gen_vorlu.dll is in use. Close the player, then press Retry." IDRETRY remove
+    inUse:
+    SetErrorLevel 3
+    Quit
+  ${EndIf}
+  Delete "$INSTDIR\gen_vorlu.dll.new"
+  ; Journals: beside the library, in the player's folder, and in the player's settings
+  ; folder under the user's application data.
+  StrCpy $3 0
+  StrCpy $0 "$INSTDIR"
+  Call RemoveJournalIn
+  GetFullPathName $0 "$INSTDIR\.."
+  Call RemoveJournalIn
+  StrCpy $0 "$APPDATA\Winamp"
+  Call RemoveJournalIn
+  ${If} $3 == 1
+  ${AndIfNot} ${Silent}
+    MessageBox MB_OK|MB_ICONINFORMATION "Vorlu's journal still holds artists to write back after a crash. It was kept: install Vorlu again and start the player to repair those files." /SD IDOK
+  ${EndIf}
+  GetFullPathName $0 "$INSTDIR\.."
+  Call KeyOfFolder
+  DeleteRegKey HKLM "$KEY"
+  ; A running program cannot delete itself: it goes when Windows next starts.
+  Delete /REBOOTOK "$EXEPATH"
+  SetErrorLevel 0
+  Quit
+FunctionEnd
+
 ; Where the player is: its uninstaller's folder, else the folder it recorded for itself,
 ; else the default; each only if winamp.exe is there.
 Function .onInit
+  ${If} $EXEFILE == "${UNINSTALLER}"
+    Call Uninstall
+  ${EndIf}
+  ; Space required counts the uninstaller, a copy of this program.
+  StrCpy $0 "$EXEPATH"
+  Call SizeOfFile
+  SectionGetSize 0 $2
+  IntOp $1 $1 / 1024
+  IntOp $2 $2 + $1
+  SectionSetSize 0 $2
   StrCmp $INSTDIR "" 0 chosen  ; /D= names the folder
   ReadRegStr $0 HKLM "${PLAYER_UNINSTALL_KEY}" "UninstallString"
   StrCmp $0 "" ownKey
@@ -129,47 +238,24 @@ Section "Vorlu"
     Quit
   replaced:
 
-  WriteUninstaller "$INSTDIR\Plugins\${UNINSTALLER}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vorlu ${VERSION} (player plug-in)"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Vorlu"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Plugins\${UNINSTALLER}"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Plugins\${UNINSTALLER}" /S'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  CopyFiles /SILENT "$EXEPATH" "$INSTDIR\Plugins\${UNINSTALLER}"
+  StrCpy $0 "$INSTDIR"
+  Call KeyOfFolder
+  WriteRegStr HKLM "$KEY" "DisplayName" "Vorlu ${VERSION} (player plug-in in $INSTDIR)"
+  WriteRegStr HKLM "$KEY" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "$KEY" "Publisher" "Vorlu"
+  WriteRegStr HKLM "$KEY" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "$KEY" "UninstallString" '"$INSTDIR\Plugins\${UNINSTALLER}"'
+  WriteRegStr HKLM "$KEY" "QuietUninstallString" '"$INSTDIR\Plugins\${UNINSTALLER}" /S'
+  WriteRegDWORD HKLM "$KEY" "NoModify" 1
+  WriteRegDWORD HKLM "$KEY" "NoRepair" 1
   ; Size in KiB: the library and the uninstaller.
-  FileOpen $3 "$INSTDIR\Plugins\gen_vorlu.dll" r
-  FileSeek $3 0 END $4
-  FileClose $3
-  FileOpen $3 "$INSTDIR\Plugins\${UNINSTALLER}" r
-  FileSeek $3 0 END $5
-  FileClose $3
-  IntOp $4 $4 + $5
+  StrCpy $0 "$INSTDIR\Plugins\gen_vorlu.dll"
+  Call SizeOfFile
+  StrCpy $4 $1
+  StrCpy $0 "$INSTDIR\Plugins\${UNINSTALLER}"
+  Call SizeOfFile
+  IntOp $4 $4 + $1
   IntOp $4 $4 / 1024
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $4
-SectionEnd
-
-; The uninstaller sits in the Plugins folder, so $INSTDIR is that folder here.
-Section "Uninstall"
-  remove:
-  ClearErrors
-  Delete "$INSTDIR\gen_vorlu.dll"
-  IfErrors 0 removed
-    IfSilent inUse
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "gen_vorlu.dll is in use. Close the player, then press Retry." IDRETRY remove
-  inUse:
-    SetErrorLevel 3
-    Quit
-  removed:
-  ; Vorlu's own files, where they may be: beside the library and in the player's folder.
-  Delete "$INSTDIR\gen_vorlu.dll.new"
-  Delete "$INSTDIR\vorlu.journal"
-  Delete "$INSTDIR\vorlu.journal.new"
-  Delete "$INSTDIR\vorlu.journal.lock"
-  Delete "$INSTDIR\..\vorlu.journal"
-  Delete "$INSTDIR\..\vorlu.journal.new"
-  Delete "$INSTDIR\..\vorlu.journal.lock"
-  Delete "$INSTDIR\${UNINSTALLER}"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  WriteRegDWORD HKLM "$KEY" "EstimatedSize" $4
 SectionEnd

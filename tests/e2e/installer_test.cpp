@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -19,7 +21,27 @@ namespace fs = std::filesystem;
 
 const std::string playerUninstallKey = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Winamp";
 const std::string playerOwnKey = "HKCU\\Software\\Winamp";
-const std::string vorluUninstallKey = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlu";
+
+// The Add/Remove entry of one player folder: its key names the folder, '/' for '\\'.
+std::string vorluUninstallKey(const fs::path& player) {
+    std::string folder = windowsPath(player);
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    return "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlu " + folder;
+}
+
+// The temporary folders an NSIS uninstaller leaves when it copies itself away.
+int uninstallerCopiesLeft() {
+    int count = 0;
+    const char* home = std::getenv("HOME");
+    fs::path users = fs::path(home ? home : "/root") / ".wine" / "drive_c" / "users";
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(users, fs::directory_options::skip_permission_denied, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (error) break;
+        count += it->path().filename().string().rfind("~nsu", 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
 
 std::string bytesOf(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -65,9 +87,9 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
         std::ofstream(player / "winamp.exe") << "stand-in";
         std::ofstream(player / "Plugins" / "gen_other.dll") << "another plug-in";
         forgetPlayerKeys();
-        std::string uninstaller = windowsPath((c.uninstallKeyNamesThePlayer ? player : decoy) / "UninstWA.exe");
+        std::string playerUninstaller = windowsPath((c.uninstallKeyNamesThePlayer ? player : decoy) / "UninstWA.exe");
         ASSERT_EQ(wineExitCode("reg add " + shellQuoted(playerUninstallKey) + " /v UninstallString /d " +
-                               shellQuoted("\"" + uninstaller + "\" /S") + " /f"),
+                               shellQuoted("\"" + playerUninstaller + "\" /S") + " /f"),
                   0);
         if (c.ownKeyNamesThePlayer)
             ASSERT_EQ(wineExitCode("reg add " + shellQuoted(playerOwnKey) + " /ve /d " +
@@ -78,17 +100,20 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
         ASSERT_EQ(wineExitCode(shellQuoted(VORLU_INSTALLER) + " /S"), 0);
         ASSERT_TRUE(fs::exists(installed));
         EXPECT_EQ(bytesOf(installed), bytesOf(VORLU_PLUGIN_DLL));
-        EXPECT_TRUE(keyExists(vorluUninstallKey));
+        EXPECT_TRUE(keyExists(vorluUninstallKey(player)));
         EXPECT_FALSE(fs::exists(decoy / "Plugins"));
 
         // The stand-in player loads the installed library and stamps; while it runs, a
-        // second install is refused and the library stays whole.
+        // second install and an uninstall are refused and the library stays whole.
+        fs::path uninstaller = player / "Plugins" / "uninstall_vorlu.exe";
         RunPlan plan{{{"C:\\Music\\a.mp3", "Artist A", 100}}, "0 play\n8 stop\n", 1.0, (dir / "tags.txt").string()};
         plan.pluginPath = installed.string();
         auto playing = std::async(std::launch::async, [&plan] { return runStandin(plan); });
         ASSERT_TRUE(eventually([&] { return fs::exists(dir / "tags.txt"); }));  // loaded, and its first stamp committed
         EXPECT_EQ(wineExitCode(shellQuoted(VORLU_INSTALLER) + " /S"), 3);
+        EXPECT_EQ(wineExitCode(shellQuoted(uninstaller.string()) + " /S"), 3);
         EXPECT_EQ(bytesOf(installed), bytesOf(VORLU_PLUGIN_DLL));
+        EXPECT_TRUE(keyExists(vorluUninstallKey(player)));
         EXPECT_FALSE(fs::exists(player / "Plugins" / "gen_vorlu.dll.new"));
         StandinRun run = playing.get();
         ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -96,19 +121,42 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
         EXPECT_TRUE(vorlu_test::isStamp(run.commits.front().artist, "Artist A")) << run.commits.front().artist;
         expectEveryArtistRestored(run);
 
-        // The uninstaller copies itself away and runs on after this returns.
-        ASSERT_EQ(wineExitCode(shellQuoted((player / "Plugins" / "uninstall_vorlu.exe").string()) + " /S"), 0);
-        EXPECT_TRUE(eventually([&] { return !fs::exists(player / "Plugins" / "uninstall_vorlu.exe"); }));
+        // A second player folder gets an entry of its own.
+        fs::path second = dir / "SecondPlayer";
+        fs::create_directories(second);
+        std::ofstream(second / "winamp.exe") << "stand-in";
+        ASSERT_EQ(wineExitCode(shellQuoted(VORLU_INSTALLER) + " /S " + shellQuoted("/D=" + windowsPath(second))), 0);
+        EXPECT_TRUE(keyExists(vorluUninstallKey(second)));
+
+        // A journal that still holds an entry stays for the next install's first start to
+        // repair; an empty one goes with its lock file.
+        std::ofstream(player / "Plugins" / "vorlu.journal") << std::string("VORLUJNL\x01\x00\x00\x00", 12) + "an entry";
+        std::ofstream(player / "vorlu.journal") << std::string("VORLUJNL\x01\x00\x00\x00", 12);
+        std::ofstream(player / "vorlu.journal.lock") << "";
+
+        // The uninstaller finishes before it returns, and says how it went.
+        int copiesBefore = uninstallerCopiesLeft();
+        ASSERT_EQ(wineExitCode(shellQuoted(uninstaller.string()) + " /S"), 0);
         EXPECT_FALSE(fs::exists(installed));
-        EXPECT_FALSE(keyExists(vorluUninstallKey));
+        EXPECT_FALSE(keyExists(vorluUninstallKey(player)));
+        EXPECT_TRUE(fs::exists(player / "Plugins" / "vorlu.journal"));
+        EXPECT_FALSE(fs::exists(player / "vorlu.journal"));
+        EXPECT_FALSE(fs::exists(player / "vorlu.journal.lock"));
+        EXPECT_EQ(uninstallerCopiesLeft(), copiesBefore);
         EXPECT_TRUE(fs::exists(player / "winamp.exe"));
         EXPECT_TRUE(fs::exists(player / "Plugins" / "gen_other.dll"));
+        // The other player folder keeps its copy and its entry, until its own uninstaller runs.
+        EXPECT_TRUE(fs::exists(second / "Plugins" / "gen_vorlu.dll"));
+        EXPECT_TRUE(keyExists(vorluUninstallKey(second)));
+        EXPECT_EQ(wineExitCode(shellQuoted((second / "Plugins" / "uninstall_vorlu.exe").string()) + " /S"), 0);
+        EXPECT_FALSE(fs::exists(second / "Plugins" / "gen_vorlu.dll"));
+        EXPECT_FALSE(keyExists(vorluUninstallKey(second)));
     }
     forgetPlayerKeys();
 
     // Told a folder without the player, a silent install changes nothing and says so.
     fs::path elsewhere = freshDirectory();
-    EXPECT_EQ(wineExitCode(shellQuoted(VORLU_INSTALLER) + " /S /D=" + windowsPath(elsewhere)), 2);
+    EXPECT_EQ(wineExitCode(shellQuoted(VORLU_INSTALLER) + " /S " + shellQuoted("/D=" + windowsPath(elsewhere))), 2);
     EXPECT_FALSE(fs::exists(elsewhere / "Plugins"));
 }
 
