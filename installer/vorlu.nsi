@@ -239,6 +239,11 @@ Section "Vorlu"
   replaced:
 
   CopyFiles /SILENT "$EXEPATH" "$INSTDIR\Plugins\${UNINSTALLER}"
+  ; The one entry that earlier versions shared among player folders goes, where it was this folder's.
+  ReadRegStr $5 HKLM "${UNINSTALL_KEYS}\Vorlu" "InstallLocation"
+  ${If} $5 == $INSTDIR
+    DeleteRegKey HKLM "${UNINSTALL_KEYS}\Vorlu"
+  ${EndIf}
   StrCpy $0 "$INSTDIR"
   Call KeyOfFolder
   WriteRegStr HKLM "$KEY" "DisplayName" "Vorlu ${VERSION} (player plug-in in $INSTDIR)"
