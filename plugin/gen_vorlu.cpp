@@ -3,6 +3,7 @@
 #include "host/requests.h"
 #include "stamping/file_claims.h"
 #include "stamping/journal.h"
+#include "stamping/plugin_threads.h"
 #include "stamping/repair.h"
 #include "stamping/watcher.h"
 #include "stamping/worker.h"
@@ -58,6 +59,7 @@ int init() {
     detectHostVersion();
     initTrackMetadata();
     initFileClaims();
+    initPluginThreads();
     initWorkers();
     initJournal(wideSettingsFolder(), settingsFolder());
     startRepair();

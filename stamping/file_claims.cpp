@@ -13,9 +13,8 @@ const int CLAIM_SLOTS = 32;
 struct ClaimSlot {
     bool used;
     bool stamped;           // the host accepted a set of a stamp of ours that has not been undone
-    bool journaled;         // the journal was asked to record the file before its first stamp
     bool edited;            // someone else changed the field since: nothing more is written
-    unsigned int sequence;  // its journal entry; 0: none
+    unsigned int sequence;  // its journal entry, recorded before the first stamp; 0: none yet
     unsigned int owner;
     TrackFile file;  // a file is known by its name on the path it is read and set through
     textUnit originalArtist[SAVED_ARTIST_SIZE];
@@ -86,16 +85,11 @@ static bool holdsQuestionMark(const textUnit* text) {
     return false;
 }
 
-// Whether the stamp-like ending of artist is one of ours that a run left behind (the
-// player was killed): the journal holds the file, or it is a time text showing this
-// file's own length, which every stamp of ours carries. Anything else is the artist's own.
-static bool leftByUs(const TrackFile& file, const textUnit* artist, int length, int trackLength) {
-    return timeTextShowsLength(artist, length, trackLength) || journalHolds(file);
-}
-
 // Whether an artist of length units read from file is safe to stamp and later write
-// back; if so, strips a stamp that a run left at its end.
-static bool healOriginal(const TrackFile& file, textUnit* artist, int length, int trackLength) {
+// back; if so, takes off a stamp that a run left at its end. Only a stamp the journal
+// proves ours goes: an entry holds this file with exactly the artist without its ending.
+// No stamp of ours exists without its entry, so any other ending is the artist's own.
+static bool healOriginal(const TrackFile& file, textUnit* artist, int length) {
     // A value that fills the read buffer may have been cut to fit it: writing it back would
     // shorten it. An empty value may be a file the host could not open: it answers that
     // exactly as it answers a file without an artist.
@@ -105,43 +99,38 @@ static bool healOriginal(const TrackFile& file, textUnit* artist, int length, in
     // wide path a '?' is only a character.
     if (!file.wide && holdsQuestionMark(artist)) return false;
     int stamp = stampSuffixLengthAtEnd(artist, length);
-    if (stamp > 0 && leftByUs(file, artist, length, trackLength)) {
-        length -= stamp;
-        artist[length] = 0;
+    if (stamp > 0) {
+        textUnit ending = artist[length - stamp];
+        artist[length - stamp] = 0;
+        JournalLookup lookup = journalHoldsOriginal(file, artist);
+        // A journal that cannot be read now cannot tell: the file waits for a later play.
+        if (lookup == JOURNAL_CANNOT_TELL) return false;
+        if (lookup == JOURNAL_HOLDS)
+            length -= stamp;
+        else
+            artist[length - stamp] = ending;
     }
     // The artist with its longest stamp must come back whole from a later read: else
     // neither the checks before each write nor the repair could tell what it holds.
     return length + TIME_TEXT_SIZE - 1 < fieldReadSize(file) - 1;
 }
 
-FileClaim claimFile(TrackFile* file, int listIndex, int trackLength, textUnit* savedArtist) {
+FileClaim claimFile(const TrackFile& file, textUnit* savedArtist) {
     FileClaim claim = {-1, 0, false};
+    // A file with no name, or one the host refused a stamp of in this run, is left alone.
+    if (file.name[0] == 0 || stampRefusedInThisRun(file)) return claim;
     EnterCriticalSection(&claimsLock);
-    if (stampRefusedInThisRun(*file)) {
-        LeaveCriticalSection(&claimsLock);
-        return claim;
-    }
-    int slot = findSlot(*file);
-    int length = -1;
-    if (slot < 0 && freeSlot() >= 0) {
-        length = readArtist(*file, savedArtist, SAVED_ARTIST_SIZE);
-        if (length < 0 && file->wide && !file->cut) {
-            // The host has no wide value for this name: the file goes the single-byte way for
-            // good, named by the worker's own entry, whatever plays now.
-            readEntryFileSingleByte(file, listIndex);
-            slot = findSlot(*file);
-            if (slot < 0) length = readArtist(*file, savedArtist, SAVED_ARTIST_SIZE);
-        }
-    }
+    int slot = findSlot(file);
     if (slot >= 0) {
         memcpy(savedArtist, slots[slot].originalArtist, sizeof slots[slot].originalArtist);
     } else {
         int free = freeSlot();
-        if (free >= 0 && healOriginal(*file, savedArtist, length, trackLength)) {
+        int length = free >= 0 ? readArtist(file, savedArtist, SAVED_ARTIST_SIZE) : -1;
+        if (free >= 0 && healOriginal(file, savedArtist, length)) {
             slot = free;
             memset(&slots[slot], 0, sizeof slots[slot]);
             slots[slot].used = true;
-            slots[slot].file = *file;
+            slots[slot].file = file;
             memcpy(slots[slot].originalArtist, savedArtist, sizeof slots[slot].originalArtist);
             claim.valueJustRead = true;
         }
@@ -170,15 +159,16 @@ enum FieldState {
     FIELD_ORIGINAL,    // exactly the original
     FIELD_STAMPED,     // the original with one suffix of ours: any time text, or the pause mark
     FIELD_EDITED,      // anything else: someone else's edit
-    FIELD_UNREADABLE,  // not read, read empty, or maybe cut by the read
+    FIELD_UNREADABLE,  // not read, or read empty: the host answers "" for a file it could not open
 };
 
 // What file's field holds now, against original.
 static FieldState readField(const TrackFile& file, const textUnit* original) {
     int length = readArtist(file, fieldNow, static_cast<int>(sizeof fieldNow / sizeof fieldNow[0]));
-    // A value that fills the read may have been cut: what follows the original is unknown.
-    // The host answers an empty value for a file it could not open: not a reading.
-    if (length <= 0 || length >= fieldReadSize(file) - 1) return FIELD_UNREADABLE;
+    if (length <= 0) return FIELD_UNREADABLE;
+    // A value that fills the read is longer than anything of ours: every original leaves
+    // room for its longest stamp.
+    if (length >= fieldReadSize(file) - 1) return FIELD_EDITED;
     if (sameText(fieldNow, original)) return FIELD_ORIGINAL;
     int stamp = stampSuffixLengthAtEnd(fieldNow, length);
     if (stamp == 0) return FIELD_EDITED;
@@ -198,12 +188,10 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex) {
         result = field == FIELD_EDITED ? STAMP_ENDED : field == FIELD_UNREADABLE ? STAMP_SKIPPED : STAMP_WRITTEN;
     }
     claim->valueJustRead = false;
-    if (result == STAMP_WRITTEN && !slot.journaled) {
-        // Write-ahead: on disk before the first set that could leave a stamp behind.
-        long sequence = journalRecord(slot.file, slot.originalArtist);
-        slot.journaled = sequence >= 0;
-        slot.sequence = sequence > 0 ? static_cast<unsigned int>(sequence) : 0;
-        if (sequence < 0) result = STAMP_ENDED;
+    if (result == STAMP_WRITTEN && slot.sequence == 0) {
+        // Write-ahead: on disk before the first set that could leave a stamp behind; a file
+        // the journal cannot hold now is not stamped at all.
+        if (journalRecord(slot.file, slot.originalArtist, &slot.sequence) != JOURNAL_WRITTEN) result = STAMP_ENDED;
     }
     if (result == STAMP_WRITTEN) {
         ArtistWrite write = writeArtist(slot.file, value, listIndex);
@@ -224,11 +212,13 @@ bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEnt
     if (owns(claim)) {
         ClaimSlot& slot = slots[claim.slot];
         // Where the host never accepted a value of ours the file is as it was, and an edit
-        // someone made since is theirs: nothing to undo. A field that cannot be read now is
-        // written back all the same.
-        if (slot.stamped && !slot.edited && readField(slot.file, slot.originalArtist) == FIELD_EDITED)
-            slot.edited = true;
-        done = !slot.stamped || slot.edited || writeArtist(slot.file, slot.originalArtist, listIndex) == ARTIST_WRITTEN;
+        // someone made since is theirs: nothing to undo. Only a field read as the original
+        // with one suffix of ours is written back: one that reads empty may be the
+        // listener's clearing, and is tried again, and at worst left to the next start.
+        FieldState field = slot.stamped && !slot.edited ? readField(slot.file, slot.originalArtist) : FIELD_ORIGINAL;
+        if (field == FIELD_EDITED) slot.edited = true;
+        done = field == FIELD_ORIGINAL || field == FIELD_EDITED ||
+               (field == FIELD_STAMPED && writeArtist(slot.file, slot.originalArtist, listIndex) == ARTIST_WRITTEN);
         if (done && slot.sequence > 0) *journalEntry = slot.sequence;
         // Let go in this same step: a worker that took the file over after it would stamp
         // it under the entry that the caller is about to drop.

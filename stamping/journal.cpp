@@ -10,21 +10,22 @@ const int ENTRY_FIXED_SIZE = 24;  // the payload before the units
 const int ENTRY_MAX_SIZE = 8 + ENTRY_FIXED_SIZE + 2 * 2 * (WIDE_TEXT_SIZE - 1);
 const int LOCK_ATTEMPTS = 200;  // ten milliseconds apart: another process's update is short
 const DWORD LOCK_RETRY_MS = 10;
+// An update that failed (an antivirus or a backup holding the journal, the folder full or
+// read-only for a moment) is tried this many times in all, this far apart.
+const int UPDATE_ATTEMPTS = 5;
+const DWORD UPDATE_RETRY_MS = 200;
 
 // A folder and the longest of the journal's file names behind it.
 const int FILE_PATH_SIZE = JOURNAL_PATH_SIZE + 32;
 
-// Everything below is used under journalLock, by workers, the repair thread, and quit
-// once every other thread of ours has ended.
+// Everything below is used under journalLock, by workers, the repair thread, init before
+// them and quit after them.
 static CRITICAL_SECTION journalLock;
 // The folders a journal may be in, in the order they are tried (JOURNAL_FOLDERS); an
-// empty one is none. The one in use is the first that could be written, chosen at first
-// use and moved on from when it cannot be written; its first sequence number tells which
-// entries it holds.
+// empty one is none. The one in use took the journal at init, and holds every entry of
+// this run.
 static textUnit candidates[JOURNAL_FOLDERS][JOURNAL_PATH_SIZE];
-static int folderInUse;  // JOURNAL_FOLDERS: none can be written
-static bool folderChosen;
-static unsigned int firstSequenceIn[JOURNAL_FOLDERS];
+static int folderInUse;  // JOURNAL_FOLDERS: none took it
 static unsigned int ownProcessId, ownCreationLow, ownCreationHigh;
 static unsigned int lastSequence;
 static unsigned char contents[JOURNAL_BUFFER_SIZE];
@@ -153,47 +154,32 @@ static HANDLE lockFolder(const textUnit* base) {
     return INVALID_HANDLE_VALUE;
 }
 
-// Moves the folder in use on to the next candidate that holds a lock file, from start.
-static void useFolderFrom(int start) {
-    folderInUse = start;
-    while (folderInUse < JOURNAL_FOLDERS) {
-        if (candidates[folderInUse][0] != 0) {
-            HANDLE lock = lockFolder(candidates[folderInUse]);
-            if (lock != INVALID_HANDLE_VALUE) {
-                CloseHandle(lock);
-                firstSequenceIn[folderInUse] = lastSequence + 1;
-                return;
-            }
-        }
-        folderInUse++;
-    }
-}
+enum JournalRead {
+    READ_WHOLE,    // *size bytes, at most the buffer's
+    READ_MISSING,  // no journal there: the only way there is none
+    READ_HELD      // there, but it could not be opened or read now
+};
 
-static bool chooseFolder() {
-    if (!folderChosen) {
-        folderChosen = true;
-        useFolderFrom(0);
-    }
-    return folderInUse < JOURNAL_FOLDERS;
-}
-
-// The journal's bytes in the candidate folder into buffer (JOURNAL_BUFFER_SIZE); 0 when
-// there is none.
-static int readJournal(int candidate, unsigned char* buffer) {
+// The journal's bytes in the candidate folder into buffer (JOURNAL_BUFFER_SIZE).
+static JournalRead readJournal(int candidate, unsigned char* buffer, int* size) {
+    *size = 0;
     textUnit path[FILE_PATH_SIZE];
     pathIn(candidates[candidate], journalName, path);
     HANDLE file =
         CreateFileW(widePath(path), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
-    if (file == INVALID_HANDLE_VALUE) return 0;
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? READ_MISSING : READ_HELD;
+    }
     DWORD total = 0, got = 0;
+    bool read = true;
     while (total < static_cast<DWORD>(JOURNAL_BUFFER_SIZE) &&
-           ReadFile(file, buffer + total, JOURNAL_BUFFER_SIZE - total, &got, 0) && got > 0)
+           (read = ReadFile(file, buffer + total, JOURNAL_BUFFER_SIZE - total, &got, 0) != FALSE) && got > 0)
         total += got;
     CloseHandle(file);
-    return static_cast<int>(total);
+    *size = static_cast<int>(total);
+    return read ? READ_WHOLE : READ_HELD;
 }
-
-enum JournalChange { ADD_ENTRY, REMOVE_ENTRY, COUNT_START };
 
 static bool sameOwner(const JournalEntry& a, const JournalEntry& b) {
     return a.processId == b.processId && a.creationLow == b.creationLow && a.creationHigh == b.creationHigh;
@@ -204,66 +190,167 @@ static bool writeAll(HANDLE file, const unsigned char* data, int size) {
     return WriteFile(file, data, static_cast<DWORD>(size), &written, 0) && written == static_cast<DWORD>(size);
 }
 
-enum RewriteResult { REWRITTEN, LATER_VERSION, NOT_WRITTEN };
+// One update of the journal in a folder: under the folder's lock, the journal as it stood
+// (in contents) and the new one written beside it, then moved over it.
+struct Rewrite {
+    int candidate;
+    HANDLE lock;
+    HANDLE out;
+    int size;     // bytes of the old journal
+    int offset;   // where its next entry begins; -1 past the last
+    int written;  // bytes of the new journal so far
+    bool ok;
+};
 
-// Rewrites the journal with one change: adds entry (dropping an older one of its owner
-// for its file), removes the entry of its owner and sequence, or counts one more start
-// for it. Unchanged entries are copied byte for byte; broken ones and ones past their
-// starts are dropped. A journal of a later version is left as it is.
-static RewriteResult rewriteJournal(int candidate, JournalChange change, const JournalEntry& entry) {
-    const textUnit* folder = candidates[candidate];
-    HANDLE lock = lockFolder(folder);
-    if (lock == INVALID_HANDLE_VALUE) return NOT_WRITTEN;
-    int size = readJournal(candidate, contents);
-    int version = journalVersion(contents, size);
-    bool done = false;
-    textUnit temporary[FILE_PATH_SIZE], journal[FILE_PATH_SIZE];
-    pathIn(folder, temporaryName, temporary);
-    pathIn(folder, journalName, journal);
-    HANDLE out = INVALID_HANDLE_VALUE;
-    if (version <= JOURNAL_VERSION)  // a later version's journal is left alone
-        out = CreateFileW(widePath(temporary), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
-    if (out != INVALID_HANDLE_VALUE) {
-        unsigned char header[JOURNAL_HEADER_SIZE];
-        memcpy(header, journalMagic, 8);
-        write32(header + 8, JOURNAL_VERSION);
-        bool ok = writeAll(out, header, JOURNAL_HEADER_SIZE);
-        int written = JOURNAL_HEADER_SIZE;
-        int offset = version == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
-        while (ok && offset >= 0) {
-            bool valid;
-            int next = readJournalEntry(contents, size, offset, &scratch, &valid);
-            if (next < 0) break;
-            bool ownersEntry = valid && sameOwner(scratch, entry) && scratch.sequence == entry.sequence;
-            bool replaced =
-                change == ADD_ENTRY && valid && sameOwner(scratch, entry) && sameFileName(scratch.file, entry.file);
-            int length = 0;
-            if (!valid || replaced || (change == REMOVE_ENTRY && ownersEntry)) {
-                length = 0;
-            } else if (change == COUNT_START && ownersEntry) {
-                scratch.starts++;
-                if (scratch.starts < JOURNAL_MAX_STARTS) length = encodeEntry(scratch);
-                ok = writeAll(out, encoded, length);
-            } else {
-                length = next - offset;
-                ok = writeAll(out, contents + offset, length);
-            }
-            written += length;
-            offset = next;
-        }
-        if (ok && change == ADD_ENTRY) {
-            int length = encodeEntry(entry);
-            // What could not be read back whole is not written.
-            ok = written + length <= JOURNAL_BUFFER_SIZE && writeAll(out, encoded, length);
-        }
-        ok = ok && FlushFileBuffers(out);
-        CloseHandle(out);
-        done = ok &&
-               MoveFileExW(widePath(temporary), widePath(journal), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!done) DeleteFileW(widePath(temporary));
+static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
+    rewrite->candidate = candidate;
+    rewrite->lock = lockFolder(candidates[candidate]);
+    if (rewrite->lock == INVALID_HANDLE_VALUE) return JOURNAL_NOT_WRITTEN;
+    JournalRead read = readJournal(candidate, contents, &rewrite->size);
+    int version = journalVersion(contents, rewrite->size);
+    JournalUpdate begun = read == READ_HELD                 ? JOURNAL_UNREADABLE
+                          : version > JOURNAL_VERSION       ? JOURNAL_LATER_VERSION
+                                                            : JOURNAL_WRITTEN;
+    textUnit temporary[FILE_PATH_SIZE];
+    pathIn(candidates[candidate], temporaryName, temporary);
+    rewrite->out = begun != JOURNAL_WRITTEN ? INVALID_HANDLE_VALUE
+                                            : CreateFileW(widePath(temporary), GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                                                          FILE_ATTRIBUTE_NORMAL, 0);
+    if (begun == JOURNAL_WRITTEN && rewrite->out == INVALID_HANDLE_VALUE) begun = JOURNAL_NOT_WRITTEN;
+    if (begun != JOURNAL_WRITTEN) {
+        CloseHandle(rewrite->lock);
+        return begun;
     }
-    CloseHandle(lock);
-    return version > JOURNAL_VERSION ? LATER_VERSION : done ? REWRITTEN : NOT_WRITTEN;
+    unsigned char header[JOURNAL_HEADER_SIZE];
+    memcpy(header, journalMagic, 8);
+    write32(header + 8, JOURNAL_VERSION);
+    rewrite->ok = writeAll(rewrite->out, header, JOURNAL_HEADER_SIZE);
+    rewrite->written = JOURNAL_HEADER_SIZE;
+    rewrite->offset = version == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
+    return JOURNAL_WRITTEN;
+}
+
+// The next whole entry of the old journal into scratch, from *start; false past the last.
+// Broken entries are stepped over, and so dropped.
+static bool nextOldEntry(Rewrite* rewrite, int* start) {
+    while (rewrite->offset >= 0) {
+        bool valid;
+        *start = rewrite->offset;
+        rewrite->offset = readJournalEntry(contents, rewrite->size, rewrite->offset, &scratch, &valid);
+        if (rewrite->offset >= 0 && valid) return true;
+    }
+    return false;
+}
+
+// Copies the old entry that begins at start, byte for byte.
+static void keepOldEntry(Rewrite* rewrite, int start) {
+    int length = rewrite->offset - start;
+    rewrite->ok = rewrite->ok && writeAll(rewrite->out, contents + start, length);
+    rewrite->written += length;
+}
+
+static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
+    int length = encodeEntry(entry);
+    rewrite->ok = rewrite->ok && writeAll(rewrite->out, encoded, length);
+    rewrite->written += length;
+}
+
+static JournalUpdate finishRewrite(Rewrite* rewrite) {
+    textUnit temporary[FILE_PATH_SIZE], journal[FILE_PATH_SIZE];
+    pathIn(candidates[rewrite->candidate], temporaryName, temporary);
+    pathIn(candidates[rewrite->candidate], journalName, journal);
+    bool done = rewrite->ok && FlushFileBuffers(rewrite->out);
+    CloseHandle(rewrite->out);
+    done = done &&
+           MoveFileExW(widePath(temporary), widePath(journal), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!done) DeleteFileW(widePath(temporary));
+    CloseHandle(rewrite->lock);
+    return done ? JOURNAL_WRITTEN : JOURNAL_NOT_WRITTEN;
+}
+
+static bool isEntryOf(const JournalEntry& entry, const JournalEntry& owner) {
+    return sameOwner(entry, owner) && entry.sequence == owner.sequence;
+}
+
+// Rewrites the journal as it is, with its broken entries dropped: proves the folder takes it.
+static JournalUpdate rewriteKeepingAll(int candidate) {
+    Rewrite rewrite;
+    JournalUpdate begun = beginRewrite(candidate, &rewrite);
+    if (begun != JOURNAL_WRITTEN) return begun;
+    for (int start; nextOldEntry(&rewrite, &start);) keepOldEntry(&rewrite, start);
+    return finishRewrite(&rewrite);
+}
+
+// The bytes by which the journal would outgrow its buffer with entry added in place of
+// an older one of its owner for its file; 0 when it fits.
+static int excessWith(Rewrite* rewrite, const JournalEntry& entry, int entryLength) {
+    int total = JOURNAL_HEADER_SIZE + entryLength;
+    for (int start; nextOldEntry(rewrite, &start);) {
+        if (!(sameOwner(scratch, entry) && sameFileName(scratch.file, entry.file))) total += rewrite->offset - start;
+    }
+    rewrite->offset = journalVersion(contents, rewrite->size) == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;
+    return total > JOURNAL_BUFFER_SIZE ? total - JOURNAL_BUFFER_SIZE : 0;
+}
+
+// Adds entry, dropping an older one of its owner for its file. Where the journal would
+// outgrow its buffer, the oldest entries of players that have ended (kept for a drive
+// not plugged in) make room; where they cannot, nothing changes.
+static JournalUpdate rewriteAdding(int candidate, const JournalEntry& entry) {
+    Rewrite rewrite;
+    JournalUpdate begun = beginRewrite(candidate, &rewrite);
+    if (begun != JOURNAL_WRITTEN) return begun;
+    int excess = excessWith(&rewrite, entry, encodeEntry(entry));
+    for (int start; nextOldEntry(&rewrite, &start);) {
+        bool replaced = sameOwner(scratch, entry) && sameFileName(scratch.file, entry.file);
+        if (!replaced && excess > 0 && ownerHasEnded(scratch)) {
+            excess -= rewrite.offset - start;
+            continue;
+        }
+        if (!replaced) keepOldEntry(&rewrite, start);
+    }
+    rewrite.ok = rewrite.ok && excess <= 0;
+    writeNewEntry(&rewrite, entry);
+    JournalUpdate result = finishRewrite(&rewrite);
+    return excess > 0 ? JOURNAL_FULL : result;
+}
+
+// Drops the entry of entry's owner and sequence.
+static JournalUpdate rewriteDropping(int candidate, const JournalEntry& entry) {
+    Rewrite rewrite;
+    JournalUpdate begun = beginRewrite(candidate, &rewrite);
+    if (begun != JOURNAL_WRITTEN) return begun;
+    for (int start; nextOldEntry(&rewrite, &start);) {
+        if (!isEntryOf(scratch, entry)) keepOldEntry(&rewrite, start);
+    }
+    return finishRewrite(&rewrite);
+}
+
+// Counts one more start for the entry of entry's owner and sequence; dropped at the last.
+static JournalUpdate rewriteCountingStart(int candidate, const JournalEntry& entry) {
+    Rewrite rewrite;
+    JournalUpdate begun = beginRewrite(candidate, &rewrite);
+    if (begun != JOURNAL_WRITTEN) return begun;
+    for (int start; nextOldEntry(&rewrite, &start);) {
+        if (!isEntryOf(scratch, entry)) {
+            keepOldEntry(&rewrite, start);
+        } else if (++scratch.starts < JOURNAL_MAX_STARTS) {
+            writeNewEntry(&rewrite, scratch);
+        }
+    }
+    return finishRewrite(&rewrite);
+}
+
+// Runs one kind of update in candidate, again a moment later while it fails in a way that
+// may pass.
+static JournalUpdate update(JournalUpdate (*rewrite)(int, const JournalEntry&), int candidate,
+                            const JournalEntry& entry) {
+    JournalUpdate result = rewrite(candidate, entry);
+    for (int attempt = 1;
+         attempt < UPDATE_ATTEMPTS && (result == JOURNAL_UNREADABLE || result == JOURNAL_NOT_WRITTEN); attempt++) {
+        Sleep(UPDATE_RETRY_MS);
+        result = rewrite(candidate, entry);
+    }
+    return result;
 }
 
 // This library's folder, from its own path; empty when it cannot be told.
@@ -289,12 +376,20 @@ static void addCandidate(int i, const textUnit* folder) {
     copyText(candidates[i], JOURNAL_PATH_SIZE, folder);
 }
 
+// This process's entry of sequence, to fill in or to name an entry to drop.
+static JournalEntry& ownEntry(unsigned int sequence) {
+    static JournalEntry own;
+    memset(&own, 0, sizeof own);
+    own.processId = ownProcessId;
+    own.creationLow = ownCreationLow;
+    own.creationHigh = ownCreationHigh;
+    own.sequence = sequence;
+    return own;
+}
+
 void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsFolder) {
     InitializeCriticalSection(&journalLock);
     memset(candidates, 0, sizeof candidates);
-    folderChosen = false;
-    folderInUse = JOURNAL_FOLDERS;
-    for (int i = 0; i < JOURNAL_FOLDERS; i++) firstSequenceIn[i] = 0xFFFFFFFFu;
     addCandidate(0, settingsFolder);
     textUnit folder[JOURNAL_PATH_SIZE];
     // The single-byte request's folder, as the system's single-byte file calls would read it.
@@ -309,69 +404,47 @@ void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsF
         ownCreationLow = created.dwLowDateTime;
         ownCreationHigh = created.dwHighDateTime;
     }
+    // Chosen by writing there, once: a folder that takes the journal now takes every update
+    // of this run, or fails for a moment only. No waiting on the windows' thread for one
+    // that does not: the next serves.
+    folderInUse = 0;
+    while (folderInUse < JOURNAL_FOLDERS &&
+           (candidates[folderInUse][0] == 0 || rewriteKeepingAll(folderInUse) != JOURNAL_WRITTEN))
+        folderInUse++;
 }
 
-// This process's entry of sequence, to fill in or to name an entry to drop.
-static JournalEntry& ownEntry(unsigned int sequence) {
-    static JournalEntry own;
-    memset(&own, 0, sizeof own);
-    own.processId = ownProcessId;
-    own.creationLow = ownCreationLow;
-    own.creationHigh = ownCreationHigh;
-    own.sequence = sequence;
-    return own;
-}
-
-long journalRecord(const TrackFile& file, const textUnit* original) {
+JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, unsigned int* sequence) {
     EnterCriticalSection(&journalLock);
-    long sequence = 0;
-    bool failed = false;  // a folder took the lock but not the journal
-    for (chooseFolder(); folderInUse < JOURNAL_FOLDERS;) {
+    JournalUpdate result = JOURNAL_NO_FOLDER;
+    if (folderInUse < JOURNAL_FOLDERS) {
         JournalEntry& entry = ownEntry(++lastSequence);
         entry.file = file;
         copyText(entry.original, WIDE_TEXT_SIZE, original);
-        RewriteResult result = rewriteJournal(folderInUse, ADD_ENTRY, entry);
-        // A later version's journal is not ours to write: Vorlu works on as without one.
-        if (result != NOT_WRITTEN) {
-            sequence = result == REWRITTEN ? static_cast<long>(entry.sequence) : 0;
-            failed = false;
-            break;
-        }
-        // A folder that cannot be written (read-only, full) is one we do not use.
-        failed = true;
-        useFolderFrom(folderInUse + 1);
+        result = update(rewriteAdding, folderInUse, entry);
+        *sequence = result == JOURNAL_WRITTEN ? entry.sequence : 0;
     }
     LeaveCriticalSection(&journalLock);
-    return failed ? -1 : sequence;
+    return result;
 }
 
-// The candidate folder an entry of this process of sequence went to.
-static int folderOf(unsigned int sequence) {
-    int folder = JOURNAL_FOLDERS;
-    for (int i = 0; i < JOURNAL_FOLDERS; i++) {
-        if (firstSequenceIn[i] <= sequence) folder = i;
-    }
-    return folder;
-}
-
-void journalForget(unsigned int sequence) {
+JournalUpdate journalForget(unsigned int sequence) {
     EnterCriticalSection(&journalLock);
-    int folder = folderOf(sequence);
-    if (folder < JOURNAL_FOLDERS) rewriteJournal(folder, REMOVE_ENTRY, ownEntry(sequence));
+    JournalUpdate result = JOURNAL_NO_FOLDER;
+    if (folderInUse < JOURNAL_FOLDERS) result = update(rewriteDropping, folderInUse, ownEntry(sequence));
     LeaveCriticalSection(&journalLock);
+    return result;
 }
 
 // The journal in candidate folder, read under its lock into buffer; its size in bytes,
-// or 0 when there is no usable journal there.
+// 0 when there is no usable journal there, or -1 when it could not be read now.
 static int snapshotOf(int candidate, unsigned char* buffer) {
     int size = 0;
-    if (candidate >= 0 && candidate < JOURNAL_FOLDERS && candidates[candidate][0] != 0) {
-        HANDLE lock = lockFolder(candidates[candidate]);
-        if (lock != INVALID_HANDLE_VALUE) {
-            size = readJournal(candidate, buffer);
-            CloseHandle(lock);
-        }
-    }
+    if (candidate < 0 || candidate >= JOURNAL_FOLDERS || candidates[candidate][0] == 0) return 0;
+    HANDLE lock = lockFolder(candidates[candidate]);
+    if (lock == INVALID_HANDLE_VALUE) return -1;
+    JournalRead read = readJournal(candidate, buffer, &size);
+    CloseHandle(lock);
+    if (read == READ_HELD) return -1;
     return journalVersion(buffer, size) == JOURNAL_VERSION ? size : 0;
 }
 
@@ -379,45 +452,54 @@ int journalSnapshot(int candidate, unsigned char* snapshot) {
     EnterCriticalSection(&journalLock);
     int size = snapshotOf(candidate, snapshot);
     LeaveCriticalSection(&journalLock);
-    return size;
+    return size > 0 ? size : 0;
 }
 
-bool journalHolds(const TrackFile& file) {
+JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* original) {
     EnterCriticalSection(&journalLock);
-    bool held = false;
-    for (int candidate = 0; candidate < JOURNAL_FOLDERS && !held; candidate++) {
+    JournalLookup found = JOURNAL_LACKS;
+    for (int candidate = 0; candidate < JOURNAL_FOLDERS && found != JOURNAL_HOLDS; candidate++) {
         int size = snapshotOf(candidate, contents);
-        for (int offset = size > 0 ? JOURNAL_HEADER_SIZE : -1; !held && offset >= 0;) {
+        if (size < 0) found = JOURNAL_CANNOT_TELL;
+        for (int offset = size > 0 ? JOURNAL_HEADER_SIZE : -1; found != JOURNAL_HOLDS && offset >= 0;) {
             bool valid;
             offset = readJournalEntry(contents, size, offset, &scratch, &valid);
-            held = valid && sameFileName(scratch.file, file);
+            if (valid && sameFileName(scratch.file, file) && sameText(scratch.original, original))
+                found = JOURNAL_HOLDS;
         }
     }
     LeaveCriticalSection(&journalLock);
-    return held;
+    return found;
+}
+
+// Whether the journal bytes hold no whole entry (or are no journal at all).
+static bool holdsNoEntry(const unsigned char* data, int size) {
+    if (size == 0) return true;
+    if (journalVersion(data, size) != JOURNAL_VERSION) return false;  // not ours to judge
+    bool valid = false;
+    for (int offset = JOURNAL_HEADER_SIZE; !valid && offset >= 0;)
+        offset = readJournalEntry(data, size, offset, &scratch, &valid);
+    return !valid;
 }
 
 void journalLetGo() {
     EnterCriticalSection(&journalLock);
-    if (folderChosen && folderInUse < JOURNAL_FOLDERS) {
-        const textUnit* folder = candidates[folderInUse];
+    for (int candidate = 0; candidate < JOURNAL_FOLDERS; candidate++) {
+        const textUnit* folder = candidates[candidate];
+        if (folder[0] == 0) continue;
         textUnit journal[FILE_PATH_SIZE], lockFile[FILE_PATH_SIZE];
         pathIn(folder, journalName, journal);
         pathIn(folder, lockName, lockFile);
+        // A folder that holds no lock file was never one of ours: nothing to take back.
+        if (GetFileAttributesW(widePath(lockFile)) == INVALID_FILE_ATTRIBUTES) continue;
         HANDLE lock = lockFolder(folder);
-        if (lock != INVALID_HANDLE_VALUE) {
-            int size = readJournal(folderInUse, contents);
-            bool empty = size == 0 || journalVersion(contents, size) == JOURNAL_VERSION;
-            for (int offset = size > 0 ? JOURNAL_HEADER_SIZE : -1; empty && offset >= 0;) {
-                bool valid;
-                offset = readJournalEntry(contents, size, offset, &scratch, &valid);
-                empty = !valid;
-            }
-            if (empty) DeleteFileW(widePath(journal));
-            CloseHandle(lock);
-            // Fails while another player holds the lock: then it is theirs to keep.
-            if (empty) DeleteFileW(widePath(lockFile));
-        }
+        if (lock == INVALID_HANDLE_VALUE) continue;
+        int size;
+        bool empty = readJournal(candidate, contents, &size) != READ_HELD && holdsNoEntry(contents, size);
+        if (empty) DeleteFileW(widePath(journal));
+        CloseHandle(lock);
+        // Fails while another player holds the lock: then it is theirs to keep.
+        if (empty) DeleteFileW(widePath(lockFile));
     }
     LeaveCriticalSection(&journalLock);
 }
@@ -425,20 +507,24 @@ void journalLetGo() {
 bool ownerHasEnded(const JournalEntry& entry) {
     if (entry.processId == ownProcessId && entry.creationLow == ownCreationLow && entry.creationHigh == ownCreationHigh)
         return false;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.processId);
-    if (!process) return GetLastError() != ERROR_ACCESS_DENIED;  // one we may not look at still runs
+    // The limited right opens an elevated player too; Windows XP knows only the full one.
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.processId);
+    if (!process && GetLastError() == ERROR_ACCESS_DENIED)
+        process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.processId);
+    // No such process: ended. One we may not look at (another user's) still runs.
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
     FILETIME created, exited, kernel, user;
-    DWORD exitCode = STILL_ACTIVE;
     bool reused = GetProcessTimes(process, &created, &exited, &kernel, &user) &&
                   (created.dwLowDateTime != entry.creationLow || created.dwHighDateTime != entry.creationHigh);
-    bool ended = reused || (GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE);
+    // The exit code cannot tell: a process may end with 259, STILL_ACTIVE.
+    bool ended = reused || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
     CloseHandle(process);
     return ended;
 }
 
-void journalSettle(int candidate, const JournalEntry& entry, bool keep) {
+void journalSettle(int candidate, const JournalEntry& entry, JournalSettlement settlement) {
     EnterCriticalSection(&journalLock);
     if (candidate >= 0 && candidate < JOURNAL_FOLDERS && candidates[candidate][0] != 0)
-        rewriteJournal(candidate, keep ? COUNT_START : REMOVE_ENTRY, entry);
+        update(settlement == SETTLE_DROP ? rewriteDropping : rewriteCountingStart, candidate, entry);
     LeaveCriticalSection(&journalLock);
 }

@@ -1,27 +1,31 @@
 // The journal: every file this plug-in has stamped and not yet written back, with its
 // original artist, on disk, so that a stamp left by a player that died (killed, crashed,
-// the power gone) is taken out at the next start. It is the only file Vorlu writes.
+// the power gone) is taken out at the next start. It is the only file Vorlu writes, and
+// no file is stamped without its entry there first.
 //
-// Where: the folder the host gives plug-ins for their own files (its wide request first,
-// then its single-byte one), else the folder of this library: the first that can be
-// written, and the next one from the moment it cannot; with none writable there is no
-// journal and Vorlu works without one. The repair reads the journal in each of them.
+// Where: the first of the candidate folders that takes it at init (the host's folder for
+// plug-ins as its wide request names it, as its single-byte one does, this library's);
+// with none, nothing is stamped in this run. The repair reads the journal in each of them.
 // Every path goes through the wide file calls, so a folder named in any script serves.
 //
 // Format (little-endian): "VORLUJNL", a 32-bit version (1), then entries, each a 32-bit
 // payload size, the CRC-32 of the payload, and the payload: the owner's process id and
 // creation time (two 32-bit halves), a sequence number, the path (1 wide, 0 single-byte),
 // how many starts found the file unreadable, the name's and the original's lengths in
-// units (16 bits each), 16 zero bits, then the name's and the original's units.
-// A journal of a later version is left alone, and with it the whole journal; an entry
-// that is malformed or fails its check is never acted on and is dropped at the next
-// update.
+// units (16 bits each), 16 zero bits, then the name's and the original's units, oldest
+// entry first. A journal of a later version is left alone, and with it the whole journal;
+// an entry that is malformed or fails its check is never acted on and is dropped at the
+// next update. The journal never grows past JOURNAL_BUFFER_SIZE.
 //
 // Every update rewrites the file whole: a temporary file, flushed, then moved over the
-// journal in one step, under a lock file held open exclusively, which keeps the
-// processes that share the journal from losing each other's entries. Workers and the
-// repair thread touch it, and quit once they have ended; never the windows' thread while
-// a worker may wait for it: one lock guards it, and no host request is made under it.
+// journal in one step, under a lock file held open exclusively, which keeps the processes
+// that share the journal from losing each other's entries. Only a journal that is not
+// there is no journal: one that cannot be read now is waited for, never replaced. An
+// update that fails is tried again in the same folder, a few times.
+//
+// Threads and locks: the lock order is in stamping/README.md. Every function below but
+// the reader's takes the journal lock and, for the file on disk, the folder's lock file;
+// none sends a request to the host.
 #ifndef VORLU_STAMPING_JOURNAL_H
 #define VORLU_STAMPING_JOURNAL_H
 
@@ -29,12 +33,13 @@
 
 const int JOURNAL_VERSION = 1;
 const int JOURNAL_HEADER_SIZE = 12;
-const int JOURNAL_BUFFER_SIZE = 128 * 1024;  // a longer journal is read this far
-const int JOURNAL_PATH_SIZE = 300;           // a folder, in UTF-16 units with the terminator
+// The largest journal, read and written whole: a few thousand entries.
+const int JOURNAL_BUFFER_SIZE = 512 * 1024;
+const int JOURNAL_PATH_SIZE = 300;  // a folder, in UTF-16 units with the terminator
 // The candidate folders: the host's (wide request), the host's (single-byte request), this library's.
 const int JOURNAL_FOLDERS = 3;
-// Starts that may find a journaled file unreadable (a drive not plugged in) before its
-// entry is given up.
+// Starts of a player (one count per process) that may find a journaled file that is there
+// read empty or unreadable before its entry is given up: the listener cleared the artist.
 const int JOURNAL_MAX_STARTS = 10;
 
 struct JournalEntry {
@@ -47,47 +52,53 @@ struct JournalEntry {
     textUnit original[WIDE_TEXT_SIZE];
 };
 
-// The journal's version in data (size bytes), or 0 when data does not begin like one.
-int journalVersion(const unsigned char* data, int size);
+enum JournalUpdate {
+    JOURNAL_WRITTEN,        // the journal on disk holds the change
+    JOURNAL_NO_FOLDER,      // no folder took the journal at init
+    JOURNAL_UNREADABLE,     // it is there but could not be read (another program holds it): left as it was
+    JOURNAL_LATER_VERSION,  // a later version's journal: not ours to change
+    JOURNAL_FULL,           // no room for the entry, even without the oldest ones of players that have ended
+    JOURNAL_NOT_WRITTEN     // its lock, the new journal or the move over the old one failed
+};
 
-// Reads the entry at offset of data; returns the offset of the next entry, or -1 when
-// there is none to read there. *valid tells whether entry now holds a whole, checked
-// entry (a malformed one of readable size is stepped over).
+enum JournalLookup { JOURNAL_HOLDS, JOURNAL_LACKS, JOURNAL_CANNOT_TELL };
+
+enum JournalSettlement {
+    SETTLE_DROP,        // nothing of the entry's is left to undo, or never will be
+    SETTLE_COUNT_START  // kept, with one more start that found its file unreadable
+};
+
+// Any thread, no lock: the journal's version in data (size bytes), or 0 when data does
+// not begin like one.
+int journalVersion(const unsigned char* data, int size);
+// Any thread, no lock: reads the entry at offset of data; returns the offset of the next
+// entry, or -1 when there is none. *valid: entry holds a whole, checked entry.
 int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid);
 
-// Names the candidate folders: the host's folder for plug-ins as its wide request gives
-// it and as its single-byte one does (either may be null), and the library's own. The
-// folder in use is chosen when a worker first needs it. Called by init; no file is
-// touched here.
+// init, before any thread of ours: names the candidate folders (either of the host's may
+// be null) and chooses the first that takes the journal, by rewriting it there (creating
+// it where there is none).
 void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsFolder);
+// Worker, claims lock held: records file and its original before its first stamp;
+// *sequence receives the entry's number. Anything but JOURNAL_WRITTEN: not to be stamped.
+JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, unsigned int* sequence);
+// Any thread of ours, after the original went back: drops this process's entry of sequence.
+JournalUpdate journalForget(unsigned int sequence);
+// Worker, claims lock held: whether an entry of any player holds file with exactly original.
+JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* original);
 
-// Before the first stamp of a file: records it and its original, on disk, in the folder
-// in use, moving on to the next candidate when that one cannot be written. Returns the
-// entry's sequence number (above 0), 0 when there is no journal to write to (no folder
-// holds a lock file, or a later version's journal: Vorlu works on as without one), or -1
-// when no folder that took the lock took the journal (full disks, say): the file is then
-// not to be stamped.
-long journalRecord(const TrackFile& file, const textUnit* original);
-
-// After the original went back: drops this process's entry of that sequence number.
-void journalForget(unsigned int sequence);
-
-// Whether the journal holds an entry for file, of any player: a stamp at the end of its
-// artist is then one of ours.
-bool journalHolds(const TrackFile& file);
-
-// For the repair: copies the journal in candidate folder (0 to JOURNAL_FOLDERS - 1) as
-// it stands into snapshot (JOURNAL_BUFFER_SIZE bytes); its size in bytes, or 0 when there
-// is no usable journal there.
+// Repair: the journal in candidate folder (0 to JOURNAL_FOLDERS - 1) into snapshot
+// (JOURNAL_BUFFER_SIZE bytes); its size, or 0 when there is no usable journal there.
 int journalSnapshot(int candidate, unsigned char* snapshot);
-// Whether the entry's process has ended (its id is gone or now names a newer process).
+// Repair, no lock: whether the entry's process has ended (its id is gone or names a newer
+// process). One Vorlu may not open (elevated, another user's) still runs.
 bool ownerHasEnded(const JournalEntry& entry);
-// Drops the entry from the journal in candidate folder, or keeps it with one more start
-// counted (dropped after JOURNAL_MAX_STARTS).
-void journalSettle(int candidate, const JournalEntry& entry, bool keep);
+// Repair: drops the entry from the journal in candidate folder, or counts one more start
+// for it (dropped at JOURNAL_MAX_STARTS).
+void journalSettle(int candidate, const JournalEntry& entry, JournalSettlement settlement);
 
-// At a clean quit, once no thread of ours runs: a journal in the folder in use that holds
-// no entry goes, and with it the lock file, unless another player holds it.
+// quit, once no thread of ours runs: in each candidate folder, a journal that holds no
+// entry goes, and with it the lock file, unless another player holds it.
 void journalLetGo();
 
 #endif

@@ -2,24 +2,26 @@
 // stamps that players which died left behind, without those files having to play again.
 // For each entry of a process that has ended: the file holds its original with one stamp
 // of ours behind it, and the original is written back; or it holds the original, or
-// someone's edit, and is left alone; either way the entry goes. A file the host cannot
-// read now keeps its entry for a later start. A file a worker of this run has claimed is
-// left to it. Quit stops the repair between two files. One repair runs at a time.
+// someone's edit, and is left alone; either way the entry goes. A file that cannot be
+// read now keeps its entry: for good while its drive or share is missing, for
+// JOURNAL_MAX_STARTS starts of a player while it is there and reads empty (the listener
+// cleared the artist); a file deleted or moved from a drive that is there loses it. A
+// file a worker of this run has claimed is left to it. Quit stops the repair between two
+// files. One repair runs at a time.
 #ifndef VORLU_STAMPING_REPAIR_H
 #define VORLU_STAMPING_REPAIR_H
 
 #include <windows.h>
 
-// How long after a repair a running player's worker repairs again, at the end of its
-// next cycle or its next second of a pause: a player killed beside it leaves its stamps
-// no longer than a minute while this one stamps.
-const DWORD REPAIR_INTERVAL_MS = 45000;
+// How long after a repair a running player's worker repairs again, at the end of its next
+// cycle (at most 16 s later) or its next second of a pause: a player killed beside it
+// leaves its stamps under a minute while this one stamps.
+const DWORD REPAIR_INTERVAL_MS = 40000;
 
-// Starts the repair on a thread of its own; called by init after the workers' set-up.
+// init: starts the first repair, the one that counts this start, on a thread of its own.
 void startRepair();
 
-// Runs the repair on the calling worker's thread when the last one started at least
-// REPAIR_INTERVAL_MS ago; the caller holds no lock.
+// Worker, no lock held: repairs here when the last repair started REPAIR_INTERVAL_MS ago.
 void repairNowAndThen();
 
 #endif

@@ -2,12 +2,10 @@
 
 #include "host/requests.h"
 #include "stamping/file_claims.h"
-#include "stamping/journal.h"
+#include "stamping/plugin_threads.h"
 #include "stamping/repair.h"
 #include "trackinfo/time_text.h"
 #include "trackinfo/track_metadata.h"
-
-#include <process.h>
 
 const int POLL_INTERVAL_MS = 1000;
 const int POLLS_PER_CYCLE = 15;
@@ -30,28 +28,26 @@ struct WorkerRecord {
 // which the host may refuse for a few seconds at most.
 const int WORKER_RECORDS = 32;
 
-static HANDLE stopEvent;  // set once, by stopWorkers
-static LONG volatile liveWorkers;
-static HMODULE workerModule;  // this library, named once by init; each thread holds a reference of its own
 static WorkerRecord records[WORKER_RECORDS];
 // Guards the records. It is held for a few memory operations only, never across a host
 // request, so the windows' thread may take it.
 static CRITICAL_SECTION recordsLock;
 
 void initWorkers() {
-    stopEvent = CreateEventA(0, TRUE, FALSE, 0);
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThreadProc), &workerModule);
     InitializeCriticalSection(&recordsLock);
     for (int i = 0; i < WORKER_RECORDS; i++) records[i].wake = CreateEventA(0, FALSE, FALSE, 0);
 }
 
-static bool stopRequested() { return WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0; }
-
 // Every wait of a worker goes through here; false when it is to end now. A worker that
 // was told goes on waiting its full seconds between write-back attempts.
 static bool waitOneSecond(WorkerRecord* record) {
-    return !stopRequested() && WaitForSingleObject(record->wake, POLL_INTERVAL_MS) == WAIT_TIMEOUT;
+    return !pluginThreadsStopping() && WaitForSingleObject(record->wake, POLL_INTERVAL_MS) == WAIT_TIMEOUT;
+}
+
+// Between two write-back attempts: a second, or, once the threads are to stop, a share of
+// the wait for them, so that every attempt still comes while the host can write.
+static void waitBeforeRetry(WorkerRecord* record) {
+    if (!waitOneSecond(record) && pluginThreadsStopping()) Sleep(pluginThreadsStopSpacing(WRITE_BACK_RETRIES));
 }
 
 static void tell(WorkerRecord* record) {
@@ -129,7 +125,7 @@ static bool claimTrack(Track* track) {
     int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
     if (position < 0 || !beforeEndMargin(position, track->trackLength)) return false;
     track->lastOutputTime = -2147483649LL;
-    track->claim = claimFile(&track->file, track->listPos, track->trackLength, track->savedArtist);
+    track->claim = claimFile(track->file, track->savedArtist);
     return track->claim.slot >= 0;
 }
 
@@ -190,15 +186,16 @@ static bool anotherCycle(const Track* track) {
            track->currentListPos == track->knownListPos;
 }
 
-// Writes the original back, again a second apart while the host refuses it (no waiting
-// once quit has asked the workers to stop), and lets the file go. Returns the sequence
-// number of the journal entry that the write-back settled, or 0.
+// Writes the original back, again a second apart (closer once the threads are to stop)
+// while the host refuses it or the field cannot be read, and lets the file go. Returns the
+// sequence number of the journal entry that the write-back settled, or 0: an entry not
+// settled stays for the next start's repair.
 static unsigned int writeBack(Track* track) {
     markLeaving(track->record);
     unsigned int journalEntry = 0;
     for (int retry = 0; !restoreFile(track->claim, track->listPos, &journalEntry) && retry < WRITE_BACK_RETRIES;
          retry++)
-        waitOneSecond(track->record);
+        waitBeforeRetry(track->record);
     releaseFile(track->claim);
     return journalEntry;
 }
@@ -246,14 +243,6 @@ static void giveBack(WorkerRecord* record) {
     LeaveCriticalSection(&recordsLock);
 }
 
-void endPluginThread(unsigned int journalEntry) {
-    InterlockedDecrement(&liveWorkers);
-    // Quit waits no longer for this thread: the journal's update may take a disk's while.
-    if (journalEntry > 0) journalForget(journalEntry);
-    // Drops this thread's reference without returning into code that may be unloaded.
-    FreeLibraryAndExitThread(workerModule, 0);
-}
-
 unsigned WINAPI ThreadProc(void* argument) {
     WorkerRecord* record = static_cast<WorkerRecord*>(argument);
     unsigned int journalEntry = stampTrack(record);
@@ -262,26 +251,8 @@ unsigned WINAPI ThreadProc(void* argument) {
     return 0;
 }
 
-bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument) {
-    HMODULE reference;
-    if (stopRequested()) return false;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadProc), &reference))
-        return false;
-    InterlockedIncrement(&liveWorkers);
-    uintptr_t thread = _beginthreadex(0, 0, entry, argument, 0, 0);
-    if (thread == 0) {
-        InterlockedDecrement(&liveWorkers);
-        FreeLibrary(reference);
-        return false;
-    }
-    CloseHandle(reinterpret_cast<HANDLE>(thread));
-    return true;
-}
-
-bool workersStopping() { return stopRequested(); }
-
 bool startWorker(const TrackFile& file) {
-    WorkerRecord* record = stopRequested() ? 0 : takeRecord(file);
+    WorkerRecord* record = pluginThreadsStopping() ? 0 : takeRecord(file);
     if (!record) return false;
     if (startPluginThread(ThreadProc, record)) return true;
     giveBack(record);
@@ -289,20 +260,11 @@ bool startWorker(const TrackFile& file) {
 }
 
 int stopWorkers(DWORD limitMs) {
-    SetEvent(stopEvent);
+    signalPluginThreadsToStop(limitMs);
     EnterCriticalSection(&recordsLock);
     for (int i = 0; i < WORKER_RECORDS; i++) {
         if (records[i].used) tell(&records[i]);
     }
     LeaveCriticalSection(&recordsLock);
-    DWORD start = GetTickCount();
-    int running;
-    while ((running = InterlockedCompareExchange(&liveWorkers, 0, 0)) > 0 && GetTickCount() - start < limitMs) {
-        // Workers' requests are messages sent to windows of the host's thread, which may
-        // be this one: take them in while waiting.
-        MsgWaitForMultipleObjects(0, 0, FALSE, 10, QS_SENDMESSAGE);
-        MSG message;
-        PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-    return running;
+    return waitForPluginThreads(limitMs);
 }

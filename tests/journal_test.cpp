@@ -52,7 +52,8 @@ void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& origi
     std::u16string units = standin::utf16FromUtf8(original);
     textUnit saved[WIDE_TEXT_SIZE] = {};
     std::copy(units.begin(), units.end(), saved);
-    ASSERT_GT(journalRecord(vorlu_test::trackFileOf(fileA), saved), 0);
+    unsigned int sequence = 0;
+    ASSERT_EQ(journalRecord(vorlu_test::trackFileOf(fileA), saved, &sequence), JOURNAL_WRITTEN);
 }
 
 // The library's path as Windows gives it, which the file calls read back with slashes.
@@ -132,7 +133,7 @@ TEST(Journal, anEntryIsGivenUpAfterItsFileStayedUnreadableForTenStarts) {
 
 struct OwnerCase {
     const char* name;
-    std::vector<std::pair<DWORD, unsigned long long>> running;
+    std::vector<winshim::OtherProcess> running;
     bool repaired;
 };
 

@@ -2,18 +2,10 @@
 
 #include "host/requests.h"
 
-#include <limits.h>
 #include <stdio.h>
 
-int intLength(int n) {
-    // The magnitude as unsigned, so that INT_MIN has one too.
-    unsigned int magnitude = n < 0 ? 0u - static_cast<unsigned int>(n) : static_cast<unsigned int>(n);
-    int count = 1;
-    for (magnitude /= 10; magnitude > 0; magnitude /= 10) count++;
-    return count;
-}
-
-int convert2Sec(int size, char* out, int ms) {
+// Formats ms as convert2Sec does; long enough for a length in seconds times 1000.
+static void formatTime(int size, char* out, long long ms) {
     char seconds[TIME_SCRATCH_SIZE] = {0};
     char minutes[TIME_SCRATCH_SIZE] = {0};
     size_t scratch = size < 1 ? 1 : size > TIME_SCRATCH_SIZE ? TIME_SCRATCH_SIZE : static_cast<size_t>(size);
@@ -21,27 +13,27 @@ int convert2Sec(int size, char* out, int ms) {
     if (ms <= 4999) {
         snprintf(seconds, scratch, "00");
     } else {
-        int s = (ms / 1000) % 60;
+        int s = static_cast<int>((ms / 1000) % 60);
         snprintf(seconds, scratch, s > 9 ? "%d" : "0%d", s);
     }
-    int m = ms / 60000;
-    snprintf(minutes, scratch, "%d", intLength(m) > 4 ? 0 : m);
-    // At most "-9999" and two digits, which the precisions state for the compiler.
-    snprintf(out, FORMATTED_TIME_SIZE, "%.5s:%.2s", minutes, seconds);
-    return 0;
+    // A length of INT_MIN seconds is -35791394 minutes: every count fits an int.
+    snprintf(minutes, scratch, "%d", static_cast<int>(ms / 60000));
+    // At most "-35791394" and two digits, which the precisions state for the compiler.
+    snprintf(out, FORMATTED_TIME_SIZE, "%.9s:%.2s", minutes, seconds);
 }
 
-int secondsToMilliseconds(int seconds) {
-    long long ms = static_cast<long long>(seconds) * 1000;
-    return ms > INT_MAX ? INT_MAX : ms < INT_MIN ? INT_MIN : static_cast<int>(ms);
+int convert2Sec(int size, char* out, int ms) {
+    formatTime(size, out, ms);
+    return 0;
 }
 
 void formatTimeText(int position, int length, char* out) {
     char positionText[FORMATTED_TIME_SIZE] = {0};
     char lengthText[FORMATTED_TIME_SIZE] = {0};
     convert2Sec(TIME_SCRATCH_SIZE, positionText, position);
-    convert2Sec(TIME_SCRATCH_SIZE, lengthText, secondsToMilliseconds(length));
-    snprintf(out, TIME_TEXT_SIZE, " (%.8s/%.8s)", positionText, lengthText);
+    formatTime(TIME_SCRATCH_SIZE, lengthText, static_cast<long long>(length) * 1000);
+    // A position is at most "-35791:00", nine characters.
+    snprintf(out, TIME_TEXT_SIZE, " (%.9s/%.12s)", positionText, lengthText);
 }
 
 int getFileTime(int, char* out) {
@@ -50,6 +42,9 @@ int getFileTime(int, char* out) {
     formatTimeText(position, length, out);
     return 0;
 }
+
+// Digits of the longest minute count a time text holds: a length of 2147483647 s.
+const int LONGEST_MINUTE_COUNT = 8;
 
 // Reads one formatted time backwards from text[end - 1]: minutes without leading zeros
 // (a minus before a non-zero count, whose seconds then read 00), a colon and two seconds
@@ -60,7 +55,7 @@ static int formattedTimeStart(const textUnit* text, int end) {
     if (text[end - 3] != ':' || tens < '0' || tens > '5' || units < '0' || units > '9') return -1;
     int start = end - 3;
     int digits = 0;
-    while (start > 0 && digits < 4 && text[start - 1] >= '0' && text[start - 1] <= '9') {
+    while (start > 0 && digits < LONGEST_MINUTE_COUNT && text[start - 1] >= '0' && text[start - 1] <= '9') {
         start--;
         digits++;
     }
@@ -80,21 +75,6 @@ int timeTextLengthAtEnd(const textUnit* text, int length) {
     int positionStart = formattedTimeStart(text, lengthStart - 1);
     if (positionStart < 2 || text[positionStart - 1] != '(' || text[positionStart - 2] != ' ') return 0;
     return length - (positionStart - 2);
-}
-
-bool timeTextShowsLength(const textUnit* text, int length, int lengthSeconds) {
-    int stamp = timeTextLengthAtEnd(text, length);
-    if (stamp == 0) return false;
-    char lengthText[FORMATTED_TIME_SIZE] = {0};
-    convert2Sec(TIME_SCRATCH_SIZE, lengthText, secondsToMilliseconds(lengthSeconds));
-    // The length part runs from the slash to the closing parenthesis.
-    int lengthStart = length - 1;
-    while (text[lengthStart - 1] != '/') lengthStart--;
-    int i = 0;
-    for (; lengthText[i] != 0 && lengthStart + i < length - 1; i++) {
-        if (text[lengthStart + i] != static_cast<unsigned char>(lengthText[i])) return false;
-    }
-    return lengthText[i] == 0 && lengthStart + i == length - 1;
 }
 
 const char pauseSuffix[] = " (paused)";

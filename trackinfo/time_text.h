@@ -5,15 +5,15 @@
 
 #include "trackinfo/text_units.h"
 
-const int TIME_SCRATCH_SIZE = 7;    // what callers pass convert2Sec for its scratch texts
-const int FORMATTED_TIME_SIZE = 9;  // the longest formatted time, "-9999:00", and its terminator
-const int TIME_TEXT_SIZE = 21;      // the longest time text, " (-9999:00/-9999:00)", and its terminator
+// Every time the host can give prints whole: a position is a 32-bit count of ms (at most
+// 35791 minutes either way), a length a 32-bit count of seconds (at most 35791394 minutes).
+const int TIME_SCRATCH_SIZE = 10;    // what callers pass convert2Sec for its scratch texts: "-35791394"
+const int FORMATTED_TIME_SIZE = 13;  // the longest formatted time, "-35791394:00", and its terminator
+// The longest time text, " (-35791:00/-35791394:00)", and its terminator.
+const int TIME_TEXT_SIZE = 26;
 
-// Decimal digits of n's magnitude, at least 1.
-int intLength(int n);
-
-// Formats ms into out (FORMATTED_TIME_SIZE bytes). Seconds read 00 below 5000 ms and for
-// every negative time; a minute count of five or more digits prints as 0. size is the
+// Formats ms into out (FORMATTED_TIME_SIZE bytes): the whole minute count, a colon and two
+// seconds digits. Seconds read 00 below 5000 ms and for every negative time. size is the
 // capacity of the scratch texts, at most TIME_SCRATCH_SIZE. Returns 0.
 int convert2Sec(int size, char* out, int ms);
 
@@ -34,13 +34,5 @@ int stampSuffixLengthAtEnd(const textUnit* text, int length);
 // The length of a time text as getFileTime writes it at the end of text (length
 // units), or 0 when text does not end with one.
 int timeTextLengthAtEnd(const textUnit* text, int length);
-
-// Whether text (length units) ends with a time text as getFileTime writes it whose
-// length part shows lengthSeconds.
-bool timeTextShowsLength(const textUnit* text, int length, int lengthSeconds);
-
-// seconds × 1000, held to the int range instead of overflowing: a length beyond
-// about 24.8 days formats as the largest time an int can carry.
-int secondsToMilliseconds(int seconds);
 
 #endif

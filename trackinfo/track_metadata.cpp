@@ -61,13 +61,6 @@ int GetFileName(char* out) {
     return 0;
 }
 
-// The single-byte name of the entry at index.
-static void GetFileNameAt(int index, char* out) {
-    lockNames();
-    copyName(reinterpret_cast<const char*>(askHost(static_cast<WPARAM>(index), IPC_GETPLAYLISTFILE)), out);
-    unlockNames();
-}
-
 int GetFileNameW(textUnit* out, int size) {
     lockNames();
     const textUnit* name = reinterpret_cast<const textUnit*>(askName(IPC_GETPLAYLISTFILEW));
@@ -78,40 +71,27 @@ int GetFileNameW(textUnit* out, int size) {
     return length;
 }
 
-static void nameSingleByte(TrackFile* file, const char* name) {
-    memset(file, 0, sizeof *file);
-    unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
-}
-
-void readCurrentFileSingleByte(TrackFile* file) {
-    char name[FILE_NAME_SIZE];
-    memset(name, 0, sizeof name);
-    GetFileName(name);
-    nameSingleByte(file, name);
-}
-
-void readEntryFileSingleByte(TrackFile* file, int index) {
-    char name[FILE_NAME_SIZE];
-    memset(name, 0, sizeof name);
-    GetFileNameAt(index, name);
-    nameSingleByte(file, name);
-}
 
 bool isCurrentFile(const TrackFile& file) {
     TrackFile current;
-    if (file.wide)
-        readCurrentFile(&current);
-    else
-        readCurrentFileSingleByte(&current);
+    readCurrentFile(&current);
     return sameFileName(current, file);
 }
 
 void readCurrentFile(TrackFile* file) {
     memset(file, 0, sizeof *file);
-    int length = hostHasWideRequests() ? GetFileNameW(file->name, WIDE_TEXT_SIZE) : -1;
-    file->wide = length > 0;  // an empty name is no name
-    file->cut = length >= WIDE_TEXT_SIZE;
-    if (!file->wide) readCurrentFileSingleByte(file);
+    // A host with the wide requests converts between its input plug-ins' wide and
+    // single-byte entries: where its wide name or value fails, the single-byte one fails
+    // too. Its files go the wide way only.
+    if (hostHasWideRequests()) {
+        file->wide = true;
+        GetFileNameW(file->name, WIDE_TEXT_SIZE);
+        return;
+    }
+    char name[FILE_NAME_SIZE];
+    memset(name, 0, sizeof name);
+    GetFileName(name);
+    unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
 }
 
 char* GetExtendedFileInfo(const char* fileName, const char* field) {
@@ -154,7 +134,6 @@ static bool readWideArtist(const textUnit* fileName, textUnit* out, int size) {
 }
 
 int readArtist(const TrackFile& file, textUnit* out, int size) {
-    if (file.cut) return -1;
     if (file.wide) {
         if (!readWideArtist(file.name, out, size)) return -1;
         int length = textLength(out, size);
@@ -176,7 +155,6 @@ static ArtistWrite commitArtist(int listIndex) {
 }
 
 ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
-    if (file.cut) return ARTIST_REFUSED;
     if (!file.wide) {
         char name[FILE_NAME_SIZE];
         char bytes[METADATA_SIZE + TIME_TEXT_SIZE];  // a value read on this path and its suffix

@@ -17,11 +17,10 @@ const int WIDE_TEXT_SIZE = 1024;
 
 extern const char artistField[];  // "ARTIST", the only field the plug-in touches
 
-// A file and the path its requests take, chosen once for the life of a worker.
+// A file and the path its requests take: the wide one on a host that has it.
 struct TrackFile {
     bool wide;                      // named, read and set through the wide requests
-    bool cut;                       // the host's name did not fit: never read or set
-    textUnit name[WIDE_TEXT_SIZE];  // UTF-16 on the wide path, else the single-byte name
+    textUnit name[WIDE_TEXT_SIZE];  // UTF-16 on the wide path, else the single-byte name; empty: none
 };
 
 // Whether two files are one: the same path and the same name on it.
@@ -39,14 +38,10 @@ int GetFileName(char* out);
 // and then out holds nothing.
 int GetFileNameW(textUnit* out, int size);
 
-// The current entry's file: its wide name when the host has the wide requests and gives
-// one, else its single-byte name.
+// The current entry's file: its wide name on a host with the wide requests, else its
+// single-byte name; an empty name when the host gives none, or one too long to hold whole.
 void readCurrentFile(TrackFile* file);
-// Names file by the current entry's single-byte name.
-void readCurrentFileSingleByte(TrackFile* file);
-// Names file by the single-byte name of the entry at index.
-void readEntryFileSingleByte(TrackFile* file, int index);
-// Whether file is the current entry's, named on file's own path: one name request.
+// Whether file is the current entry's: one name request.
 bool isCurrentFile(const TrackFile& file);
 
 // Reads the ARTIST of file on its path into out (size units). Returns the value's length,

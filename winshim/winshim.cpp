@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -192,14 +193,12 @@ bool inReadOnlyFolder(const std::string& path) {
 }
 
 // Processes: this one and the others that run.
-struct ProcessRecord {
-    DWORD id;
-    unsigned long long creation;
-};
+using ProcessRecord = winshim::OtherProcess;
 std::mutex processesMutex;
 ProcessRecord ownProcess{4242, 1};
 std::vector<ProcessRecord> otherProcesses;
 std::list<ProcessRecord> openedProcesses;
+std::map<char, std::string> mappedDrives;
 std::string modulePath;
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
@@ -235,6 +234,16 @@ std::string utf8Of(LPCWSTR text) {
 std::string nativePath(LPCWSTR name) {
     std::string path = utf8Of(name);
     std::replace(path.begin(), path.end(), '\\', '/');
+    if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+        char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+        std::lock_guard<std::mutex> lock(processesMutex);
+        auto drive = mappedDrives.find(letter);
+        // A drive that is not there: a path under a folder that never exists.
+        std::string root = drive != mappedDrives.end() && !drive->second.empty()
+                               ? drive->second
+                               : std::string("/nonexistent-vorlu-drive-") + letter;
+        path = root + path.substr(2);
+    }
     return path;
 }
 
@@ -247,10 +256,14 @@ void setProcess(DWORD id, unsigned long long creationTime) {
     ownProcess = ProcessRecord{id, creationTime};
 }
 
-void setOtherProcesses(const std::vector<std::pair<DWORD, unsigned long long>>& running) {
+void setOtherProcesses(const std::vector<OtherProcess>& processes) {
     std::lock_guard<std::mutex> lock(processesMutex);
-    otherProcesses.clear();
-    for (const auto& [id, creation] : running) otherProcesses.push_back(ProcessRecord{id, creation});
+    otherProcesses = processes;
+}
+
+void mapDrive(char letter, const std::string& folder) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    mappedDrives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = folder;
 }
 
 std::vector<std::string> fileOperations() {
@@ -569,7 +582,19 @@ BOOL WINAPI ResetEvent(HANDLE event) {
     return TRUE;
 }
 
+// A process handle, from OpenProcess or GetCurrentProcess; null for any other handle.
+static const ProcessRecord* processOf(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    if (handle == &ownProcess) return &ownProcess;
+    for (const auto& process : openedProcesses) {
+        if (&process == handle) return &process;
+    }
+    return nullptr;
+}
+
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    // Only zero timeouts on processes: whether one has exited.
+    if (const ProcessRecord* process = processOf(handle)) return process->exited ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
     std::unique_lock<std::mutex> lock(scheduler.mutex);
     Event* event = static_cast<Event*>(handle);
     if (event->set) {
@@ -722,7 +747,10 @@ BOOL WINAPI DeleteFileW(LPCWSTR name) {
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
     struct stat status;
-    if (::stat(nativePath(name).c_str(), &status) != 0) return INVALID_FILE_ATTRIBUTES;
+    if (::stat(nativePath(name).c_str(), &status) != 0) {
+        lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+        return INVALID_FILE_ATTRIBUTES;
+    }
     return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
@@ -771,13 +799,16 @@ DWORD WINAPI GetCurrentProcessId(void) {
 
 HANDLE WINAPI GetCurrentProcess(void) { return &ownProcess; }
 
-HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD id) {
+HANDLE WINAPI OpenProcess(DWORD access, BOOL, DWORD id) {
     std::lock_guard<std::mutex> lock(processesMutex);
     for (const auto& process : otherProcesses) {
-        if (process.id == id) {
-            openedProcesses.push_back(process);
-            return &openedProcesses.back();
+        if (process.id != id) continue;
+        if (access & process.refusedRights) {
+            lastError = ERROR_ACCESS_DENIED;
+            return nullptr;
         }
+        openedProcesses.push_back(process);
+        return &openedProcesses.back();
     }
     if (id == ownProcess.id) return &ownProcess;
     lastError = ERROR_INVALID_PARAMETER;
@@ -792,7 +823,4 @@ BOOL WINAPI GetProcessTimes(HANDLE process, FILETIME* created, FILETIME*, FILETI
     return TRUE;
 }
 
-BOOL WINAPI GetExitCodeProcess(HANDLE, DWORD* code) {
-    *code = STILL_ACTIVE;
-    return TRUE;
-}
+

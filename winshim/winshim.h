@@ -68,14 +68,27 @@ int threadsWaitingForLocks();
 // run (on the virtual clock): the interleavings between two lock sections of one thread.
 void yieldAtLockRelease(bool yield);
 
-// This process as the plug-in sees it, the other processes that run, and the path of
+// Another process as OpenProcess finds it: one that has exited may still be opened while
+// a handle to it is held somewhere; refusedRights are the access rights it refuses (an
+// elevated process refuses PROCESS_QUERY_INFORMATION, another user's every right).
+struct OtherProcess {
+    DWORD id;
+    unsigned long long creation;
+    bool exited = false;
+    DWORD refusedRights = 0;
+};
+
+// This process as the plug-in sees it, the other processes there are, and the path of
 // the library (empty: GetModuleFileNameA fails).
 void setProcess(DWORD id, unsigned long long creationTime);
-void setOtherProcesses(const std::vector<std::pair<DWORD, unsigned long long>>& running);
+void setOtherProcesses(const std::vector<OtherProcess>& processes);
 void setModulePath(const std::string& path);
 // A folder whose files can be opened and written but where none can be made, renamed or
 // deleted, as a folder the user may not write to (root ignores the file system's own).
 void setReadOnlyFolder(const std::string& folder, bool readOnly);
+// Paths on drive letter go to folder from now on; an empty folder unplugs the drive (its
+// root is not there). A drive never mapped is not there either.
+void mapDrive(char letter, const std::string& folder);
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
 std::vector<std::string> fileOperations();
 

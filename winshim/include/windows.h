@@ -73,10 +73,13 @@ typedef struct _FILETIME {
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_WRITE_THROUGH 0x8u
 #define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_INVALID_PARAMETER 87u
 #define PROCESS_QUERY_INFORMATION 0x0400u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
+#define SYNCHRONIZE 0x00100000u
 #define STILL_ACTIVE 259u
 #define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
 
@@ -120,8 +123,9 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int length, LPWSTR out, int size);
 
 // Files on the native file system, their UTF-16 paths as UTF-8, backslashes read as
-// slashes; a file opened with no sharing cannot be opened again until it is closed, and
-// an open file cannot be deleted.
+// slashes, a drive letter as the folder the test mapped it to (winshim.h); a file opened
+// with no sharing cannot be opened again until it is closed, and an open file cannot be
+// deleted.
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void* security, DWORD disposition, DWORD attributes,
                           HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void* overlapped);
@@ -132,12 +136,12 @@ BOOL WINAPI DeleteFileW(LPCWSTR name);
 DWORD WINAPI GetFileAttributesW(LPCWSTR name);
 DWORD WINAPI GetLastError(void);
 
-// Processes as the tests declare them (winshim.h).
+// Processes as the tests declare them (winshim.h); WaitForSingleObject on a process
+// handle tells whether it has exited.
 DWORD WINAPI GetCurrentProcessId(void);
 HANDLE WINAPI GetCurrentProcess(void);
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD id);
 BOOL WINAPI GetProcessTimes(HANDLE process, FILETIME* created, FILETIME* exited, FILETIME* kernel, FILETIME* user);
-BOOL WINAPI GetExitCodeProcess(HANDLE process, DWORD* code);
 
 // Ends the calling thread, which must have been started with _beginthreadex.
 void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD exitCode);
