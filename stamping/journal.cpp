@@ -208,14 +208,14 @@ static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
     if (rewrite->lock == INVALID_HANDLE_VALUE) return JOURNAL_NOT_WRITTEN;
     JournalRead read = readJournal(candidate, contents, &rewrite->size);
     int version = journalVersion(contents, rewrite->size);
-    JournalUpdate begun = read == READ_HELD                 ? JOURNAL_UNREADABLE
-                          : version > JOURNAL_VERSION       ? JOURNAL_LATER_VERSION
-                                                            : JOURNAL_WRITTEN;
+    JournalUpdate begun = read == READ_HELD           ? JOURNAL_UNREADABLE
+                          : version > JOURNAL_VERSION ? JOURNAL_LATER_VERSION
+                                                      : JOURNAL_WRITTEN;
     textUnit temporary[FILE_PATH_SIZE];
     pathIn(candidates[candidate], temporaryName, temporary);
-    rewrite->out = begun != JOURNAL_WRITTEN ? INVALID_HANDLE_VALUE
-                                            : CreateFileW(widePath(temporary), GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                                                          FILE_ATTRIBUTE_NORMAL, 0);
+    rewrite->out = begun != JOURNAL_WRITTEN
+                       ? INVALID_HANDLE_VALUE
+                       : CreateFileW(widePath(temporary), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     if (begun == JOURNAL_WRITTEN && rewrite->out == INVALID_HANDLE_VALUE) begun = JOURNAL_NOT_WRITTEN;
     if (begun != JOURNAL_WRITTEN) {
         CloseHandle(rewrite->lock);
@@ -261,8 +261,8 @@ static JournalUpdate finishRewrite(Rewrite* rewrite) {
     pathIn(candidates[rewrite->candidate], journalName, journal);
     bool done = rewrite->ok && FlushFileBuffers(rewrite->out);
     CloseHandle(rewrite->out);
-    done = done &&
-           MoveFileExW(widePath(temporary), widePath(journal), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    done =
+        done && MoveFileExW(widePath(temporary), widePath(journal), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!done) DeleteFileW(widePath(temporary));
     CloseHandle(rewrite->lock);
     return done ? JOURNAL_WRITTEN : JOURNAL_NOT_WRITTEN;
@@ -345,8 +345,8 @@ static JournalUpdate rewriteCountingStart(int candidate, const JournalEntry& ent
 static JournalUpdate update(JournalUpdate (*rewrite)(int, const JournalEntry&), int candidate,
                             const JournalEntry& entry) {
     JournalUpdate result = rewrite(candidate, entry);
-    for (int attempt = 1;
-         attempt < UPDATE_ATTEMPTS && (result == JOURNAL_UNREADABLE || result == JOURNAL_NOT_WRITTEN); attempt++) {
+    for (int attempt = 1; attempt < UPDATE_ATTEMPTS && (result == JOURNAL_UNREADABLE || result == JOURNAL_NOT_WRITTEN);
+         attempt++) {
         Sleep(UPDATE_RETRY_MS);
         result = rewrite(candidate, entry);
     }

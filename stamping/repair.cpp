@@ -12,7 +12,7 @@ static LONG volatile lastRepairStart;  // GetTickCount at the last start of a re
 
 enum Whereabouts {
     FILE_THERE,
-    FILE_GONE,        // deleted or moved: its drive or share is there, the file is not
+    FILE_GONE,         // deleted or moved: its drive or share is there, the file is not
     FILE_OUT_OF_REACH  // its drive or share is missing, or the path tells no root
 };
 

@@ -109,10 +109,10 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
         {"two stamps", "Artist A (1:05/4:00) (0:10/4:00)", true, true, "Artist A (1:05/4:00) (0:10/4:00)", false,
          false},
         {"unreadable now", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, true, 1},
-        {"unreadable, its drive unplugged", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, true,
-         0, RepairCase::NoFault, Place::DriveUnplugged},
-        {"unreadable, the file deleted", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, false,
-         0, RepairCase::NoFault, Place::Deleted},
+        {"unreadable, its drive unplugged", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, true, 0,
+         RepairCase::NoFault, Place::DriveUnplugged},
+        {"unreadable, the file deleted", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, false, 0,
+         RepairCase::NoFault, Place::Deleted},
         {"the write-back refused", "Artist A (1:05/4:00)", true, false, "Artist A (1:05/4:00)", true, true},
         {"read as empty: it could not be opened, or the artist was cleared", "Artist A (1:05/4:00)", true, true,
          "Artist A (1:05/4:00)", false, true, 1, RepairCase::ReadsEmpty},
@@ -175,6 +175,10 @@ TEST(Journal, onlyEntriesOfPlayersThatHaveEndedAreRepaired) {
         {"its player has ended", {}, true},
         {"its player still runs", {{deadPlayer, 1}}, false},
         {"its process id now names a newer process", {{deadPlayer, 99}}, true},
+        {"it runs elevated", {{deadPlayer, 1, false, PROCESS_QUERY_INFORMATION}}, false},
+        {"it ran elevated and has ended", {{deadPlayer, 1, true, PROCESS_QUERY_INFORMATION}}, true},
+        {"it ended with exit code 259, a handle to it still open", {{deadPlayer, 1, true}}, true},
+        {"another user's, which Vorlu may not open", {{deadPlayer, 1, false, 0xFFFFFFFFu}}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -247,12 +251,7 @@ TEST(Journal, aFileTakenOverBetweenItsWriteBackAndItsReleaseIsNeverStampedWithou
         session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
             // The host is slow to write F's original back: the new worker for F waits for
             // the file meanwhile, and comes in as soon as the write-back lets it go.
-            if (code == session.setCode()) {
-                auto* wide = reinterpret_cast<extendedFileInfoStructW*>(wParam);
-                auto* narrow = reinterpret_cast<extendedFileInfoStruct*>(wParam);
-                writingBack = (code == IPC_SET_EXTENDED_FILE_INFOW ? standin::utf8FromUtf16(wide->ret)
-                                                                   : std::string(narrow->ret)) == "Artist A";
-            }
+            if (code == session.setCode()) writingBack = vorlu_test::valueOfSet(wParam, code) == "Artist A";
             if (code == IPC_WRITE_EXTENDED_FILE_INFO && writingBack) Sleep(30);
             std::string stored = session.model.storedArtist(fileA);
             if (!vorlu_test::isStamp(stored, "Artist A") && !vorlu_test::isPauseMark(stored, "Artist A"))
@@ -452,21 +451,37 @@ TEST(Journal, livesInTheFirstFolderItCanBeWrittenIn) {
     }
 }
 
-// At a clean quit a journal that holds nothing goes, and its lock file with it; one that
-// holds another player's entry stays.
+// At a clean quit a journal that holds nothing goes, and its lock file with it, wherever
+// this run left them: from its stamps, or from a start that only repaired; one that holds
+// another player's entry stays.
 TEST(Journal, aCleanQuitLeavesNoEmptyJournalBehind) {
-    for (bool anotherPlayersEntry : {false, true}) {
-        SCOPED_TRACE(anotherPlayersEntry ? "another player's entry" : "empty");
-        std::string folder = freshFolder();
-        if (anotherPlayersEntry) leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
+    const struct {
+        const char* name;
+        bool anotherPlayersEntry;
+        bool plays;
+    } cases[] = {{"stamped, then empty", false, true},
+                 {"another player's entry", true, true},
+                 {"a start that only repaired a killed player's stamp", false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = freshFolder(), library = freshFolder();
+        leaveEntryOfADeadPlayer(folder, "Artist A", c.anotherPlayersEntry ? livePlayer : deadPlayer);
         winshim::setOtherProcesses({{livePlayer, 1}});
-        PluginSession session({{"C:\\music\\b.mp3", "Artist B", 240}}, {.journalFolder = folder});
-        session.play();
-        session.runUntil(20500);
+        winshim::setModulePath(libraryPathIn(library));
+        PluginSession session({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 240}},
+                              {.journalFolder = folder, .settleRepair = false});
+        session.runFor(1000);
+        if (c.plays) {
+            session.jump(1);
+            session.runUntil(20500);
+        }
         plugin.quit();
         winshim::setOtherProcesses({});
-        EXPECT_EQ(std::filesystem::exists(journalPath(folder)), anotherPlayersEntry);
-        EXPECT_EQ(std::filesystem::exists(folder + "/vorlu.journal.lock"), anotherPlayersEntry);
+        winshim::setModulePath("");
+        EXPECT_EQ(session.model.storedArtist(fileA), c.anotherPlayersEntry ? "Artist A (1:05/4:00)" : "Artist A");
+        EXPECT_EQ(std::filesystem::exists(journalPath(folder)), c.anotherPlayersEntry);
+        EXPECT_EQ(std::filesystem::exists(folder + "/vorlu.journal.lock"), c.anotherPlayersEntry);
+        EXPECT_TRUE(std::filesystem::is_empty(library));
     }
 }
 
@@ -488,22 +503,32 @@ TEST(Journal, theNextStartRepairsEveryFolderAJournalMayBeIn) {
     EXPECT_TRUE(entriesOf(bytesOf(journalPath(library))).empty());
 }
 
-// A player that goes on running takes out the stamps of one killed beside it within a
-// minute, without a start of its own.
+// A player that goes on running, playing or paused, takes out the stamps of one killed
+// beside it within a minute, without a start of its own, whenever the other dies: just
+// after one of its own repairs is the latest case.
 TEST(Journal, aRunningPlayerRepairsAKilledPlayersStampsWithinAMinute) {
-    std::string folder = freshFolder();
-    leaveEntryOfADeadPlayer(folder, "Artist A");
-    winshim::setOtherProcesses({{deadPlayer, 1}});  // still running when this one starts
-    PluginSession survivor({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
-                           {.journalFolder = folder, .processId = livePlayer});
-    survivor.jump(1);
-    survivor.runUntil(10000);
-    EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A (1:05/4:00)");
-    winshim::setOtherProcesses({});  // killed now
-    survivor.runUntil(70000);
-    EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A");
-    ASSERT_FALSE(survivor.commitsOf(fileA).empty());
-    EXPECT_LE(survivor.commitsOf(fileA).back().time, 10000 + 60000);
+    for (bool paused : {false, true}) {
+        SCOPED_TRACE(paused ? "paused" : "playing");
+        long long latest = 0;
+        for (long long killedAt = 2000; killedAt <= 100000; killedAt += 3700) {
+            std::string folder = freshFolder();
+            leaveEntryOfADeadPlayer(folder, "Artist A");
+            winshim::setOtherProcesses({{deadPlayer, 1}});  // still running when this one starts
+            PluginSession survivor({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
+                                   {.journalFolder = folder, .processId = livePlayer});
+            survivor.jump(1);
+            survivor.runUntil(1500);
+            if (paused) survivor.pause();
+            survivor.runUntil(killedAt);
+            EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A (1:05/4:00)");
+            winshim::setOtherProcesses({});  // killed now
+            survivor.runUntil(killedAt + 90000);
+            EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A") << killedAt;
+            if (!survivor.commitsOf(fileA).empty())
+                latest = std::max(latest, survivor.commitsOf(fileA).back().time - killedAt);
+        }
+        EXPECT_LE(latest, 60000);
+    }
 }
 
 // Every update is flushed to disk before it replaces the journal: a crash in between
@@ -589,6 +614,172 @@ TEST(Journal, withoutAFolderThatTakesTheJournalNothingIsStamped) {
     session.runUntil(25000);
     EXPECT_TRUE(session.sets().empty());
     EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+}
+
+struct FailedUpdateCase {
+    const char* name;
+    long long failsFor;  // ms during which the folder takes no new journal
+    bool firstStamped;
+};
+
+// An update that fails is tried again in the same folder: the folder never moves on, so a
+// later file is stamped with its entry there, never without one.
+TEST(Journal, aFailedUpdateIsTriedAgainInTheSameFolderAndNoFileIsStampedWithoutItsEntry) {
+    const FailedUpdateCase cases[] = {
+        {"for a moment: an antivirus holding the folder", 300, true},
+        {"for longer than the retries: the first file plays unstamped", 5000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = freshFolder();
+        PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}},
+                              {.journalFolder = folder});
+        std::vector<bool> held;
+        session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+            if (code != session.setCode()) return std::nullopt;
+            bool found = false;
+            for (const auto& entry : entriesOf(bytesOf(journalPath(folder))))
+                found |= sameFileName(entry.file, vorlu_test::trackFileOf(vorlu_test::fileOfSet(wParam, code)));
+            held.push_back(found);
+            return std::nullopt;
+        };
+        winshim::setReadOnlyFolder(folder, true);
+        session.play();
+        session.runFor(c.failsFor);
+        winshim::setReadOnlyFolder(folder, false);
+        session.runUntil(20500);
+        session.next();
+        session.runUntil(40500);
+        session.stop();
+        session.runUntil(45000);
+        EXPECT_EQ(session.commitsOf(fileA).empty(), !c.firstStamped);
+        EXPECT_FALSE(session.commitsOf("C:\\music\\b.mp3").empty());
+        for (bool entryThere : held) EXPECT_TRUE(entryThere);
+        EXPECT_TRUE(entriesOf(bytesOf(journalPath(folder))).empty());
+    }
+}
+
+// Another program (a backup, a sync tool) holds the journal open without read sharing:
+// it is never taken for "no journal" and replaced, which would lose the other players'
+// entries. Meanwhile no file is stamped; afterwards stamping goes on.
+TEST(Journal, aJournalHeldWithoutReadSharingIsWaitedForAndNeverReplaced) {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
+    winshim::setOtherProcesses({{livePlayer, 1}});
+    const std::string fileB = "C:\\music\\b.mp3", fileC = "C:\\music\\c.mp3";
+    PluginSession session({{fileB, "Artist B", 240}, {fileC, "Artist C", 240}}, {.journalFolder = folder});
+    std::string before = bytesOf(journalPath(folder));
+    HANDLE backup = CreateFileW(standin::utf16FromUtf8(journalPath(folder)).c_str(), GENERIC_READ, FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(backup, INVALID_HANDLE_VALUE);
+    session.play();
+    session.runUntil(20500);
+    EXPECT_TRUE(session.sets().empty());
+    EXPECT_EQ(bytesOf(journalPath(folder)), before);
+    CloseHandle(backup);
+    session.next();
+    session.runUntil(30500);
+    session.stop();
+    session.runUntil(35000);
+    winshim::setOtherProcesses({});
+    EXPECT_FALSE(session.commitsOf(fileC).empty());
+    EXPECT_EQ(session.model.storedArtist(fileC), "Artist C");
+    auto left = entriesOf(bytesOf(journalPath(folder)));
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].processId, livePlayer);
+}
+
+// The listener clears the artist while the file plays: no write-back puts it back. The
+// entry waits for the next starts, which find the file there and empty, and after ten of
+// them the clearing is left as it is. A read that comes back empty only for a moment (a
+// file another program opened) delays the write-back and no more.
+TEST(Journal, anArtistClearedWhilePlayingStaysCleared) {
+    for (bool cleared : {true, false}) {
+        SCOPED_TRACE(cleared ? "cleared" : "read empty for two seconds");
+        std::string folder = freshFolder();
+        placeFileA(Place::There);
+        {
+            PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = folder});
+            session.play();
+            session.runUntil(10500);
+            if (cleared) session.model.editArtist(fileA, "");
+            if (!cleared) session.model.setFaults(fileA, {.emptyReads = true});
+            session.runUntil(12500);
+            session.stop();
+            session.runUntil(14500);
+            if (!cleared) session.model.setFaults(fileA, {});
+            session.runUntil(25000);
+            EXPECT_EQ(session.model.storedArtist(fileA), cleared ? "" : "Artist A");
+            EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), cleared ? 1u : 0u);
+        }
+        for (int start = 1; cleared && start <= JOURNAL_MAX_STARTS; ++start) {
+            PluginSession next(
+                {{fileA, "", 240}},
+                {.journalFolder = folder, .processId = livePlayer + static_cast<DWORD>(start), .settleRepair = false});
+            next.runFor(1000);
+            EXPECT_TRUE(next.sets().empty());
+            EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), start < JOURNAL_MAX_STARTS ? 1u : 0u) << start;
+        }
+    }
+}
+
+// A killed run's stamp of "The Band (paused)" is repaired while the folder its entry is in
+// cannot be written: the entry outlives it. The file playing then is stamped behind its
+// whole artist, " (paused)" included, and written back whole.
+TEST(Journal, anEntryThatOutlivedItsStampNeverCutsARealEnding) {
+    std::string folder = freshFolder(), library = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "The Band (paused)");
+    winshim::setReadOnlyFolder(folder, true);
+    winshim::setModulePath(libraryPathIn(library));
+    PluginSession next({{fileA, "The Band (paused) (1:05/4:00)", 240}},
+                       {.journalFolder = folder, .processId = livePlayer, .settleRepair = false});
+    next.runFor(1000);
+    EXPECT_EQ(next.model.storedArtist(fileA), "The Band (paused)");
+    EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), 1u);
+    next.play();
+    next.runUntil(20500);
+    next.stop();
+    next.runUntil(25000);
+    winshim::setReadOnlyFolder(folder, false);
+    winshim::setModulePath("");
+    auto sets = next.sets();
+    ASSERT_GE(sets.size(), 2u);
+    EXPECT_EQ(sets[1].value, "The Band (paused) (0:00/4:00)");
+    EXPECT_EQ(next.model.storedArtist(fileA), "The Band (paused)");
+}
+
+// A journal never outgrows what is read of it: a new entry makes room by dropping the
+// oldest entries of players that have ended (files on a drive long unplugged); where the
+// entries are a running player's, the new file is not stamped.
+TEST(Journal, aFullJournalMakesRoomFromItsOldestEntriesOfPlayersThatHaveEnded) {
+    for (bool ownersRun : {false, true}) {
+        SCOPED_TRACE(ownersRun ? "their player runs" : "their player has ended");
+        std::string folder = freshFolder();
+        leaveEntryOfADeadPlayer(folder, "Gone");
+        // The one entry again and again, up to the last that fits.
+        std::string one = bytesOf(journalPath(folder)).substr(JOURNAL_HEADER_SIZE);
+        std::size_t copies = (JOURNAL_BUFFER_SIZE - JOURNAL_HEADER_SIZE) / one.size();
+        std::string full = bytesOf(journalPath(folder)).substr(0, JOURNAL_HEADER_SIZE);
+        for (std::size_t i = 0; i < copies; ++i) full += one;
+        std::ofstream(journalPath(folder), std::ios::binary) << full;
+        if (ownersRun) winshim::setOtherProcesses({{deadPlayer, 1}});
+        const std::string fileB = "C:\\music\\bb.mp3";  // a longer entry than the others
+        PluginSession session({{fileB, "Artist B", 240}}, {.journalFolder = folder, .processId = livePlayer});
+        session.play();
+        session.runUntil(5000);
+        winshim::setOtherProcesses({});
+        EXPECT_EQ(session.sets().empty(), ownersRun);
+        std::string now = bytesOf(journalPath(folder));
+        EXPECT_LE(now.size(), static_cast<std::size_t>(JOURNAL_BUFFER_SIZE));
+        if (ownersRun) {
+            EXPECT_EQ(now, full);
+            continue;
+        }
+        auto entries = entriesOf(now);
+        EXPECT_LT(entries.size(), copies + 1);
+        EXPECT_GE(entries.size(), copies - 2);
+        EXPECT_TRUE(sameFileName(entries.back().file, vorlu_test::trackFileOf(fileB)));
+    }
 }
 
 // Random bytes, and random damage to a valid journal: the reader stays inside the bytes

@@ -175,14 +175,17 @@ long long deadline(long long now, DWORD milliseconds) {
 
 thread_local DWORD lastError = 0;
 
-// Files: a handle is a FileRecord; paths open with no sharing are counted.
+// Files: a handle is a FileRecord. Paths are counted by their open handles, those that
+// share neither reading nor writing, and those that do not let the file be deleted or
+// replaced.
 struct FileRecord {
     int descriptor;
     std::string path;
     bool exclusive;
+    bool deletable;
 };
 std::mutex filesMutex;
-std::map<std::string, int> openPaths, exclusivePaths;
+std::map<std::string, int> openPaths, exclusivePaths, undeletablePaths;
 std::set<FileRecord*> liveFiles;
 std::set<std::string> readOnlyFolders;
 std::vector<std::string> fileOperationLog;
@@ -541,6 +544,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
             ::close(file->descriptor);
             if (--openPaths[file->path] == 0) openPaths.erase(file->path);
             if (file->exclusive) exclusivePaths.erase(file->path);
+            if (!file->deletable && --undeletablePaths[file->path] == 0) undeletablePaths.erase(file->path);
             delete file;
             return TRUE;
         }
@@ -684,7 +688,8 @@ DWORD WINAPI GetLastError(void) { return lastError; }
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposition, DWORD, HANDLE) {
     std::string path = nativePath(name);
     std::lock_guard<std::mutex> lock(filesMutex);
-    if (exclusivePaths.count(path) || (share == 0 && openPaths.count(path))) {
+    bool exclusive = (share & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
+    if (exclusivePaths.count(path) || (exclusive && openPaths.count(path))) {
         lastError = ERROR_SHARING_VIOLATION;
         return INVALID_HANDLE_VALUE;
     }
@@ -702,8 +707,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD 
         return INVALID_HANDLE_VALUE;
     }
     openPaths[path]++;
-    if (share == 0) exclusivePaths[path] = 1;
-    auto* file = new FileRecord{descriptor, path, share == 0};
+    if (exclusive) exclusivePaths[path] = 1;
+    bool deletable = (share & FILE_SHARE_DELETE) != 0;
+    if (!deletable) undeletablePaths[path]++;
+    auto* file = new FileRecord{descriptor, path, exclusive, deletable};
     liveFiles.insert(file);
     return file;
 }
@@ -732,7 +739,8 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD) {
     std::string target = nativePath(to);
     {
         std::lock_guard<std::mutex> lock(filesMutex);
-        if (inReadOnlyFolder(target)) return FALSE;
+        // Windows replaces no file open without delete sharing.
+        if (inReadOnlyFolder(target) || undeletablePaths.count(target)) return FALSE;
         fileOperationLog.push_back("move " + nativePath(from) + " -> " + target);
     }
     return ::rename(nativePath(from).c_str(), target.c_str()) == 0;
@@ -741,14 +749,17 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD) {
 BOOL WINAPI DeleteFileW(LPCWSTR name) {
     std::lock_guard<std::mutex> lock(filesMutex);
     std::string path = nativePath(name);
-    if (openPaths.count(path) || inReadOnlyFolder(path)) return FALSE;  // Windows deletes no file that is open
+    // Windows deletes no file open without delete sharing.
+    if (undeletablePaths.count(path) || inReadOnlyFolder(path)) return FALSE;
     return ::unlink(path.c_str()) == 0;
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
     struct stat status;
     if (::stat(nativePath(name).c_str(), &status) != 0) {
-        lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+        lastError = errno == ENOENT    ? ERROR_FILE_NOT_FOUND
+                    : errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                       : ERROR_ACCESS_DENIED;
         return INVALID_FILE_ATTRIBUTES;
     }
     return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -822,5 +833,3 @@ BOOL WINAPI GetProcessTimes(HANDLE process, FILETIME* created, FILETIME*, FILETI
     created->dwHighDateTime = static_cast<DWORD>(time >> 32);
     return TRUE;
 }
-
-

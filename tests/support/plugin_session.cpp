@@ -28,6 +28,18 @@ TrackFile trackFileOf(const std::string& name) {
     return file;
 }
 
+std::string fileOfSet(WPARAM wParam, LPARAM code) {
+    if (code == IPC_SET_EXTENDED_FILE_INFOW)
+        return standin::utf8FromUtf16(reinterpret_cast<const extendedFileInfoStructW*>(wParam)->filename);
+    return reinterpret_cast<const extendedFileInfoStruct*>(wParam)->filename;
+}
+
+std::string valueOfSet(WPARAM wParam, LPARAM code) {
+    if (code == IPC_SET_EXTENDED_FILE_INFOW)
+        return standin::utf8FromUtf16(reinterpret_cast<const extendedFileInfoStructW*>(wParam)->ret);
+    return reinterpret_cast<const extendedFileInfoStruct*>(wParam)->ret;
+}
+
 std::function<bool(const std::string&, const std::string&)> refuseWriteBacks(std::string original, int refusals) {
     auto refused = std::make_shared<int>(0);
     return [=](const std::string&, const std::string& value) { return value != original || (*refused)++ >= refusals; };

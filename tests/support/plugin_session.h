@@ -57,6 +57,11 @@ bool oldHostRun();
 // A file as the plug-in names it on this run's path.
 TrackFile trackFileOf(const std::string& name);
 
+// The file and the value of a set request (wide or single-byte) as the host receives it,
+// in UTF-8; single-byte texts are ASCII in the tests that look.
+std::string fileOfSet(WPARAM wParam, LPARAM code);
+std::string valueOfSet(WPARAM wParam, LPARAM code);
+
 // For PlayerModel::acceptSets: refuses the first `refusals` sets of the value original
 // (a file's write-back, as a file locked for a moment), accepts every other set.
 std::function<bool(const std::string&, const std::string&)> refuseWriteBacks(std::string original, int refusals);
