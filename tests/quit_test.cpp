@@ -115,6 +115,21 @@ TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
     }
 }
 
+// Another program cancelled the log-off: the session goes on, and so does every stamp.
+TEST(Quit, aCancelledLogOffChangesNothing) {
+    PluginSession session(ab());
+    session.play();
+    session.runUntil(20500);
+    session.cancelledLogOff();
+    session.runUntil(30500);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A (0:30/4:00)");
+    session.next();
+    session.runUntil(40500);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    EXPECT_EQ(session.model.storedArtist(fileB), "Artist B (0:00/3:00)");
+    EXPECT_EQ(winshim::threadsRunning(), 1);
+}
+
 TEST(Quit, leavesItsProcedureUnderAnotherOneAndKeepsTheLibraryLoaded) {
     PluginSession session(ab());
     SetWindowLongA(session.mainWindow, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(laterSubclass));

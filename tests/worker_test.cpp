@@ -299,6 +299,26 @@ TEST(Worker, stampsEveryArtistItsPathCanHoldExactlyAndLeavesOneThatMayBeCut) {
     }
 }
 
+// The wide requests from 5.13 on, exactly: every request of a file on the one path.
+TEST(Worker, goesTheWideWayFromVersion513On) {
+    const struct {
+        LRESULT version;
+        bool wide;
+    } cases[] = {{0x5012, false}, {0x5013, true}, {0x5066, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        PluginSession session(abc(), {.hostVersion = c.version});
+        session.play();
+        session.runUntil(20500);
+        session.stop();
+        session.runUntil(25000);
+        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFOW).size(), c.wide ? 3u : 0u);
+        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), c.wide ? 0u : 3u);
+        EXPECT_EQ(session.requests(IPC_GETPLAYLISTFILE).empty(), c.wide);
+        EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+    }
+}
+
 struct WideFailureCase {
     const char* name;
     std::optional<LRESULT> nameAnswer;  // the host's answer to the wide name request, if not the model's

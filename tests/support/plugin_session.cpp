@@ -215,6 +215,8 @@ bool PluginSession::exit() {
 
 void PluginSession::logOff() { SendMessageA(mainWindow, WM_ENDSESSION, TRUE, 0); }
 
+void PluginSession::cancelledLogOff() { SendMessageA(mainWindow, WM_ENDSESSION, FALSE, 0); }
+
 void PluginSession::runFor(long long duration) { runUntil(winshim::now() + duration); }
 
 bool PluginSession::finish() {

@@ -112,6 +112,9 @@ public:
     // playlist is freed, quit is called with the window still there, then the input
     // plug-ins shut down.
     void logOff();
+    // A log-off that another program cancelled: WM_ENDSESSION with wParam FALSE, after
+    // which the session and the host go on.
+    void cancelledLogOff();
     // The stored artists as they stood when the host called quit (exit and logOff).
     std::map<std::string, std::string> storedWhenQuitCalled;
 
