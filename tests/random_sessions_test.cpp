@@ -5,8 +5,12 @@
 // was so already when the host's exit or log-off called quit; every value a file took
 // was its original or that edit, one stamp of it or its pause mark, so nothing was
 // written over an edit; every set was written before another set came; no worker wrote
-// a file after another worker had begun writing it; no worker outlived quit. Sessions
-// replay files, repeat one entry, and insert and remove entries above the playing one.
+// a file after another worker had begun writing it; no worker outlived quit. On the
+// virtual clock also: every file that plays on for 3 s after a title update is stamped by
+// then, unless the host cannot hand its name and artist over whole or refused it; a pause
+// mark comes only while playback stands still; a file whose stamp the host refused or
+// failed to write gets no other stamp in the run. Sessions replay files, repeat one
+// entry, insert and remove entries above the playing one, and have log-offs cancelled.
 //
 // VORLU_SESSIONS sets how many (default 2000), VORLU_SEED the first seed (default: from
 // the clock, printed). A failing session prints its seed and plan. VORLU_REAL_TIME_DIVISOR
@@ -176,7 +180,7 @@ private:
         // A notice alone is the host's repeat while the same entry plays.
         static const char* kinds[] = {"play",   "play",   "pause",    "resume", "seek",    "stop",
                                       "next",   "next",   "previous", "jump",   "replace", "notice",
-                                      "notice", "repeat", "insert",   "remove", "edit"};
+                                      "notice", "repeat", "insert",   "remove", "edit",    "cancelled-logoff"};
         Action a{t, kinds[between(0, static_cast<int>(std::size(kinds)) - 1)], 0, {}};
         if (a.kind == "seek") a.argument = chance(3) ? 0 : chance(2) ? 1000LL * between(0, 200) : INT_MAX;
         if (a.kind == "jump") a.argument = between(-1, 6);
@@ -224,6 +228,8 @@ void perform(PluginSession& session, const Action& a) {
         session.insertEntry(std::min(static_cast<int>(a.argument), session.model.currentIndex()), a.playlist[0]);
     } else if (a.kind == "remove") {
         session.model.removeEntry(std::min(static_cast<int>(a.argument), session.model.currentIndex() - 1));
+    } else if (a.kind == "cancelled-logoff") {
+        session.cancelledLogOff();
     } else if (a.kind == "edit") {
         // Someone corrects the artist of the entry that plays, or played last.
         const auto& list = session.model.playlist();
@@ -287,6 +293,116 @@ bool stampsShowTheHostsTimes(const std::vector<standin::Request>& requests, cons
         std::string expected = original + vorlu_test::expectedTimeText(times.first, times.second);
         if (request.value != expected) {
             *why = "stamp \"" + request.value + "\" where the host's times give \"" + expected + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the host saw of one file's stamps: when each was set, and when the host first
+// refused one or failed to write it.
+struct FileStamps {
+    std::vector<long long> times;
+    long long refusedAt = LLONG_MAX;
+};
+
+// The artist file held at time: its original, or the last edit by hand before then.
+std::string artistAt(const PluginSession& session, const std::string& file, long long time) {
+    std::string artist = session.artistHistory(file).front();
+    for (const auto& commit : session.commitsOf(file)) {
+        if (commit.byHand && commit.time <= time) artist = commit.artist;
+    }
+    return artist;
+}
+
+// Walks the requests in order: a pause mark comes only while playback stands still, and a
+// file gets no stamp after the host refused one of its stamps or failed to write it (on
+// the real host each would stop or restart its playback again). Collects each file's
+// stamps for the liveness check.
+bool stampsKeepToTheRules(const PluginSession& session, std::map<std::string, FileStamps>* stamps, std::string* why) {
+    std::string awaitingWrite;  // the file of the stamp whose write comes next
+    for (const auto& request : session.model.requests()) {
+        if (request.code == IPC_WRITE_EXTENDED_FILE_INFO && !awaitingWrite.empty()) {
+            if (request.answer == 0) (*stamps)[awaitingWrite].refusedAt = request.time;
+            awaitingWrite.clear();
+        }
+        if (request.code != session.setCode()) continue;
+        std::string artist = artistAt(session, request.file, request.time);
+        if (request.value == artist) continue;  // a write-back
+        FileStamps& file = (*stamps)[request.file];
+        if (file.refusedAt != LLONG_MAX) {
+            *why = request.file + " stamped at " + std::to_string(request.time) + " after the host refused its stamp";
+            return false;
+        }
+        if (vorlu_test::isPauseMark(request.value, artist) && !request.standingStill) {
+            *why = request.file + " marked paused at " + std::to_string(request.time) + " while the player played on";
+            return false;
+        }
+        file.times.push_back(request.time);
+        if (request.answer == 0)
+            file.refusedAt = request.time;
+        else
+            awaitingWrite = request.file;
+    }
+    return true;
+}
+
+// Whether someone edited file by hand after its last stamp before time.
+bool editedSinceItsLastStamp(const PluginSession& session, const std::string& file, long long time,
+                             const FileStamps* stamps) {
+    long long lastStamp = -1;
+    for (long long at : stamps ? stamps->times : std::vector<long long>{}) {
+        if (at <= time) lastStamp = at;
+    }
+    for (const auto& commit : session.commitsOf(file)) {
+        if (commit.byHand && commit.time > lastStamp && commit.time <= time) return true;
+    }
+    return false;
+}
+
+// Whether the plug-in can stamp artist in file on this run's path: a name and a value the
+// path hands over whole, with room behind for the longest stamp (25 units).
+bool stampable(const std::string& file, const std::string& artist) {
+    std::u16string units = standin::utf16FromUtf8(artist);
+    if (!vorlu_test::oldHostRun()) return !units.empty() && units.size() <= 1022;
+    auto singleByte = [](const std::u16string& text) {
+        return std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= 0xFF && c != u'?'; });
+    };
+    return singleByte(standin::utf16FromUtf8(file)) && singleByte(units) && !units.empty() && units.size() <= 229;
+}
+
+// Liveness: a file that plays on, well before its end, for 3 s after a title update with
+// nothing done meanwhile is stamped by then (or was, within its last cycle), unless the
+// host cannot hand its name and artist over whole, fails it on purpose, or refused it.
+bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session,
+                            const std::map<std::string, FileStamps>& stamps, std::string* why) {
+    const long long settle = 3000, cycle = 16500;
+    long long last = plan.actions.back().time + 5000;
+    bool faultyFileExempt = plan.refusal == Refusal::ReadsOfOneFile || plan.refusal == Refusal::EmptyReadsOfOneFile ||
+                            plan.refusal == Refusal::SetsStopOneFileForAMoment;
+    for (const auto& update : session.titleUpdates()) {
+        long long t = update.time;
+        if (update.file.empty() || update.state != standin::PlayState::Playing || t + settle > last) continue;
+        if (std::any_of(plan.actions.begin(), plan.actions.end(),
+                        [t, settle](const Action& a) { return a.time > t && a.time <= t + settle; }))
+            continue;
+        // Well before its end, and before its position leaves the host's 32-bit answers.
+        long long end = std::min(update.lengthSeconds * 1000LL, static_cast<long long>(INT_MAX));
+        if (update.lengthSeconds <= 0 || update.position < 0 || update.position + 1500LL + settle >= end) continue;
+        if (faultyFileExempt && update.file == plan.faultyFile) continue;
+        if (!stampable(update.file, artistAt(session, update.file, t))) continue;
+        auto found = stamps.find(update.file);
+        if (found != stamps.end() && found->second.refusedAt <= t + settle) continue;
+        // An edit by hand ends the stamping worker at its next look at the field, which a
+        // pause puts off: a worker that has not looked yet still holds the file at this
+        // update, and the edit is stamped from the host's next notice on.
+        if (editedSinceItsLastStamp(session, update.file, t, found == stamps.end() ? nullptr : &found->second))
+            continue;
+        bool stamped = found != stamps.end() &&
+                       std::any_of(found->second.times.begin(), found->second.times.end(),
+                                   [t, settle, cycle](long long at) { return at >= t - cycle && at <= t + settle; });
+        if (!stamped) {
+            *why = update.file + " played from its title update at " + std::to_string(t) + " unstamped";
             return false;
         }
     }
@@ -363,11 +479,12 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     }
     for (const auto& action : plan.actions) {
         if (killed && action.time > plan.killAt) break;
+        session.runUntil(action.time);
         // Nothing can keep an edit from landing between a worker's read of the field and
         // its set: on real threads that instant is reachable, so edits are left to the
-        // virtual clock, where the read and the set come together.
+        // virtual clock, where the read and the set come together. A skipped action keeps
+        // its time, and so the end keeps its distance from the refusals.
         if (realTimeDivisor > 0 && action.kind == "edit") continue;
-        session.runUntil(action.time);
         perform(session, action);
     }
     if (killed) {
@@ -400,6 +517,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     std::string why = session.setWithoutItsWrite();
     if (!why.empty()) return why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
+    if (realTimeDivisor == 0) {
+        std::map<std::string, FileStamps> stamps;
+        if (!stampsKeepToTheRules(session, &stamps, &why)) return why;
+        if (!everyLongPlayIsStamped(plan, session, stamps, &why)) return why;
+    }
     for (const auto& [file, stored] : session.model.storedArtists()) {
         std::string original = session.expectedEnd(file);
         if (!soundAcrossEdits(session, file, &why)) return why;

@@ -347,8 +347,8 @@ TEST(Worker, aFileTheWideRequestsCannotNameOrReadPlaysUnstampedOnAHostThatHasThe
         session.runUntil(20500);
         session.stop();
         session.runUntil(25000);
-        for (LPARAM code : {IPC_GETPLAYLISTFILE, IPC_GET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFO,
-                            IPC_SET_EXTENDED_FILE_INFOW})
+        for (LPARAM code :
+             {IPC_GETPLAYLISTFILE, IPC_GET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFOW})
             EXPECT_TRUE(session.requests(static_cast<int>(code)).empty()) << code;
         EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
     }

@@ -268,14 +268,16 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
     LRESULT result = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        Request request{clock(),
-                        static_cast<int>(code),
-                        static_cast<long long>(static_cast<LONG>(wParam)),
-                        {},
-                        {},
-                        0,
-                        senderTagger ? senderTagger() : std::string(),
-                        0};
+        Request request{
+            clock(),
+            static_cast<int>(code),
+            static_cast<long long>(static_cast<LONG>(wParam)),
+            {},
+            {},
+            0,
+            senderTagger ? senderTagger() : std::string(),
+            0,
+            playState == PlayState::Paused || (playState == PlayState::Playing && entries[index].lengthSeconds <= 0)};
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
         bool restarting = playState != PlayState::Stopped && clock() < restartSettles;
         auto fault = faults.end();

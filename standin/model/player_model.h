@@ -60,6 +60,9 @@ struct Request {
     long long capacity;  // retlen of a read
     std::string sender;  // what the sender tagger said, e.g. which thread sent it
     long long answer;
+    // Playback stood still when the request came: paused, or playing an entry without a
+    // length, whose position stays 0.
+    bool standingStill = false;
 };
 
 struct Commit {

@@ -133,6 +133,11 @@ std::vector<Message> PluginSession::mainMessages() const {
     return mainLog;
 }
 
+std::vector<TitleUpdate> PluginSession::titleUpdates() const {
+    std::lock_guard<std::mutex> lock(messagesMutex);
+    return titleLog;
+}
+
 std::vector<Message> PluginSession::editorMessages() const {
     std::lock_guard<std::mutex> lock(messagesMutex);
     return editorLog;
@@ -150,6 +155,14 @@ void PluginSession::insertEntry(int at, standin::Entry entry) {
 }
 
 void PluginSession::sendNotice(bool titleUpdate) {
+    if (titleUpdate) {
+        const auto& list = model.playlist();
+        auto index = static_cast<std::size_t>(model.currentIndex());
+        bool entry = index < list.size();
+        std::lock_guard<std::mutex> lock(messagesMutex);
+        titleLog.push_back(TitleUpdate{winshim::now(), entry ? list[index].file : std::string(), model.state(),
+                                       model.position(), entry ? list[index].lengthSeconds : -1});
+    }
     LPARAM lParam = model.currentIndex() | (titleUpdate ? TRACK_CHANGE_LPARAM_BIT : 0);
     SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
 }

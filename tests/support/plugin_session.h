@@ -26,6 +26,15 @@ struct Message {
 // What every recording procedure answers for a message that is not a request.
 LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam);
 
+// A title update's notice (bit 30) as the host sent it, and what played then.
+struct TitleUpdate {
+    long long time;
+    std::string file;  // empty: no entry
+    standin::PlayState state;
+    int position;       // ms
+    int lengthSeconds;  // the entry's
+};
+
 struct SessionOptions {
     bool init = true;               // load the plug-in: fill the descriptor and call init
     bool hasPlaylistEditor = true;  // whether IPC_GETWND answers a window
@@ -83,6 +92,7 @@ public:
     std::function<std::optional<LRESULT>(WPARAM wParam, LPARAM code)> overrideAnswer;
 
     std::vector<Message> mainMessages() const;
+    std::vector<TitleUpdate> titleUpdates() const;
     std::vector<Message> editorMessages() const;
 
     // Playback that notifies the playlist editor as the host does: at a start and a stop
@@ -154,6 +164,7 @@ private:
     mutable std::mutex messagesMutex;
     std::vector<Message> mainLog;
     std::vector<Message> editorLog;
+    std::vector<TitleUpdate> titleLog;
 };
 
 std::vector<standin::Entry> playlistOf(std::initializer_list<standin::Entry> entries);
