@@ -8,20 +8,20 @@
 
 #include "host/host_api.h"
 
-// The window that answers requests: the descriptor's hwndParent, named by init before
-// anything else is asked.
+// On: init, before anything is asked. Takes: none. The window that answers requests: the
+// descriptor's hwndParent.
 void setHostWindow(HWND mainWindow);
 
-// Asks the host its version (IPC_GETVERSION), once, in init; 0 when the answer cannot be one.
+// On: init. Takes: none. Asks: IPC_GETVERSION, once; 0 when the answer cannot be one.
 void detectHostVersion();
 LRESULT hostVersion();
 
-// Sends one request to the host's main window and returns its answer.
+// On: any. Takes: none. Asks: the one request given, and returns its answer.
 LRESULT askHost(WPARAM wParam, LPARAM code);
 // The same, for answers that are a signed 32-bit time, length or index.
 int askHostInt(WPARAM wParam, LPARAM code);
 
-// Zeroes the first count bytes of buffer; returns 0.
+// On: any. Takes: none. Zeroes the first count bytes of buffer; returns 0.
 int clearBuffer(int count, void* buffer);
 
 #endif

@@ -1,9 +1,7 @@
 // The plug-in's face to the host: the descriptor, the export, the lifecycle functions
 // and the state they share with the rest of the plug-in.
 //
-// Threads: init, config and quit run on the thread the host calls them on; both window
-// procedures run on the thread that owns the host's windows; workers run on their own.
-// Every request to the host is a synchronous message answered on the windows' thread.
+// Threads and locks: stamping/README.md.
 #ifndef VORLU_PLUGIN_GEN_VORLU_H
 #define VORLU_PLUGIN_GEN_VORLU_H
 
@@ -15,21 +13,29 @@
 #define VORLU_EXPORT
 #endif
 
+// On: any. Takes: none. The descriptor's address.
 extern "C" VORLU_EXPORT winampGeneralPurposePlugin* winampGetGeneralPurposePlugin();
 
 extern winampGeneralPurposePlugin plugin;
 extern WNDPROC lpWinampWndProcOld;
 extern WNDPROC lpWinampPEWndProcOld;
 
+// On: init. Takes: journal. Asks: the version, the settings folder, the playlist editor.
+// Prepares every part, repairs in the background, and subclasses both windows.
 int init();
+// On: the host's thread. Takes: none. Shows the configuration notice.
 void config();
+// On: quit. Takes: records, journal. Has every worker write back (up to two seconds), lets
+// go of an empty journal, and puts the windows' procedures back where they are ours.
 void quit();
-// The main window's replacement procedure: passes every message on unchanged. Before it
-// passes on WM_DESTROY, or WM_ENDSESSION ending the session, it has every worker write its
-// artist back and waits for them as quit does: the host calls quit only afterwards.
+// On: windows. Takes: records, as quit. The main window's replacement procedure: passes
+// every message on unchanged. Before it passes on WM_DESTROY, or WM_ENDSESSION ending the
+// session, it has every worker write its artist back and waits for them as quit does: the
+// host calls quit only afterwards.
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// The playlist editor's replacement procedure: lets the track-change watcher see every
-// message, then passes it on unchanged and returns the previous procedure's result.
+// On: windows. Takes: names, records, refused, as the watcher. The playlist editor's
+// replacement procedure: lets the track-change watcher see every message, then passes it
+// on unchanged and returns the previous procedure's result.
 LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -22,7 +22,7 @@ struct ClaimSlot {
 
 static ClaimSlot slots[CLAIM_SLOTS];
 static unsigned int lastOwner;
-static CRITICAL_SECTION claimsLock;                            // see file_claims.h
+static CRITICAL_SECTION claimsLock;                            // stamping/README.md
 static textUnit fieldNow[SAVED_ARTIST_SIZE + TIME_TEXT_SIZE];  // a field as read now, under claimsLock
 
 // Units a read of file's field holds, its terminator included: the single-byte read is

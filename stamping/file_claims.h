@@ -18,11 +18,11 @@ struct FileClaim {
     bool valueJustRead;  // the original was read by this claim: its first stamp needs no second read
 };
 
-// init, before any worker starts.
+// On: init, before any worker starts. Takes: none.
 void initFileClaims();
 
-// Worker; claims, then journal, metadata; requests: a read. Claims file for the calling
-// worker and puts its original artist into savedArtist (SAVED_ARTIST_SIZE units): the
+// On: worker. Takes: claims, then journal, metadata. Asks: a read. Claims file for the
+// calling worker and puts its original artist into savedArtist (SAVED_ARTIST_SIZE units): the
 // original saved by a worker still stamping the file (the file is taken over), else the
 // value read now, without a stamp-like ending only where a journal entry holds the file
 // with exactly the rest. Slot -1 (left alone): no name, a value that cannot be read, is
@@ -37,18 +37,18 @@ enum StampResult {
     STAMP_ENDED     // nothing more is to be written: the worker writes back and ends
 };
 
-// Worker; claims, then journal, metadata, refused; requests: a read (each stamp but the
-// first after the claim's own read), a set and its commit. Writes value to the claimed
+// On: worker. Takes: claims, then journal, metadata, refused. Asks: a read (but right
+// after the claim's own), a set and its commit. Writes value to the claimed
 // file. Ends (nothing more written to the file in this run) where the field holds someone
 // else's edit, the file was taken over, the journal could not record the file before its
 // first stamp, or the host refused or failed to write it: on the real host a refused set
 // on the playing file can stop playback for good.
 StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex);
 
-// Worker; claims. True while no newer worker has taken the file over.
+// On: worker. Takes: claims. True while no newer worker has taken the file over.
 bool ownsFile(const FileClaim& claim);
 
-// Worker; claims, then metadata; requests: a read, a set and its commit. Writes the
+// On: worker. Takes: claims, then metadata. Asks: a read, a set and its commit. Writes the
 // original back where the claim still owns its file and the host accepted a set of ours:
 // only over the original with one suffix of ours (an edit is left, and so is an original
 // already back). False, worth another try, when the field reads empty or cannot be read
@@ -57,11 +57,12 @@ bool ownsFile(const FileClaim& claim);
 // same step, and *journalEntry receives its journal entry's number for the worker to drop.
 bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry);
 
-// Worker; claims. Gives the file up, unless another worker took it over or it was let go.
+// On: worker. Takes: claims. Gives the file up, unless another worker took it over or it
+// was let go.
 void releaseFile(const FileClaim& claim);
 
-// Any thread, the windows' too; refused (a lock held for memory operations only).
-// Whether the host refused, or failed to write, a stamp of file in this run.
+// On: any, the windows' thread too. Takes: refused. Whether the host refused, or failed
+// to write, a stamp of file in this run.
 bool stampRefusedInThisRun(const TrackFile& file);
 
 enum RepairOutcome {
@@ -71,9 +72,9 @@ enum RepairOutcome {
     REPAIR_REFUSED      // the host refused the original or failed to write it
 };
 
-// Repair; claims, then metadata; requests: a read, and a set and its commit where the
-// field holds original followed by one stamp of ours: takes out a stamp that a run which
-// died left in file.
+// On: repair. Takes: claims, then metadata. Asks: a read, and a set and its commit where
+// the field holds original followed by one stamp of ours: takes out a stamp that a run
+// which died left in file.
 RepairOutcome repairFile(const TrackFile& file, const textUnit* original);
 
 #endif

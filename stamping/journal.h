@@ -23,9 +23,7 @@
 // there is no journal: one that cannot be read now is waited for, never replaced. An
 // update that fails is tried again in the same folder, a few times.
 //
-// Threads and locks: the lock order is in stamping/README.md. Every function below but
-// the reader's takes the journal lock and, for the file on disk, the folder's lock file;
-// none sends a request to the host.
+// Threads and locks: stamping/README.md. No function here asks the host anything.
 #ifndef VORLU_STAMPING_JOURNAL_H
 #define VORLU_STAMPING_JOURNAL_H
 
@@ -68,37 +66,40 @@ enum JournalSettlement {
     SETTLE_COUNT_START  // kept, with one more start that found its file unreadable
 };
 
-// Any thread, no lock: the journal's version in data (size bytes), or 0 when data does
+// On: any. Takes: none. The journal's version in data (size bytes), or 0 when data does
 // not begin like one.
 int journalVersion(const unsigned char* data, int size);
-// Any thread, no lock: reads the entry at offset of data; returns the offset of the next
+// On: any. Takes: none. Reads the entry at offset of data; returns the offset of the next
 // entry, or -1 when there is none. *valid: entry holds a whole, checked entry.
 int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid);
 
-// init, before any thread of ours: names the candidate folders (either of the host's may
-// be null) and chooses the first that takes the journal, by rewriting it there (creating
-// it where there is none).
+// On: init, before any thread of ours. Takes: journal. Names the candidate folders
+// (either of the host's may be null) and chooses the first that takes the journal, by
+// rewriting it there (creating it where there is none).
 void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsFolder);
-// Worker, claims lock held: records file and its original before its first stamp;
-// *sequence receives the entry's number. Anything but JOURNAL_WRITTEN: not to be stamped.
+// On: worker, holding claims. Takes: journal. Records file and its original before its
+// first stamp; *sequence receives the entry's number. Anything but JOURNAL_WRITTEN: the
+// file is not to be stamped.
 JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, unsigned int* sequence);
-// Any thread of ours, after the original went back: drops this process's entry of sequence.
+// On: worker or repair, ending. Takes: journal. Drops this process's entry of sequence,
+// once its original is back.
 JournalUpdate journalForget(unsigned int sequence);
-// Worker, claims lock held: whether an entry of any player holds file with exactly original.
+// On: worker, holding claims. Takes: journal. Whether an entry of any player holds file
+// with exactly original.
 JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* original);
 
-// Repair: the journal in candidate folder (0 to JOURNAL_FOLDERS - 1) into snapshot
-// (JOURNAL_BUFFER_SIZE bytes); its size, or 0 when there is no usable journal there.
+// On: repair. Takes: journal. The journal in candidate folder (0 to JOURNAL_FOLDERS - 1)
+// into snapshot (JOURNAL_BUFFER_SIZE bytes); its size, or 0 when there is no usable one.
 int journalSnapshot(int candidate, unsigned char* snapshot);
-// Repair, no lock: whether the entry's process has ended (its id is gone or names a newer
-// process). One Vorlu may not open (elevated, another user's) still runs.
+// On: repair, or worker holding journal. Takes: none. Whether the entry's process has
+// ended (its id is gone or names a newer process); one Vorlu may not open still runs.
 bool ownerHasEnded(const JournalEntry& entry);
-// Repair: drops the entry from the journal in candidate folder, or counts one more start
-// for it (dropped at JOURNAL_MAX_STARTS).
+// On: repair. Takes: journal. Drops the entry from the journal in candidate folder, or
+// counts one more start for it (dropped at JOURNAL_MAX_STARTS).
 void journalSettle(int candidate, const JournalEntry& entry, JournalSettlement settlement);
 
-// quit, once no thread of ours runs: in each candidate folder, a journal that holds no
-// entry goes, and with it the lock file, unless another player holds it.
+// On: quit, once no thread of ours runs. Takes: journal. In each candidate folder, a
+// journal that holds no entry goes, and with it the lock file, unless another player holds it.
 void journalLetGo();
 
 #endif

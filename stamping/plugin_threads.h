@@ -7,25 +7,25 @@
 
 #include <windows.h>
 
-// init, before any thread of ours starts.
+// On: init, before any thread of ours starts. Takes: none.
 void initPluginThreads();
 
-// Windows' thread or init: starts entry(argument) on a detached thread; false when no
-// thread could be made or the threads are stopping.
+// On: windows or init. Takes: none. Starts entry(argument) on a detached thread; false
+// when no thread could be made or the threads are stopping.
 bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument);
-// The thread itself, last: counts it out, then drops the journal entry given (0: none),
-// which quit no longer waits for, and ends the thread. Journal lock.
+// On: worker or repair, last. Takes: journal. Counts the thread out, then drops the
+// journal entry given (0: none), which quit no longer waits for, and ends the thread.
 void endPluginThread(unsigned int journalEntry);
 
-// Any thread, no lock: whether quit (or the host's closing) has told the threads to stop.
+// On: any. Takes: none. Whether quit (or the host's closing) has told the threads to stop.
 bool pluginThreadsStopping();
-// Any thread, no lock: after the stop, how far apart a thread spreads what it still tries
-// so that its tries fall within the wait for it.
+// On: any. Takes: none. After the stop, how far apart a thread spreads tries it has left
+// so that all of them fall within the wait for it.
 DWORD pluginThreadsStopSpacing(int tries);
 
-// Quit's thread (or the windows' thread as the host closes): tells the threads to stop and
-// waits up to limitMs for them, letting the requests they send to this thread's windows
-// through. Returns how many still run.
+// On: quit, or windows as the host closes. Takes: none. Tell the threads to stop, then
+// wait up to limitMs for them, taking in the requests they send to this thread's windows;
+// the wait returns how many still run.
 void signalPluginThreadsToStop(DWORD limitMs);
 int waitForPluginThreads(DWORD limitMs);
 

@@ -18,10 +18,13 @@
 // leaves its stamps under a minute while this one stamps.
 const DWORD REPAIR_INTERVAL_MS = 40000;
 
-// init: starts the first repair, the one that counts this start, on a thread of its own.
+// On: init. Takes: none. Starts the first repair, the one that counts this start for the
+// files it cannot read, on a thread of its own; the repair takes journal, then claims and
+// metadata one file at a time, and asks a read, a set and its commit per stamp it takes out.
 void startRepair();
 
-// Worker, no lock held: repairs here when the last repair started REPAIR_INTERVAL_MS ago.
+// On: worker, holding nothing. Takes and asks as the repair does, when the last repair
+// started REPAIR_INTERVAL_MS ago; else nothing.
 void repairNowAndThen();
 
 #endif

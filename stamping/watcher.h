@@ -4,12 +4,11 @@
 
 #include <windows.h>
 
-// On a track-change notice (WM_USER, wParam 666, bit 30 of lParam set) reads which file
-// is current (one name request), tells every worker of another file to end now, and
-// starts a worker for the current file when no live worker holds it, the host gave a
-// name, and no stamp of it was refused in this run; any other message is ignored. Runs
-// on the thread that owns the host's windows; takes no lock that a worker holds across a
-// host request.
+// On: windows. Takes: names, records, refused. Asks: one name request, on a notice. On a
+// track-change notice (WM_USER, wParam 666, bit 30 of lParam set) reads which file is
+// current, tells every worker of another file to end now, and starts a worker for the
+// current file when no live worker holds it, the host gave a name, and no stamp of it was
+// refused in this run; any other message is ignored.
 void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

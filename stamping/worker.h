@@ -12,26 +12,27 @@
 
 #include <windows.h>
 
-// init, before any worker starts: the workers' records and their signals.
+// On: init, before any worker starts. Takes: none. The workers' records and signals.
 void initWorkers();
 
-// Windows' thread; records. Starts a worker for the file the watcher has just seen play,
-// which reads its file from the host again itself; false when no thread could be made,
-// every record is in use, or the threads are stopping.
+// On: windows. Takes: records. Asks: nothing. Starts a worker for the file the watcher
+// has just seen play, which reads its file from the host again itself; false when no
+// thread could be made, every record is in use, or the threads are stopping.
 bool startWorker(const TrackFile& file);
 
-// Windows' thread; records; no request. Tells every running worker whose file is not
+// On: windows. Takes: records. Asks: nothing. Tells every running worker whose file is not
 // current to write its artist back and end now, and returns whether a live worker (one
 // not told to end, nor writing back) holds current.
 bool tellWorkersOtherThan(const TrackFile& current);
 
-// The worker's thread entry; the argument is its record. Ends its thread with exit code 0.
+// On: worker, as its entry; the argument is its record. Takes: claims and records, never
+// together. Asks: what stamping a track needs. Ends its thread with exit code 0.
 unsigned WINAPI ThreadProc(void* argument);
 
-// Quit's thread, or the windows' thread as the host's main window closes; records.
-// Tells every worker to write its artist back now and waits for them up to limitMs,
-// taking in the requests they send meanwhile; no worker starts afterwards. Returns how
-// many threads of ours still run.
+// On: quit, or windows as the host's main window closes. Takes: records. Asks: nothing,
+// taking in the workers' requests while it waits. Tells every worker to write its artist
+// back now and waits for them up to limitMs; no worker starts afterwards. Returns how many
+// threads of ours still run.
 int stopWorkers(DWORD limitMs);
 
 #endif

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Includes run one way through the plug-in's folders: plugin -> stamping -> trackinfo -> host.
-# A file may include its own folder and any folder below it, never one above.
+# A file may include its own folder and any folder below it, never one above; within a
+# folder no two sources include each other.
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 rank() { case "$1" in plugin) echo 3 ;; stamping) echo 2 ;; trackinfo) echo 1 ;; host) echo 0 ;; *) echo -1 ;; esac; }
@@ -14,5 +15,17 @@ for folder in plugin stamping trackinfo host; do
     fi
   done < <(grep -Hn '#include "[a-z]*/' "$folder"/* || true)
 done
-[ $fail = 0 ] && echo "includes run one way: plugin -> stamping -> trackinfo -> host"
+# Within a folder, no two sources include each other's header: each part has one direction.
+for folder in plugin stamping trackinfo host; do
+  for source in "$folder"/*.cpp; do
+    own=$(basename "$source" .cpp)
+    for header in $(sed -nE "s|#include \"$folder/([a-z_]+)\.h\"|\1|p" "$source"); do
+      [ "$header" = "$own" ] && continue
+      if [ -f "$folder/$header.cpp" ] && grep -q "#include \"$folder/$own.h\"" "$folder/$header.cpp"; then
+        echo "$folder/$own.cpp and $folder/$header.cpp include each other"; fail=1
+      fi
+    done
+  done
+done
+[ $fail = 0 ] && echo "includes run one way: plugin -> stamping -> trackinfo -> host, and no two sources include each other"
 exit $fail

@@ -2,6 +2,7 @@
 // On the wide path the units are UTF-16 as the host gives them; on the single-byte path
 // each byte is one unit (0 to 255), so the text goes back to the host byte for byte.
 // The helpers never write past the size they are given and always leave a terminator.
+// Each runs on any thread, takes no lock and asks the host nothing.
 #ifndef VORLU_TRACKINFO_TEXT_UNITS_H
 #define VORLU_TRACKINFO_TEXT_UNITS_H
 

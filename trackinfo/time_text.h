@@ -1,5 +1,6 @@
 // The time text stamped behind the artist: " (position/length)", each time as minutes,
-// a colon and two seconds digits, e.g. " (1:05/4:00)".
+// a colon and two seconds digits, e.g. " (1:05/4:00)". Every function here runs on any
+// thread and takes no lock; only getFileTime asks the host anything.
 #ifndef VORLU_TRACKINFO_TIME_TEXT_H
 #define VORLU_TRACKINFO_TIME_TEXT_H
 
@@ -20,8 +21,8 @@ int convert2Sec(int size, char* out, int ms);
 // Writes the time text of position (ms) and length (s) into out (TIME_TEXT_SIZE bytes).
 void formatTimeText(int position, int length, char* out);
 
-// Asks the host for the position (ms) and the length (s) and writes the time text into
-// out (TIME_TEXT_SIZE bytes). index is not used. Returns 0.
+// Asks: the position (ms), then the length (s). Writes their time text into out
+// (TIME_TEXT_SIZE bytes). index is not used. Returns 0.
 int getFileTime(int index, char* out);
 
 // The suffix written while playback stands still.

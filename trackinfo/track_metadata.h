@@ -1,7 +1,7 @@
 // Requests for the current entry's file name and for reading, setting and committing
 // one metadata field of a file, through the host's single-byte requests or, where the
-// host has them, its wide ones. Any thread may call them; each returns once the host
-// has answered.
+// host has them, its wide ones. Each returns once the host has answered. Threads and
+// locks: stamping/README.md.
 #ifndef VORLU_TRACKINFO_TRACK_METADATA_H
 #define VORLU_TRACKINFO_TRACK_METADATA_H
 
@@ -23,27 +23,29 @@ struct TrackFile {
     textUnit name[WIDE_TEXT_SIZE];  // UTF-16 on the wide path, else the single-byte name; empty: none
 };
 
-// Whether two files are one: the same path and the same name on it.
+// On: any. Takes: none. Whether two files are one: the same path and the same name on it.
 bool sameFileName(const TrackFile& a, const TrackFile& b);
 
-// Whether the host's version has the wide requests.
+// On: any. Takes: none. Whether the host's version has the wide requests.
 bool hostHasWideRequests();
 
-// Copies the current entry's file name into out (FILE_NAME_SIZE bytes), reading the
-// current index afresh. A missing name gives an empty text; a long one is cut to fit.
+// On: any. Takes: names. Asks: the current index, its name. Copies the current entry's
+// file name into out (FILE_NAME_SIZE bytes): empty when there is none, cut when long.
 int GetFileName(char* out);
 
-// The wide form: copies the current entry's UTF-16 file name into out (size units) and
-// returns its length; -1 when the host gives no name; size when the name does not fit,
-// and then out holds nothing.
+// On: any. Takes: names. Asks: the current index, its wide name. Copies the current
+// entry's UTF-16 file name into out (size units) and returns its length; -1 when the host
+// gives no name; size when the name does not fit, and then out holds nothing.
 int GetFileNameW(textUnit* out, int size);
 
-// The current entry's file: its wide name on a host with the wide requests, else its
+// On: any. Takes: names. Asks: the current index, its name. The current entry's file:
+// its wide name on a host with the wide requests, else its
 // single-byte name; an empty name when the host gives none, or one too long to hold whole.
 void readCurrentFile(TrackFile* file);
-// Whether file is the current entry's: one name request.
+// On: any. Takes: names. Asks: the current index, its name. Whether file is the current entry's.
 bool isCurrentFile(const TrackFile& file);
 
+// On: worker or repair, holding claims. Takes: metadata (single-byte path). Asks: a read.
 // Reads the ARTIST of file on its path into out (size units). Returns the value's length,
 // or -1 when the host cannot read it or it does not fit.
 int readArtist(const TrackFile& file, textUnit* out, int size);
@@ -54,32 +56,35 @@ enum ArtistWrite {
     ARTIST_WRITTEN
 };
 
-// Sets ARTIST of file on its path and, only when the host accepted it, commits it with
+// On: worker or repair, holding claims. Takes: none. Asks: a set, and its commit. Sets
+// ARTIST of file on its path and, only when the host accepted it, commits it with
 // listIndex as the entry to write; the commit's answer is the only sign of a failed write.
 // The host keeps one pending edit, which a set for another file drops: a caller makes
 // no other set between this one and its commit.
 ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex);
 
-// Reads field of fileName into the shared read buffer and returns its address, or null
+// On: any, holding metadata. Takes: none. Asks: a read. Reads field of fileName into the
+// shared read buffer and returns its address, or null
 // when the host cannot read it. The buffer is overwritten by the next read on any
 // thread: use copyExtendedFileInfo unless the metadata lock is held.
 char* GetExtendedFileInfo(const char* fileName, const char* field);
 
-// Reads field of fileName and copies it into out (outSize bytes) under the metadata
-// lock. Returns the value's length, or -1 when the host cannot read it or the value
+// On: any. Takes: metadata. Asks: a read. Reads field of fileName and copies it into out
+// (outSize bytes). Returns the value's length, or -1 when the host cannot read it or the value
 // does not fit out.
 int copyExtendedFileInfo(const char* fileName, const char* field, char* out, int outSize);
 
-// Asks the host to set field of fileName to value; returns its answer (non-zero: accepted).
+// On: any, holding claims. Takes: none. Asks: a set. Asks the host to set field of
+// fileName to value; returns its answer (non-zero: accepted).
 LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value);
 
-// Sets ARTIST and, only when the host accepted it, commits it with listIndex as the
-// entry to write. Returns 0.
+// On: any, holding claims. Takes: none. Asks: a set, and its commit. Sets ARTIST and,
+// only when the host accepted it, commits it with listIndex as the entry to write. Returns 0.
 int setArtist(const char* fileName, const char* value, int listIndex);
 // The same, telling whether the host accepted the value and wrote it.
 ArtistWrite writeArtist(const char* fileName, const char* value, int listIndex);
 
-// Prepares the metadata and name locks; called once, before any worker can start.
+// On: init, before any worker can start. Takes: none. Prepares the metadata and name locks.
 void initTrackMetadata();
 
 #endif
