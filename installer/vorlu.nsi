@@ -15,6 +15,8 @@
 Unicode true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+; No file times packed: the same sources give the same setup, byte for byte.
+SetDateSave off
 
 !include "LogicLib.nsh"
 
