@@ -4,8 +4,8 @@
 ; Silent use: Vorlu-<version>-setup.exe /S [/LOG=path] [/D=C:\path\to\player]
 ; Exit codes, the uninstaller's too: 0 done; 1 cancelled; 2 no player in the folder; 3 the
 ; library is in use (the player runs); 4 the Plugins folder cannot be written. Whatever
-; the code, a run that fails changes nothing. A silent run writes what happened to its log:
-; /LOG=path, else Vorlu-setup.log beside the installer (Vorlu-uninstall.log in the
+; the code, a run that fails changes nothing. A run writes what happened to /LOG=path; a
+; silent one without it to Vorlu-setup.log beside the installer (Vorlu-uninstall.log in the
 ; temporary folder for the uninstaller, whose own folder it is cleaning).
 ;
 ; The uninstaller is this same program, copied into the Plugins folder as
@@ -59,7 +59,7 @@ Page directory
 Page instfiles
 
 Var KEY  ; this player folder's Add/Remove entry
-Var LOG  ; where a silent run says what happened; empty: nowhere
+Var LOG  ; where the run says what happened (silent, or given /LOG=); empty: nowhere
 
 ; Writes the outcome, exit code $R0 and what happened $R1, to the log, if there is one.
 Function WriteLog
