@@ -1,18 +1,22 @@
-; Installs gen_vorlu.dll into the player's Plugins folder, with an uninstaller and an
-; entry in Add/Remove Programs. makensis -DVERSION=1.0 -DDLL=path\gen_vorlu.dll -DOUTFILE=...
+; Installs gen_vorlu.dll into the player's Plugins folder, with an uninstaller and an entry
+; in Add/Remove Programs. makensis -DVERSION=1.0 -DDLL=path\gen_vorlu.dll -DOUTFILE=...
 ;
-; Silent use: Vorlu-<version>-setup.exe /S [/D=C:\path\to\player]
-; Exit codes: 0 installed; 1 cancelled; 2 no player in the folder; 3 the DLL there is in
-; use (the player runs) and was left as it was.
+; Silent use: Vorlu-<version>-setup.exe /S [/LOG=path] [/D=C:\path\to\player]
+; Exit codes, the uninstaller's too: 0 done; 1 cancelled; 2 no player in the folder; 3 the
+; library is in use (the player runs); 4 the Plugins folder cannot be written. Whatever
+; the code, a run that fails changes nothing. A run writes what happened to /LOG=path; a
+; silent one without it to Vorlu-setup.log beside the installer (Vorlu-uninstall.log in the
+; temporary folder for the uninstaller, whose own folder it is cleaning).
 ;
 ; The uninstaller is this same program, copied into the Plugins folder as
 ; uninstall_vorlu.exe: run under that name it uninstalls the copy beside it, in place, and
 ; exits only when it is done (an NSIS uninstaller returns at once and finishes from a copy
-; in the temporary folder). Exit codes: 0 removed; 1 cancelled; 3 the DLL is in use (the
-; player runs) and nothing was changed.
+; in the temporary folder).
 Unicode true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+; No file times packed: the same sources give the same setup, byte for byte.
+SetDateSave off
 
 !include "LogicLib.nsh"
 
@@ -29,6 +33,11 @@ SetCompressor /SOLID lzma
 !define PLAYER_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp"
 !define UNINSTALL_KEYS "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 !define UNINSTALLER "uninstall_vorlu.exe"
+!define MOVEFILE_REPLACE_EXISTING 1
+!define HKEY_LOCAL_MACHINE 0x80000002
+!define /math KEY_QUERY_AND_SET_VALUE 0x1 | 0x2
+!define REG_MULTI_SZ 7
+!define SESSION_MANAGER "SYSTEM\CurrentControlSet\Control\Session Manager"
 ; A journal that holds nothing but its 12-byte header.
 !define EMPTY_JOURNAL_SIZE 12
 
@@ -50,6 +59,25 @@ Page directory
 Page instfiles
 
 Var KEY  ; this player folder's Add/Remove entry
+Var LOG  ; where the run says what happened (silent, or given /LOG=); empty: nowhere
+
+; Writes the outcome, exit code $R0 and what happened $R1, to the log, if there is one.
+Function WriteLog
+  StrCmp $LOG "" done
+  ClearErrors
+  FileOpen $R2 "$LOG" w
+  IfErrors done
+  FileWriteUTF16LE /BOM $R2 "$(^Name): exit code $R0: $R1$\r$\n"
+  FileClose $R2
+  done:
+FunctionEnd
+
+; Ends the run with exit code $R0, logging $R1.
+Function Finish
+  Call WriteLog
+  SetErrorLevel $R0
+  Quit
+FunctionEnd
 
 ; $0 in: an UninstallString, quoted or not; out: the folder of the program it names.
 Function FolderOfCommand
@@ -131,25 +159,54 @@ Function RemoveJournalIn
   ${EndIf}
 FunctionEnd
 
+; The library can be neither replaced nor removed now: exit code $R0 is 3 while the player
+; holds it ($R1 the library), 4 when its folder takes no change ($R1 the folder).
+; Interactively the user may put that right and retry, and the function returns; else the
+; run ends, having changed nothing.
+Function Refused
+  ${If} $R0 == 3
+    StrCpy $R1 "$R1 is in use (the player runs)"
+    StrCpy $2 "gen_vorlu.dll is in use. Close the player, then press Retry."
+  ${Else}
+    StrCpy $R1 "$R1 cannot be written"
+    StrCpy $2 "$R1. Allow changes to it (or run this program as an administrator), then press Retry."
+  ${EndIf}
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$2" /SD IDCANCEL IDRETRY retry
+    StrCpy $R1 "$R1; nothing was changed"
+    Call Finish
+  retry:
+FunctionEnd
+
 ; Run as uninstall_vorlu.exe: removes the library beside it, Vorlu's own files and this
 ; player folder's Add/Remove entry, and nothing else; then quits with its exit code.
 Function Uninstall
   StrCpy $INSTDIR $EXEDIR
   IfSilent remove
   MessageBox MB_OKCANCEL|MB_ICONQUESTION "Remove Vorlu from $INSTDIR?" IDOK remove
-    SetErrorLevel 1
-    Quit
+    StrCpy $R0 1
+    StrCpy $R1 "cancelled; nothing was changed"
+    Call Finish
   remove:
-  ClearErrors
   Delete "$INSTDIR\gen_vorlu.dll"
-  ${If} ${Errors}
-    IfSilent inUse
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "gen_vorlu.dll is in use. Close the player, then press Retry." IDRETRY remove
-    inUse:
-    SetErrorLevel 3
-    Quit
+  ; Whether it went, not what the delete answered: Windows only marks a file another
+  ; program holds open, and Wine reports a delete its folder refuses as done.
+  ${If} ${FileExists} "$INSTDIR\gen_vorlu.dll"
+    ; A folder that takes a new file would let the library go too, but for the player holding it.
+    StrCpy $R0 4
+    StrCpy $R1 "$INSTDIR"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\vorlu.write-check" w
+    ${IfNot} ${Errors}
+      FileClose $0
+      Delete "$INSTDIR\vorlu.write-check"
+      StrCpy $R0 3
+      StrCpy $R1 "$INSTDIR\gen_vorlu.dll"
+    ${EndIf}
+    Call Refused
+    Goto remove
   ${EndIf}
   Delete "$INSTDIR\gen_vorlu.dll.new"
+  StrCpy $R1 "removed from $INSTDIR"
   ; Journals: beside the library, in the player's folder, and in the player's settings
   ; folder under the user's application data.
   StrCpy $3 0
@@ -160,21 +217,50 @@ Function Uninstall
   StrCpy $0 "$APPDATA\Winamp"
   Call RemoveJournalIn
   ${If} $3 == 1
-  ${AndIfNot} ${Silent}
-    MessageBox MB_OK|MB_ICONINFORMATION "Vorlu's journal still holds artists to write back after a crash. It was kept: install Vorlu again and start the player to repair those files." /SD IDOK
+    StrCpy $R1 "$R1; kept a journal that holds artists to write back, for the next install to repair"
+    ${IfNot} ${Silent}
+      MessageBox MB_OK|MB_ICONINFORMATION "Vorlu's journal still holds artists to write back after a crash. It was kept: install Vorlu again and start the player to repair those files."
+    ${EndIf}
   ${EndIf}
   GetFullPathName $0 "$INSTDIR\.."
   Call KeyOfFolder
   DeleteRegKey HKLM "$KEY"
-  ; A running program cannot delete itself: it goes when Windows next starts.
+  ; A running program cannot delete itself: Windows deletes it at its next start (an
+  ; install before then takes that back, see KeepUninstaller).
   Delete /REBOOTOK "$EXEPATH"
-  SetErrorLevel 0
-  Quit
+  StrCpy $R0 0
+  Call Finish
+FunctionEnd
+
+; Sets LOG to the path that /LOG= names, however the command line quotes it
+; (/LOG="C:\a b.log" as typed, or "/LOG=C:\a b.log" as programs pass it).
+Function ReadLogOption
+  System::Call 'kernel32::GetCommandLineW() p .r0'
+  System::Call 'shell32::CommandLineToArgvW(p r0, *i .r1) p .r2'
+  StrCpy $3 1  ; past the program's own name
+  ${DoWhile} $3 < $1
+    IntOp $4 $3 * 4  ; a 32-bit program's pointers
+    IntOp $4 $4 + $2
+    System::Call '*$4(p .r5)'
+    System::Call 'kernel32::lstrcpynW(w .r6, p r5, i ${NSIS_MAX_STRLEN})'
+    StrCpy $7 $6 5
+    StrCmp $7 "/LOG=" 0 +2
+      StrCpy $LOG $6 "" 5
+    IntOp $3 $3 + 1
+  ${Loop}
+  System::Call 'kernel32::LocalFree(p r2)'
 FunctionEnd
 
 ; Where the player is: its uninstaller's folder, else the folder it recorded for itself,
 ; else the default; each only if winamp.exe is there.
 Function .onInit
+  Call ReadLogOption
+  ${If} $LOG == ""
+  ${AndIf} ${Silent}
+    StrCpy $LOG "$EXEDIR\Vorlu-setup.log"
+    StrCmp $EXEFILE "${UNINSTALLER}" 0 +2
+      StrCpy $LOG "$TEMP\Vorlu-uninstall.log"
+  ${EndIf}
   ${If} $EXEFILE == "${UNINSTALLER}"
     Call Uninstall
   ${EndIf}
@@ -209,35 +295,112 @@ Function .onVerifyInstDir
     Abort
 FunctionEnd
 
-; Puts $0 (a file beside its target) in place of $1 in one step: MoveFileEx replaces the
-; old file whole or not at all, and fails while the old one is loaded. $2: 0 on failure.
-Function ReplaceFile
-  System::Call 'kernel32::MoveFileExW(w r0, w r1, i 1) i .r2'  ; MOVEFILE_REPLACE_EXISTING
+; $0 in: a path; out: its long form, "" when there is no such file.
+Function LongPath
+  Push $1
+  Push $2
+  System::Call 'kernel32::GetLongPathNameW(w r0, w .r1, i ${NSIS_MAX_STRLEN}) i .r2'
+  StrCpy $0 $1
+  StrCmp $2 0 0 +2
+    StrCpy $0 ""
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; An uninstaller cannot delete itself while it runs: it leaves that to Windows' next start
+; (PendingFileRenameOperations: pairs of names, the second empty for a delete), which
+; would take the uninstaller an install puts in its place before then. The install takes
+; that delete back.
+Function KeepUninstaller
+  StrCpy $0 "$INSTDIR\Plugins\${UNINSTALLER}"
+  Call LongPath
+  StrCmp $0 "" done  ; no uninstaller left behind
+  StrCpy $5 $0
+  System::Call 'advapi32::RegOpenKeyExW(p ${HKEY_LOCAL_MACHINE}, w "${SESSION_MANAGER}", i 0, i ${KEY_QUERY_AND_SET_VALUE}, *p .r1) i .r2'
+  StrCmp $2 0 0 done
+  System::Call 'advapi32::RegQueryValueExW(p r1, w "PendingFileRenameOperations", p 0, *i .r3, p 0, *i .r4) i .r2'
+  ${If} $2 == 0
+  ${AndIf} $3 == ${REG_MULTI_SZ}
+    System::Alloc $4
+    Pop $6  ; the list as it is
+    System::Alloc $4
+    Pop $7  ; the list without that delete
+    System::Call 'advapi32::RegQueryValueExW(p r1, w "PendingFileRenameOperations", p 0, p 0, p r6, *i r4) i .r2'
+    StrCpy $8 $6  ; the pair read
+    StrCpy $9 $7  ; where the next kept pair goes
+    IntOp $R3 $6 + $4
+    StrCpy $R9 0  ; 1 once the delete is out
+    ${DoWhile} $8 < $R3
+      System::Call 'kernel32::lstrlenW(p r8) i .R4'
+      ${IfThen} $R4 == 0 ${|} ${ExitDo} ${|}  ; the empty name that ends the list
+      IntOp $R5 $R4 + 1
+      IntOp $R5 $R5 * 2
+      IntOp $R5 $R5 + $8  ; the second name
+      System::Call 'kernel32::lstrlenW(p R5) i .R6'
+      IntOp $R6 $R6 + 1
+      IntOp $R6 $R6 * 2
+      IntOp $R6 $R6 + $R5  ; the next pair
+      IntOp $R7 $R6 - $8
+      System::Call 'kernel32::lstrcpynW(w .r0, p r8, i ${NSIS_MAX_STRLEN})'
+      StrCpy $0 $0 "" 4  ; \??\C:\...
+      Call LongPath
+      System::Call 'kernel32::lstrlenW(p R5) i .R8'
+      ${If} $R8 == 0
+      ${AndIf} $0 == $5
+        StrCpy $R9 1
+      ${Else}
+        System::Call 'kernel32::RtlMoveMemory(p r9, p r8, i R7)'
+        IntOp $9 $9 + $R7
+      ${EndIf}
+      StrCpy $8 $R6
+    ${Loop}
+    ${If} $R9 == 1
+      System::Call '*$9(&i2 0)'
+      IntOp $9 $9 + 2
+      IntOp $R7 $9 - $7
+      ${If} $R7 > 2
+        System::Call 'advapi32::RegSetValueExW(p r1, w "PendingFileRenameOperations", i 0, i ${REG_MULTI_SZ}, p r7, i R7)'
+      ${Else}
+        System::Call 'advapi32::RegDeleteValueW(p r1, w "PendingFileRenameOperations")'
+      ${EndIf}
+    ${EndIf}
+    System::Free $6
+    System::Free $7
+  ${EndIf}
+  System::Call 'advapi32::RegCloseKey(p r1)'
+  done:
 FunctionEnd
 
 Section "Vorlu"
-  IfFileExists "$INSTDIR\winamp.exe" found
+  ${IfNot} ${FileExists} "$INSTDIR\winamp.exe"
     MessageBox MB_OK|MB_ICONSTOP "There is no winamp.exe in $INSTDIR." /SD IDOK
-    SetErrorLevel 2
-    Quit
-  found:
+    StrCpy $R0 2
+    StrCpy $R1 "no winamp.exe in $INSTDIR; nothing was changed"
+    Call Finish
+  ${EndIf}
+  ; A file that cannot be written sets the error flag, instead of NSIS's own question.
+  SetOverwrite try
+  write:
   SetOutPath "$INSTDIR\Plugins"
-  ; The new library goes beside the old one first, so the old one is replaced whole or not at all.
+  ; The new library goes beside the old one first; MoveFileEx then replaces the old one
+  ; whole or not at all, and fails while it is loaded.
+  ClearErrors
   File "/oname=gen_vorlu.dll.new" "${DLL}"
-  StrCpy $0 "$INSTDIR\Plugins\gen_vorlu.dll.new"
-  StrCpy $1 "$INSTDIR\Plugins\gen_vorlu.dll"
-  replace:
-  Call ReplaceFile
-  StrCmp $2 0 0 replaced
-    IfSilent inUse
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "gen_vorlu.dll is in use. Close the player, then press Retry." IDRETRY replace
-  inUse:
-    Delete "$INSTDIR\Plugins\gen_vorlu.dll.new"
-    DetailPrint "gen_vorlu.dll is in use: left as it was"
-    SetErrorLevel 3
-    Quit
-  replaced:
+  ${If} ${Errors}
+    StrCpy $R0 4
+    StrCpy $R1 "$INSTDIR\Plugins"
+  ${Else}
+    System::Call 'kernel32::MoveFileExW(w "$INSTDIR\Plugins\gen_vorlu.dll.new", w "$INSTDIR\Plugins\gen_vorlu.dll", i ${MOVEFILE_REPLACE_EXISTING}) i .r0'
+    StrCmp $0 0 0 installed
+    StrCpy $R0 3
+    StrCpy $R1 "$INSTDIR\Plugins\gen_vorlu.dll"
+  ${EndIf}
+  Delete "$INSTDIR\Plugins\gen_vorlu.dll.new"
+  Call Refused
+  Goto write
+  installed:
 
+  Call KeepUninstaller
   CopyFiles /SILENT "$EXEPATH" "$INSTDIR\Plugins\${UNINSTALLER}"
   ; The one entry that earlier versions shared among player folders goes, where it was this folder's.
   ReadRegStr $5 HKLM "${UNINSTALL_KEYS}\Vorlu" "InstallLocation"
@@ -263,4 +426,7 @@ Section "Vorlu"
   IntOp $4 $4 + $1
   IntOp $4 $4 / 1024
   WriteRegDWORD HKLM "$KEY" "EstimatedSize" $4
+  StrCpy $R0 0
+  StrCpy $R1 "installed into $INSTDIR\Plugins"
+  Call WriteLog
 SectionEnd

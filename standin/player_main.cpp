@@ -423,10 +423,24 @@ void titleUpdate() {
 // title update's follows.
 void playbackNotice() { sendNotice(player->model.currentIndex()); }
 
+// The file --plugin names, as a shell user means it: a relative path from the current
+// folder (LoadLibrary would look beside this program first), in any script.
+std::u16string pluginFile() {
+    std::u16string named = standin::utf16FromUtf8(player->options.plugin);
+    auto* name = reinterpret_cast<LPCWSTR>(named.c_str());
+    std::u16string full(GetFullPathNameW(name, 0, nullptr, nullptr), u'\0');
+    full.resize(
+        GetFullPathNameW(name, static_cast<DWORD>(full.size()), reinterpret_cast<LPWSTR>(full.data()), nullptr));
+    return full;
+}
+
 void loadPlugin() {
     Player& p = *player;
-    p.library = LoadLibraryA(p.options.plugin.c_str());
-    if (!p.library) throw std::runtime_error("cannot load " + p.options.plugin);
+    std::u16string file = pluginFile();
+    p.library = LoadLibraryW(reinterpret_cast<LPCWSTR>(file.c_str()));
+    if (!p.library)
+        throw std::runtime_error("cannot load " + standin::utf8FromUtf16(file) + " (error " +
+                                 std::to_string(GetLastError()) + ")");
     using GetPlugin = winampGeneralPurposePlugin* (*)();
     auto get = reinterpret_cast<GetPlugin>(
         reinterpret_cast<void*>(GetProcAddress(p.library, "winampGetGeneralPurposePlugin")));
@@ -435,7 +449,7 @@ void loadPlugin() {
     p.check("descriptor_same_each_call", get() == p.descriptor);
     p.check("descriptor_version", p.descriptor->version == GPPHDR_VER, std::to_string(p.descriptor->version));
     p.extraRecords.push_back(std::string("description\t") + escapeField(p.descriptor->description));
-    p.say(std::string("plug-in loaded: ") + p.descriptor->description);
+    p.say("plug-in loaded from " + standin::utf8FromUtf16(file) + ": " + p.descriptor->description);
 
     auto mainBefore = GetWindowLongPtrW(p.mainWindow, GWLP_WNDPROC);
     auto editorBefore = GetWindowLongPtrW(p.playlistEditor, GWLP_WNDPROC);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -66,7 +67,7 @@ int StandinRun::requestCount(int code) const {
 }
 
 StandinRun runStandin(const RunPlan& plan) {
-    fs::path dir = freshDirectory();
+    fs::path dir = plan.runFolder.empty() ? freshDirectory() : fs::path(plan.runFolder);
     {
         std::ofstream playlist(dir / "playlist.txt");
         for (const auto& e : plan.playlist)
@@ -78,9 +79,12 @@ StandinRun runStandin(const RunPlan& plan) {
     run.tagsPath = plan.tagsPath.empty() ? (dir / "tags.txt").string() : plan.tagsPath;
     fs::path results = dir / "results.txt";
     std::ostringstream command;
-    command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine " << quoted(VORLU_STANDIN_EXE) << " --plugin "
-            << quoted(windowsPath(plan.pluginPath.empty() ? VORLU_PLUGIN_DLL : plan.pluginPath))
-            << " --playlist playlist.txt"
+    fs::path plugin = plan.pluginPath.empty() ? fs::path(VORLU_PLUGIN_DLL) : fs::path(plan.pluginPath);
+    std::string pluginArgument = plugin.is_relative() ? plugin.string() : windowsPath(plugin);
+    std::replace(pluginArgument.begin(), pluginArgument.end(), '/', '\\');
+    command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine "
+            << quoted(plan.standinPath.empty() ? VORLU_STANDIN_EXE : plan.standinPath) << " --plugin "
+            << quoted(pluginArgument) << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
             << " --speed " << plan.speed << (oldHostRun() ? " --old-host " : " ") << " --settings-dir "
             << quoted(windowsPath(plan.settingsDir.empty() ? dir : fs::path(plan.settingsDir))) << " "

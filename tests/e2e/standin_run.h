@@ -56,7 +56,9 @@ struct RunPlan {
     std::string script;  // lines "<player seconds> <action> [argument]"
     double speed = 1.0;
     std::string tagsPath;        // reuse the stored tags of an earlier run; empty: a fresh file
-    std::string pluginPath;      // the library to load, a Linux path; empty: the one just built
+    std::string pluginPath;      // the library, a Linux path (relative: from runFolder); empty: the one just built
+    std::string standinPath;     // the stand-in player to run, a Linux path; empty: the one just built
+    std::string runFolder;       // the current folder of the run, a Linux path; empty: a fresh one
     std::string extraArguments;  // more of the player's options, as Wine is given them
     std::string settingsDir;     // the folder for plug-ins' files, a Linux path; empty: the run's own
 };

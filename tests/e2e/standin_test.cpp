@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace vorlu_e2e {
@@ -36,6 +37,41 @@ TEST(Standin, savesAScreenshotOfBothWindowsAsPng) {
     char signature[8] = {};
     png.read(signature, sizeof signature);
     EXPECT_EQ(std::string(signature, sizeof signature), "\x89PNG\r\n\x1a\n") << run.output;
+}
+
+// --plugin as a shell user means it: a path from the current folder, not from the player's
+// own folder, which LoadLibrary searches first; folders named in any script; the player
+// says which file it loaded.
+TEST(Standin, loadsThePluginFileNamedFromTheCurrentFolderInAnyScript) {
+    namespace fs = std::filesystem;
+    fs::path dir = freshDirectory();
+    fs::path playerFolder = dir / "player";
+    fs::path current = dir / "work";
+    fs::path elsewhere = dir / "Плагины 東京";
+    for (const fs::path& folder : {playerFolder, current, elsewhere}) {
+        fs::create_directories(folder);
+        fs::copy_file(VORLU_PLUGIN_DLL, folder / "gen_vorlu.dll");
+    }
+    fs::copy_file(VORLU_STANDIN_EXE, playerFolder / "standin_player.exe");
+    const struct {
+        const char* plugin;
+        fs::path loaded;
+    } cases[] = {
+        {"gen_vorlu.dll", current / "gen_vorlu.dll"},
+        {"../Плагины 東京/gen_vorlu.dll", elsewhere / "gen_vorlu.dll"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        RunPlan plan{{{"C:\\Music\\a.mp3", "Artist A", 60}}, "0 quit\n"};
+        plan.pluginPath = c.plugin;
+        plan.standinPath = (playerFolder / "standin_player.exe").string();
+        plan.runFolder = current.string();
+        StandinRun run = runStandin(plan);
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(run.checks["every_stored_artist_is_the_original"], "ok") << run.output;  // the run ran to its end
+        EXPECT_NE(run.output.find("plug-in loaded from " + windowsPath(c.loaded) + ": Vorlu"), std::string::npos)
+            << run.output;
+    }
 }
 
 }  // namespace
