@@ -71,7 +71,6 @@ int GetFileNameW(textUnit* out, int size) {
     return length;
 }
 
-
 bool isCurrentFile(const TrackFile& file) {
     TrackFile current;
     readCurrentFile(&current);
