@@ -19,7 +19,9 @@ const UINT WM_WA_IPC = WM_USER;
 
 // Request codes, sent as lParam.
 const LPARAM IPC_GETVERSION = 0;                // wParam 0: 0x20yx for version 2.yx, 0x50yx for 5.yx
+const LPARAM IPC_ISPLAYING = 104;               // wParam 0: 1 playing, 3 paused, 0 stopped
 const LPARAM IPC_GETOUTPUTTIME = 105;           // wParam 0: position in ms (negative when stopped); 1: length in s
+const LPARAM IPC_JUMPTOTIME = 106;              // wParam a position in ms: 0 when done, -1 when nothing plays
 const LPARAM IPC_GETLISTPOS = 125;              // wParam 0: index of the current entry
 const LPARAM IPC_GETPLAYLISTFILE = 211;         // wParam index: address of the entry's file name
 const LPARAM IPC_GETPLAYLISTFILEW = 214;        // wParam index: address of the entry's file name in UTF-16
@@ -47,6 +49,15 @@ const LRESULT HOST_VERSION_WIDE_SETTINGS_FOLDER = 0x5058;
 const LRESULT HOST_VERSION_LIMIT = 0x10000;
 // No answer below this is an address: the first 64 KiB of a process are never mapped.
 const LRESULT LOWEST_ANSWER_ADDRESS = 0x10000;
+
+const LRESULT HOST_PLAYING = 1;
+const LRESULT HOST_PAUSED = 3;
+const LRESULT HOST_STOPPED = 0;
+
+// The player's buttons, sent to its main window as WM_COMMAND with the id as wParam.
+const WPARAM HOST_BUTTON_PLAY = 40045;   // unpauses when paused; else starts the current entry from 0
+const WPARAM HOST_BUTTON_PAUSE = 40046;  // pauses while playing, unpauses while paused
+const WPARAM HOST_BUTTON_STOP = 40047;
 
 const WPARAM IPC_GETOUTPUTTIME_POSITION_MS = 0;
 const WPARAM IPC_GETOUTPUTTIME_LENGTH_S = 1;

@@ -21,6 +21,8 @@ int askHostInt(WPARAM wParam, LPARAM code) {
     return static_cast<int>(static_cast<LONG>(askHost(wParam, code)));
 }
 
+void pressHostButton(WPARAM button) { SendMessageA(hostWindow, WM_COMMAND, button, 0); }
+
 int clearBuffer(int count, void* buffer) {
     if (count > 0) memset(buffer, 0, static_cast<size_t>(count));
     return 0;

@@ -21,6 +21,10 @@ LRESULT askHost(WPARAM wParam, LPARAM code);
 // The same, for answers that are a signed 32-bit time, length or index.
 int askHostInt(WPARAM wParam, LPARAM code);
 
+// On: any. Takes: none. Asks: the button (HOST_BUTTON_...) pressed, as WM_COMMAND to the
+// host's main window.
+void pressHostButton(WPARAM button);
+
 // On: any. Takes: none. Zeroes the first count bytes of buffer; returns 0.
 int clearBuffer(int count, void* buffer);
 

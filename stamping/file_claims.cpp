@@ -31,37 +31,71 @@ static int fieldReadSize(const TrackFile& file) {
     return file.wide ? static_cast<int>(sizeof fieldNow / sizeof fieldNow[0]) : METADATA_SIZE;
 }
 
-// Files whose stamp the host refused in this run, the oldest forgotten first when full:
-// on the real host a refused set on the playing file can stop playback for good, so such
-// a file is never stamped again. Its own lock, held for memory operations only, lets the
-// windows' thread ask.
-const int REFUSED_FILES = 32;
-static TrackFile refusedFiles[REFUSED_FILES];
-static int refusedUsed, refusedNext;
-static CRITICAL_SECTION refusedLock;
+// Files remembered for the rest of this run, the oldest forgotten first when full. Their
+// own lock, held for memory operations only, lets the windows' thread ask.
+const int RUN_LIST_FILES = 32;
+struct RunList {
+    TrackFile files[RUN_LIST_FILES];
+    int used, next;
+};
+// Files whose stamp the host refused or failed to write: on the real host a refused set on
+// the playing file can stop playback, so such a file is never stamped again.
+static RunList refusedFiles;
+// Files a write of ours started playing while the listener had paused them (the wma input
+// plug-in restarts a file playing): their pauses are never marked again.
+static RunList filesUnpausedByWrites;
+static CRITICAL_SECTION runListsLock;
 
 void initFileClaims() {
     InitializeCriticalSection(&claimsLock);
-    InitializeCriticalSection(&refusedLock);
+    InitializeCriticalSection(&runListsLock);
     // A library the host starts again without unloading it (it was pinned) tries every file again.
-    refusedUsed = refusedNext = 0;
+    refusedFiles.used = refusedFiles.next = filesUnpausedByWrites.used = filesUnpausedByWrites.next = 0;
 }
 
-bool stampRefusedInThisRun(const TrackFile& file) {
-    EnterCriticalSection(&refusedLock);
-    bool refused = false;
-    for (int i = 0; i < refusedUsed && !refused; i++) refused = sameFileName(refusedFiles[i], file);
-    LeaveCriticalSection(&refusedLock);
-    return refused;
+static bool listHolds(const RunList& list, const TrackFile& file) {
+    EnterCriticalSection(&runListsLock);
+    bool held = false;
+    for (int i = 0; i < list.used && !held; i++) held = sameFileName(list.files[i], file);
+    LeaveCriticalSection(&runListsLock);
+    return held;
 }
 
-static void noteRefusedStamp(const TrackFile& file) {
-    if (stampRefusedInThisRun(file)) return;
-    EnterCriticalSection(&refusedLock);
-    refusedFiles[refusedNext] = file;
-    refusedNext = (refusedNext + 1) % REFUSED_FILES;
-    if (refusedUsed < REFUSED_FILES) refusedUsed++;
-    LeaveCriticalSection(&refusedLock);
+static void addToList(RunList& list, const TrackFile& file) {
+    if (listHolds(list, file)) return;
+    EnterCriticalSection(&runListsLock);
+    list.files[list.next] = file;
+    list.next = (list.next + 1) % RUN_LIST_FILES;
+    if (list.used < RUN_LIST_FILES) list.used++;
+    LeaveCriticalSection(&runListsLock);
+}
+
+bool stampRefusedInThisRun(const TrackFile& file) { return listHolds(refusedFiles, file); }
+
+bool pauseMarkAllowed(const TrackFile& file) { return !listHolds(filesUnpausedByWrites, file); }
+
+// Writes value to slot's file and keeps playback as the listener left it. The host's input
+// plug-in for some kinds of file restarts the playing file at a write, playing even where
+// it was paused (wma), or stops it at the set and leaves it stopped when the set is
+// refused (m4a, wma). The play state is read just before the set and just after the
+// commit, so that only a change that came with this write counts.
+static ArtistWrite writeKeepingPlayback(const ClaimSlot& slot, const textUnit* value, int listIndex,
+                                        Playback* playback) {
+    if (!playback || !playback->filePlays) return writeArtist(slot.file, value, listIndex);
+    LRESULT before = askHost(0, IPC_ISPLAYING);
+    ArtistWrite write = writeArtist(slot.file, value, listIndex);
+    LRESULT after = askHost(0, IPC_ISPLAYING);
+    if (before == HOST_PAUSED && after == HOST_PLAYING) {
+        pressHostButton(HOST_BUTTON_PAUSE);
+        addToList(filesUnpausedByWrites, slot.file);
+        playback->pauseRestored = true;
+    } else if ((before == HOST_PLAYING || before == HOST_PAUSED) && after == HOST_STOPPED &&
+               write == ARTIST_REFUSED) {
+        pressHostButton(HOST_BUTTON_PLAY);
+        askHost(static_cast<WPARAM>(playback->position), IPC_JUMPTOTIME);
+        if (before == HOST_PAUSED) pressHostButton(HOST_BUTTON_PAUSE);
+    }
+    return write;
 }
 
 static int findSlot(const TrackFile& file) {
@@ -176,7 +210,7 @@ static FieldState readField(const TrackFile& file, const textUnit* original) {
     return sameText(fieldNow, original) ? FIELD_STAMPED : FIELD_EDITED;
 }
 
-StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex) {
+StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Playback* playback) {
     EnterCriticalSection(&claimsLock);
     bool owned = owns(*claim) && !slots[claim->slot].edited;
     StampResult result = owned ? STAMP_WRITTEN : STAMP_ENDED;
@@ -194,11 +228,11 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex) {
         if (journalRecord(slot.file, slot.originalArtist, &slot.sequence) != JOURNAL_WRITTEN) result = STAMP_ENDED;
     }
     if (result == STAMP_WRITTEN) {
-        ArtistWrite write = writeArtist(slot.file, value, listIndex);
+        ArtistWrite write = writeKeepingPlayback(slot, value, listIndex, playback);
         // An accepted set may have changed the file even where its write failed: undo it too.
         if (write != ARTIST_REFUSED) slot.stamped = true;
         if (write != ARTIST_WRITTEN) {
-            noteRefusedStamp(slot.file);
+            addToList(refusedFiles, slot.file);
             result = STAMP_ENDED;
         }
     }
@@ -206,7 +240,7 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex) {
     return result;
 }
 
-bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry) {
+bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry, Playback* playback) {
     EnterCriticalSection(&claimsLock);
     bool done = true;
     if (owns(claim)) {
@@ -218,7 +252,8 @@ bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEnt
         FieldState field = slot.stamped && !slot.edited ? readField(slot.file, slot.originalArtist) : FIELD_ORIGINAL;
         if (field == FIELD_EDITED) slot.edited = true;
         done = field == FIELD_ORIGINAL || field == FIELD_EDITED ||
-               (field == FIELD_STAMPED && writeArtist(slot.file, slot.originalArtist, listIndex) == ARTIST_WRITTEN);
+               (field == FIELD_STAMPED &&
+                writeKeepingPlayback(slot, slot.originalArtist, listIndex, playback) == ARTIST_WRITTEN);
         if (done && slot.sequence > 0) *journalEntry = slot.sequence;
         // Let go in this same step: a worker that took the file over after it would stamp
         // it under the entry that the caller is about to drop.

@@ -31,39 +31,51 @@ void initFileClaims();
 // a file whose stamp the host refused or failed to write in this run; a full table.
 FileClaim claimFile(const TrackFile& file, textUnit* savedArtist);
 
+// What a worker knows of its file's playback when it writes.
+struct Playback {
+    bool filePlays;      // its file is the one playing, or paused, as far as the last look told
+    int position;        // ms: where it stood, to start it again there
+    bool pauseRestored;  // set by a write that dropped the listener's pause and paused again
+};
+
 enum StampResult {
     STAMP_WRITTEN,
     STAMP_SKIPPED,  // the field could not be read: nothing written this time
     STAMP_ENDED     // nothing more is to be written: the worker writes back and ends
 };
 
-// On: worker. Takes: claims, then journal, metadata, refused. Asks: a read (but right
-// after the claim's own), a set and its commit. Writes value to the claimed
-// file. Ends (nothing more written to the file in this run) where the field holds someone
+// On: worker. Takes: claims, then journal, metadata, run lists. Asks: a read (but right
+// after the claim's own), a set and its commit; where playback says the file plays, the
+// play state before the set and after the commit, and the buttons and jump that put it
+// back as the listener left it. Writes value to the claimed file. Ends (nothing more written to the file in this run) where the field holds someone
 // else's edit, the file was taken over, the journal could not record the file before its
 // first stamp, or the host refused or failed to write it: on the real host a refused set
 // on the playing file can stop playback for good.
-StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex);
+StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Playback* playback);
 
 // On: worker. Takes: claims. True while no newer worker has taken the file over.
 bool ownsFile(const FileClaim& claim);
 
-// On: worker. Takes: claims, then metadata. Asks: a read, a set and its commit. Writes the
+// On: worker. Takes: claims, then metadata, run lists. Asks: a read, a set and its commit,
+// and what stampFile asks to keep playback where playback says the file plays. Writes the
 // original back where the claim still owns its file and the host accepted a set of ours:
 // only over the original with one suffix of ours (an edit is left, and so is an original
 // already back). False, worth another try, when the field reads empty or cannot be read
 // (the listener may have cleared it: nothing is written), or the host refused the original
 // or failed to write it. Once nothing of ours is to be undone, the file is let go in the
 // same step, and *journalEntry receives its journal entry's number for the worker to drop.
-bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry);
+bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry, Playback* playback);
 
 // On: worker. Takes: claims. Gives the file up, unless another worker took it over or it
 // was let go.
 void releaseFile(const FileClaim& claim);
 
-// On: any, the windows' thread too. Takes: refused. Whether the host refused, or failed
+// On: any, the windows' thread too. Takes: run lists. Whether the host refused, or failed
 // to write, a stamp of file in this run.
 bool stampRefusedInThisRun(const TrackFile& file);
+// On: worker. Takes: run lists. False once a write of ours started file playing while the
+// listener had paused it: its pauses are not marked again in this run.
+bool pauseMarkAllowed(const TrackFile& file);
 
 enum RepairOutcome {
     REPAIR_SKIPPED,     // a worker of this run has the file: left to it

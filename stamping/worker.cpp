@@ -106,6 +106,7 @@ struct Track {
     // The position of the last poll that passed; below every 32-bit value at first, so
     // that a pause present at the start shows at the second poll.
     long long lastOutputTime;
+    bool filePlays;  // its file played (or stood paused) at the latest look
     TrackFile file;
     FileClaim claim;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
@@ -125,16 +126,21 @@ static bool claimTrack(Track* track) {
     int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
     if (position < 0 || !beforeEndMargin(position, track->trackLength)) return false;
     track->lastOutputTime = -2147483649LL;
+    track->filePlays = true;
     track->claim = claimFile(track->file, track->savedArtist);
     return track->claim.slot >= 0;
 }
 
-// Writes the saved artist with suffix behind it: a time text or the pause mark.
-static StampResult stamp(Track* track, const char* suffix) {
+// Writes the saved artist with suffix behind it (a time text or the pause mark), playback
+// standing at position, into playback.
+static StampResult stamp(Track* track, const char* suffix, int position, Playback* playback) {
     textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
     copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, track->savedArtist);
     appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, suffix);
-    StampResult result = stampFile(&track->claim, artistWithTime, track->listPos);
+    playback->filePlays = track->filePlays;
+    playback->position = position;
+    playback->pauseRestored = false;
+    StampResult result = stampFile(&track->claim, artistWithTime, track->listPos, playback);
     clearBuffer(sizeof artistWithTime, artistWithTime);
     return result;
 }
@@ -142,8 +148,20 @@ static StampResult stamp(Track* track, const char* suffix) {
 static StampResult stampTime(Track* track) {
     char timeString[TIME_TEXT_SIZE];
     clearBuffer(sizeof timeString, timeString);
-    getFileTime(track->listPos, timeString);
-    return stamp(track, timeString);
+    int position = 0;
+    getFileTime(track->listPos, timeString, &position);
+    Playback playback;
+    return stamp(track, timeString, position, &playback);
+}
+
+// Marks the pause, unless a write of ours once started this file playing while paused.
+// Where this one did, and the pause was put back, playback stands a blip further on.
+static StampResult markPause(Track* track) {
+    if (!pauseMarkAllowed(track->file)) return STAMP_SKIPPED;
+    Playback playback;
+    StampResult result = stamp(track, pauseSuffix, static_cast<int>(track->lastOutputTime), &playback);
+    if (playback.pauseRestored) track->lastOutputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    return result;
 }
 
 enum PollOutcome { POLLS_DONE, POLLS_PAUSED, POLLS_TOLD };
@@ -154,14 +172,17 @@ enum PollOutcome { POLLS_DONE, POLLS_PAUSED, POLLS_TOLD };
 // file) is followed: one name request, only when the index changed.
 static PollOutcome poll(Track* track) {
     for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
+        track->filePlays = false;
         if (!waitOneSecond(track->record)) return POLLS_TOLD;
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
         track->currentListPos = askHostInt(0, IPC_GETLISTPOS);
-        if (track->outputTime < 0 || pastEndMargin(track->outputTime, track->trackLength)) return POLLS_DONE;
+        if (track->outputTime < 0) return POLLS_DONE;
         if (track->currentListPos != track->knownListPos) {
             if (!isCurrentFile(track->file)) return POLLS_DONE;
             track->knownListPos = track->currentListPos;
         }
+        track->filePlays = true;
+        if (pastEndMargin(track->outputTime, track->trackLength)) return POLLS_DONE;
         if (!ownsFile(track->claim)) return POLLS_DONE;
         if (track->outputTime == track->lastOutputTime) return POLLS_PAUSED;
         track->lastOutputTime = track->outputTime;
@@ -174,7 +195,10 @@ static PollOutcome poll(Track* track) {
 // position is not read meanwhile.
 static bool waitOutPause(Track* track) {
     do {
-        if (!waitOneSecond(track->record)) return false;
+        if (!waitOneSecond(track->record)) {
+            track->filePlays = false;
+            return false;
+        }
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
         repairNowAndThen();  // however long the pause
     } while (track->outputTime == track->lastOutputTime);
@@ -193,8 +217,9 @@ static bool anotherCycle(const Track* track) {
 static unsigned int writeBack(Track* track) {
     markLeaving(track->record);
     unsigned int journalEntry = 0;
-    for (int retry = 0; !restoreFile(track->claim, track->listPos, &journalEntry) && retry < WRITE_BACK_RETRIES;
-         retry++)
+    Playback playback = {track->filePlays, track->outputTime, false};
+    for (int retry = 0;
+         !restoreFile(track->claim, track->listPos, &journalEntry, &playback) && retry < WRITE_BACK_RETRIES; retry++)
         waitBeforeRetry(track->record);
     releaseFile(track->claim);
     return journalEntry;
@@ -211,7 +236,7 @@ static unsigned int stampTrack(WorkerRecord* record) {
         if (stampTime(&track) == STAMP_ENDED) break;
         PollOutcome outcome = poll(&track);
         if (outcome == POLLS_TOLD) break;
-        if (outcome == POLLS_PAUSED && (stamp(&track, pauseSuffix) == STAMP_ENDED || !waitOutPause(&track))) break;
+        if (outcome == POLLS_PAUSED && (markPause(&track) == STAMP_ENDED || !waitOutPause(&track))) break;
         stamping = anotherCycle(&track);
         if (stamping) repairNowAndThen();
     }

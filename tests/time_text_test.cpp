@@ -81,7 +81,9 @@ TEST(TimeText, getFileTimeAsksThePositionThenTheLength) {
             char after[8];
         } out;
         std::memset(&out, 'x', sizeof out);
-        EXPECT_EQ(getFileTime(7, out.text), 0);
+        int position = 0;
+        EXPECT_EQ(getFileTime(7, out.text, &position), 0);
+        EXPECT_EQ(position, static_cast<int>(c.positionMs));
         EXPECT_STREQ(out.text, c.text);
         EXPECT_EQ(std::string(out.after, 8), "xxxxxxxx");
         auto asked = session.requests(IPC_GETOUTPUTTIME);

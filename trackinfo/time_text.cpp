@@ -36,10 +36,11 @@ void formatTimeText(int position, int length, char* out) {
     snprintf(out, TIME_TEXT_SIZE, " (%.9s/%.12s)", positionText, lengthText);
 }
 
-int getFileTime(int, char* out) {
-    int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+int getFileTime(int, char* out, int* position) {
+    int ms = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
     int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
-    formatTimeText(position, length, out);
+    formatTimeText(ms, length, out);
+    if (position) *position = ms;
     return 0;
 }
 

@@ -22,8 +22,9 @@ int convert2Sec(int size, char* out, int ms);
 void formatTimeText(int position, int length, char* out);
 
 // Asks: the position (ms), then the length (s). Writes their time text into out
-// (TIME_TEXT_SIZE bytes). index is not used. Returns 0.
-int getFileTime(int index, char* out);
+// (TIME_TEXT_SIZE bytes), and the position into *position unless it is null. index is not
+// used. Returns 0.
+int getFileTime(int index, char* out, int* position);
 
 // The suffix written while playback stands still.
 extern const char pauseSuffix[];

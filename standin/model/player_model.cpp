@@ -1,9 +1,24 @@
 #include "player_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace standin {
+
+FileKind kindOf(const std::string& file) {
+    std::string lower;
+    for (char c : file) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) return FileKind::Stream;
+    std::string extension = lower.substr(lower.find_last_of('.') + 1);
+    if (lower.find('.') == std::string::npos) extension.clear();
+    if (extension == "flac") return FileKind::Flac;
+    if (extension == "m4a") return FileKind::M4a;
+    if (extension == "wma" || extension == "wmv" || extension == "asf") return FileKind::Wma;
+    if (extension == "ogg") return FileKind::Ogg;
+    if (extension == "wav") return FileKind::Wav;
+    return FileKind::Mp3;
+}
 
 PlayerModel::PlayerModel(Clock clock) : clock(std::move(clock)) {}
 
@@ -44,8 +59,13 @@ int PlayerModel::positionLocked() const {
         break;
     }
     long long position = positionBase + (clock() - startedAt);
-    long long end = static_cast<long long>(entries[index].lengthSeconds) * 1000;
-    return static_cast<int>(std::max(0LL, std::min(position, end)));
+    long long end = endLocked();
+    return static_cast<int>(std::max(0LL, end < 0 ? position : std::min(position, end)));
+}
+
+long long PlayerModel::endLocked() const {
+    if (kindOf(entries[index].file) == FileKind::Stream) return -1;
+    return static_cast<long long>(entries[index].lengthSeconds) * 1000;
 }
 
 bool PlayerModel::startLocked(int newIndex) {
@@ -97,7 +117,12 @@ bool PlayerModel::playingFileLocked(const std::string& file) const {
 bool PlayerModel::setLocked(const std::string& file, const std::string& value, bool accepted,
                             std::vector<LPARAM>& notices) {
     auto fault = faults.find(file);
-    if (fault != faults.end() && fault->second.stopsOnSet && playingFileLocked(file)) {
+    FileKind kind = kindOf(file);
+    bool stopsOnSet = kind == FileKind::M4a || kind == FileKind::Wma || (fault != faults.end() && fault->second.stopsOnSet);
+    // No tag writer for wav and streams; a read-only file refuses every set.
+    accepted = accepted && kind != FileKind::Wav && kind != FileKind::Stream &&
+               !(fault != faults.end() && fault->second.readOnly);
+    if (stopsOnSet && playingFileLocked(file)) {
         // Stopped before the set; only its write starts the file again.
         stoppedAt = positionLocked();
         wasPaused = playState == PlayState::Paused;
@@ -115,7 +140,8 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
     if (!pending) return 0;
     PendingEdit edit = std::move(*pending);
     pending.reset();
-    bool restart = stoppedForSet || playingFileLocked(edit.file);
+    FileKind kind = kindOf(edit.file);
+    bool restart = stoppedForSet || (playingFileLocked(edit.file) && (kind == FileKind::Mp3 || kind == FileKind::Flac));
     LRESULT result = 0;
     if (!writeAccepted || writeAccepted(edit.file)) {
         if (stored[edit.file] != edit.value) {
@@ -131,12 +157,19 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
         bool paused = stoppedForSet ? wasPaused : playState == PlayState::Paused;
         if (!stoppedForSet) notices.push_back(index);
         stoppedForSet = false;
-        playState = paused ? PlayState::Paused : PlayState::Playing;
+        // The wma plug-in starts the file playing whatever it was.
+        playState = paused && kind != FileKind::Wma ? PlayState::Paused : PlayState::Playing;
         positionBase = at;
         startedAt = clock();
         notices.push_back(index);
-        scheduleTitleNoticeLocked();
-        restartSettles = titleNoticeAt;
+        if (kind == FileKind::Flac) {
+            titleFromWrite = true;
+            titleNoticeAt = restartSettles = -1;
+            notices.push_back(index | TRACK_CHANGE_LPARAM_BIT);
+        } else {
+            scheduleTitleNoticeLocked();
+            restartSettles = titleNoticeAt;
+        }
     }
     return result;
 }
@@ -144,40 +177,67 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
 bool PlayerModel::play() {
     std::lock_guard<std::mutex> lock(mutex);
     if (playState == PlayState::Paused) {
-        playState = PlayState::Playing;
-        startedAt = clock();
+        resumeLocked();
         return false;
     }
     if (playState == PlayState::Playing) return false;
     return startLocked(index);
 }
 
-void PlayerModel::pause() {
-    std::lock_guard<std::mutex> lock(mutex);
+void PlayerModel::pauseLocked() {
     if (playState != PlayState::Playing) return;
     positionBase = positionLocked();
     playState = PlayState::Paused;
 }
 
-void PlayerModel::resume() {
-    std::lock_guard<std::mutex> lock(mutex);
+void PlayerModel::resumeLocked() {
     if (playState != PlayState::Paused) return;
     playState = PlayState::Playing;
     startedAt = clock();
 }
 
-void PlayerModel::stop() {
-    std::lock_guard<std::mutex> lock(mutex);
+void PlayerModel::stopLocked() {
     playState = PlayState::Stopped;
     stoppedForSet = false;
     titleNoticeAt = -1;
 }
 
+void PlayerModel::pause() {
+    std::lock_guard<std::mutex> lock(mutex);
+    pauseLocked();
+}
+
+void PlayerModel::resume() {
+    std::lock_guard<std::mutex> lock(mutex);
+    resumeLocked();
+}
+
+void PlayerModel::stop() {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopLocked();
+}
+
+bool PlayerModel::command(WPARAM id) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (id == HOST_BUTTON_PLAY) {
+        if (playState != PlayState::Paused) return startLocked(index);
+        resumeLocked();
+    } else if (id == HOST_BUTTON_PAUSE) {
+        if (playState == PlayState::Playing)
+            pauseLocked();
+        else
+            resumeLocked();
+    } else if (id == HOST_BUTTON_STOP) {
+        stopLocked();
+    }
+    return false;
+}
+
 void PlayerModel::seek(long long ms) {
     std::lock_guard<std::mutex> lock(mutex);
     if (playState == PlayState::Stopped) return;
-    long long end = static_cast<long long>(entries[index].lengthSeconds) * 1000;
-    positionBase = std::max(0LL, std::min(ms, end));
+    long long end = endLocked();
+    positionBase = std::max(0LL, end < 0 ? ms : std::min(ms, end));
     startedAt = clock();
 }
 
@@ -219,8 +279,8 @@ void PlayerModel::setRepeatOne(bool repeat) {
 bool PlayerModel::advanceIfEnded() {
     std::lock_guard<std::mutex> lock(mutex);
     if (playState != PlayState::Playing) return false;
-    long long end = static_cast<long long>(entries[index].lengthSeconds) * 1000;
-    if (positionBase + (clock() - startedAt) < end) return false;
+    long long end = endLocked();
+    if (end < 0 || positionBase + (clock() - startedAt) < end) return false;
     if (startLocked(repeatOne ? index : index + 1)) return true;
     playState = PlayState::Stopped;
     return false;
@@ -228,8 +288,8 @@ bool PlayerModel::advanceIfEnded() {
 
 long long PlayerModel::endTime() const {
     std::lock_guard<std::mutex> lock(mutex);
-    if (playState != PlayState::Playing) return -1;
-    return startedAt + static_cast<long long>(entries[index].lengthSeconds) * 1000 - positionBase;
+    if (playState != PlayState::Playing || endLocked() < 0) return -1;
+    return startedAt + endLocked() - positionBase;
 }
 
 int PlayerModel::position() const {
@@ -284,9 +344,24 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
         switch (inputPluginsShutDown ? -1 : code) {
         case -1:
             break;  // the host is closing: nothing answers any more
+        case IPC_ISPLAYING:
+            result = playState == PlayState::Playing  ? HOST_PLAYING
+                     : playState == PlayState::Paused ? HOST_PAUSED
+                                                      : HOST_STOPPED;
+            break;
+        case IPC_JUMPTOTIME:
+            result = -1;
+            if (playState != PlayState::Stopped) {
+                long long end = endLocked();
+                long long to = static_cast<long long>(static_cast<LONG>(wParam));
+                positionBase = std::max(0LL, end < 0 ? to : std::min(to, end));
+                startedAt = clock();
+                result = 0;
+            }
+            break;
         case IPC_GETOUTPUTTIME:
             if (wParam == IPC_GETOUTPUTTIME_POSITION_MS)
-                result = restarting ? 0 : positionLocked();
+                result = titleFromWrite ? -1 : restarting ? 0 : positionLocked();
             else if (wParam == IPC_GETOUTPUTTIME_LENGTH_S)
                 result = entries.empty() || restarting ? -1 : entries[index].lengthSeconds;
             break;
@@ -338,7 +413,9 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             request.capacity = static_cast<long long>(record->retlen);
             auto value = stored.find(request.file);
             fault = faults.find(request.file);
-            bool known = value != stored.end() && std::strcmp(record->metadata, "ARTIST") == 0;
+            // A stream's title is known only while it plays.
+            bool known = value != stored.end() && std::strcmp(record->metadata, "ARTIST") == 0 &&
+                         (kindOf(request.file) != FileKind::Stream || playingFileLocked(request.file));
             if (known && (!readAccepted || readAccepted(request.file)) && record->retlen > 0) {
                 // Like a host that cuts what does not fit, or answers "" for a file it cannot open.
                 bool empty = fault != faults.end() && fault->second.emptyReads;
@@ -380,7 +457,9 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             std::memset(wide->ret, 0, wide->retlen);  // bytes, not characters, as the host does
             auto value = stored.find(request.file);
             fault = faults.find(request.file);
-            if (artist && value != stored.end() && (!readAccepted || readAccepted(request.file)) && wide->retlen > 0) {
+            bool known = value != stored.end() &&
+                         (kindOf(request.file) != FileKind::Stream || playingFileLocked(request.file));
+            if (artist && known && (!readAccepted || readAccepted(request.file)) && wide->retlen > 0) {
                 bool empty = fault != faults.end() && fault->second.emptyReads;
                 std::u16string text = empty ? u"" : utf16FromUtf8(value->second).substr(0, wide->retlen - 1);
                 std::copy(text.begin(), text.end(), wide->ret);
@@ -406,6 +485,10 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
     }
     if (noticeCallback) {
         for (LPARAM notice : notices) noticeCallback(notice);
+    }
+    if (code == IPC_WRITE_EXTENDED_FILE_INFO) {
+        std::lock_guard<std::mutex> lock(mutex);
+        titleFromWrite = false;
     }
     return result;
 }

@@ -7,8 +7,10 @@
 //   length -1;
 // - the track-change notice with bit 30 comes from the title update, a moment after each
 //   start (titleNoticeDue); the notices at start and stop carry no bit 30;
+// - each kind of file as the host's input plug-in for it writes the playing file (FileKind);
 // - per-file faults: reads that answer "" with success, sets that stop the playing file
-//   and, when refused, leave it stopped; and writes that fail after an accepted set;
+//   and, when refused, leave it stopped, read-only files; and writes that fail after an
+//   accepted set;
 // - after shutDown (the input plug-ins gone) every request answers 0.
 // The Win32 stand-in player and the native tests both drive it; they own the windows and
 // send the notices it asks for.
@@ -40,10 +42,26 @@ struct Entry {
 
 enum class PlayState { Stopped, Playing, Paused };
 
+// The kinds of file the host's input plug-ins serve, told by the name's extension (any
+// other is served as mp3), and what a write of the one that plays does to its playback:
+// - Mp3, Flac: the write stops it, writes, starts it again where it stood, paused again if
+//   it was; for flac the title update's notice comes from inside the write, while the
+//   position reads -1. A refused set stops nothing.
+// - M4a: the set stops it; the write starts it again where it stood, paused again if it
+//   was; a refused set leaves it stopped.
+// - Wma (also wmv, asf): as m4a, but the write starts it again playing, paused or not.
+// - Ogg: written in place, playback untouched.
+// - Wav: no tag writer: every set answers 0, playback untouched.
+// - Stream ("http://", "https://"): no end, no tag writer; a read answers 0 unless it
+//   is the stream that plays.
+enum class FileKind { Mp3, Flac, M4a, Wma, Ogg, Wav, Stream };
+FileKind kindOf(const std::string& file);
+
 // What can go wrong with one file, as the host's input plug-ins fail.
 struct FileFaults {
     bool emptyReads = false;  // a read answers "" with success (the file could not be opened)
-    bool stopsOnSet = false;  // a set on the playing file stops it; restarted at the write, never when refused
+    bool stopsOnSet = false;  // served as m4a whatever its kind
+    bool readOnly = false;    // every set refused (a read-only file, one another program holds)
 };
 
 // Host versions as IPC_GETVERSION answers them: one with the wide requests, and the last
@@ -96,6 +114,9 @@ public:
     void resume();
     void stop();
     void seek(long long ms);
+    // A button of the player's (HOST_BUTTON_PLAY, _PAUSE, _STOP) as WM_COMMAND brings it;
+    // true when an entry began to play. Play while playing starts the entry from 0 again.
+    bool command(WPARAM id);
     bool next();
     bool previous();
     bool jump(int index);
@@ -169,6 +190,10 @@ private:
     bool startLocked(int index);
     void scheduleTitleNoticeLocked();
     bool playingFileLocked(const std::string& file) const;
+    long long endLocked() const;  // the playing entry's end in ms; -1: a stream, which has none
+    void pauseLocked();
+    void resumeLocked();
+    void stopLocked();
     // A set the host's input plug-in takes: the stop it may cause, then the one pending edit.
     bool setLocked(const std::string& file, const std::string& value, bool accepted, std::vector<LPARAM>& notices);
     LRESULT writeLocked(std::vector<Commit>& changed, std::vector<LPARAM>& notices);
@@ -195,6 +220,7 @@ private:
     };
     std::optional<PendingEdit> pending;
     bool stoppedForSet = false;     // a set stopped the playing file; its write restarts it
+    bool titleFromWrite = false;    // a flac write sends its title update: the position reads -1 meanwhile
     long long stoppedAt = 0;        // the position it stood at
     bool wasPaused = false;         // and whether it was paused
     long long restartSettles = -1;  // until then a restarted file reads position 0, length -1

@@ -111,6 +111,14 @@ LRESULT CALLBACK PluginSession::mainProcedure(HWND window, UINT message, WPARAM 
         current->quitPlugin();
         current->model.shutDown();
     }
+    if (message == WM_COMMAND) {
+        // The player's buttons: a start sends its notices, a stop its own.
+        bool wasPlaying = current->model.state() != standin::PlayState::Stopped;
+        if (current->model.command(wParam))
+            current->started();
+        else if (wasPlaying && current->model.state() == standin::PlayState::Stopped)
+            current->sendNotice(false);
+    }
     if (message == WM_WA_IPC) {
         if (current->overrideAnswer) {
             if (auto answer = current->overrideAnswer(wParam, lParam)) return *answer;
