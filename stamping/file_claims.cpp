@@ -89,8 +89,7 @@ static ArtistWrite writeKeepingPlayback(const ClaimSlot& slot, const textUnit* v
         pressHostButton(HOST_BUTTON_PAUSE);
         addToList(filesUnpausedByWrites, slot.file);
         playback->pauseRestored = true;
-    } else if ((before == HOST_PLAYING || before == HOST_PAUSED) && after == HOST_STOPPED &&
-               write == ARTIST_REFUSED) {
+    } else if ((before == HOST_PLAYING || before == HOST_PAUSED) && after == HOST_STOPPED && write == ARTIST_REFUSED) {
         pressHostButton(HOST_BUTTON_PLAY);
         askHost(static_cast<WPARAM>(playback->position), IPC_JUMPTOTIME);
         if (before == HOST_PAUSED) pressHostButton(HOST_BUTTON_PAUSE);

@@ -27,14 +27,14 @@ void PlayerModel::setPlaylist(std::vector<Entry> newEntries) {
     entries = std::move(newEntries);
     for (const Entry& entry : entries) stored.emplace(entry.file, entry.artist);
     index = 0;
-    playState = PlayState::Stopped;
+    changeStateLocked(PlayState::Stopped);
 }
 
 void PlayerModel::freePlaylist() {
     std::lock_guard<std::mutex> lock(mutex);
     entries.clear();
     index = 0;
-    playState = PlayState::Stopped;
+    changeStateLocked(PlayState::Stopped);
     titleNoticeAt = -1;
 }
 
@@ -63,6 +63,16 @@ int PlayerModel::positionLocked() const {
     return static_cast<int>(std::max(0LL, end < 0 ? position : std::min(position, end)));
 }
 
+void PlayerModel::changeStateLocked(PlayState state) {
+    if (state != playState) stateLog.push_back(PlayStateChange{clock(), state});
+    playState = state;
+}
+
+std::vector<PlayStateChange> PlayerModel::playStates() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return stateLog;
+}
+
 long long PlayerModel::endLocked() const {
     if (kindOf(entries[index].file) == FileKind::Stream) return -1;
     return static_cast<long long>(entries[index].lengthSeconds) * 1000;
@@ -71,7 +81,7 @@ long long PlayerModel::endLocked() const {
 bool PlayerModel::startLocked(int newIndex) {
     if (newIndex < 0 || newIndex >= static_cast<int>(entries.size())) return false;
     index = newIndex;
-    playState = PlayState::Playing;
+    changeStateLocked(PlayState::Playing);
     positionBase = 0;
     startedAt = clock();
     stoppedForSet = false;
@@ -118,7 +128,8 @@ bool PlayerModel::setLocked(const std::string& file, const std::string& value, b
                             std::vector<LPARAM>& notices) {
     auto fault = faults.find(file);
     FileKind kind = kindOf(file);
-    bool stopsOnSet = kind == FileKind::M4a || kind == FileKind::Wma || (fault != faults.end() && fault->second.stopsOnSet);
+    bool stopsOnSet =
+        kind == FileKind::M4a || kind == FileKind::Wma || (fault != faults.end() && fault->second.stopsOnSet);
     // No tag writer for wav and streams; a read-only file refuses every set.
     accepted = accepted && kind != FileKind::Wav && kind != FileKind::Stream &&
                !(fault != faults.end() && fault->second.readOnly);
@@ -126,7 +137,7 @@ bool PlayerModel::setLocked(const std::string& file, const std::string& value, b
         // Stopped before the set; only its write starts the file again.
         stoppedAt = positionLocked();
         wasPaused = playState == PlayState::Paused;
-        playState = PlayState::Stopped;
+        changeStateLocked(PlayState::Stopped);
         stoppedForSet = accepted;
         titleNoticeAt = -1;
         notices.push_back(index);
@@ -158,7 +169,7 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
         if (!stoppedForSet) notices.push_back(index);
         stoppedForSet = false;
         // The wma plug-in starts the file playing whatever it was.
-        playState = paused && kind != FileKind::Wma ? PlayState::Paused : PlayState::Playing;
+        changeStateLocked(paused && kind != FileKind::Wma ? PlayState::Paused : PlayState::Playing);
         positionBase = at;
         startedAt = clock();
         notices.push_back(index);
@@ -187,17 +198,17 @@ bool PlayerModel::play() {
 void PlayerModel::pauseLocked() {
     if (playState != PlayState::Playing) return;
     positionBase = positionLocked();
-    playState = PlayState::Paused;
+    changeStateLocked(PlayState::Paused);
 }
 
 void PlayerModel::resumeLocked() {
     if (playState != PlayState::Paused) return;
-    playState = PlayState::Playing;
+    changeStateLocked(PlayState::Playing);
     startedAt = clock();
 }
 
 void PlayerModel::stopLocked() {
-    playState = PlayState::Stopped;
+    changeStateLocked(PlayState::Stopped);
     stoppedForSet = false;
     titleNoticeAt = -1;
 }
@@ -282,7 +293,7 @@ bool PlayerModel::advanceIfEnded() {
     long long end = endLocked();
     if (end < 0 || positionBase + (clock() - startedAt) < end) return false;
     if (startLocked(repeatOne ? index : index + 1)) return true;
-    playState = PlayState::Stopped;
+    changeStateLocked(PlayState::Stopped);
     return false;
 }
 
@@ -457,8 +468,8 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             std::memset(wide->ret, 0, wide->retlen);  // bytes, not characters, as the host does
             auto value = stored.find(request.file);
             fault = faults.find(request.file);
-            bool known = value != stored.end() &&
-                         (kindOf(request.file) != FileKind::Stream || playingFileLocked(request.file));
+            bool known =
+                value != stored.end() && (kindOf(request.file) != FileKind::Stream || playingFileLocked(request.file));
             if (artist && known && (!readAccepted || readAccepted(request.file)) && wide->retlen > 0) {
                 bool empty = fault != faults.end() && fault->second.emptyReads;
                 std::u16string text = empty ? u"" : utf16FromUtf8(value->second).substr(0, wide->retlen - 1);

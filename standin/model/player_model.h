@@ -90,6 +90,12 @@ struct Commit {
     bool byHand = false;  // someone edited the field: a tag editor, the player's own dialog
 };
 
+// A change of the play state, whatever caused it.
+struct PlayStateChange {
+    long long time;
+    PlayState state;
+};
+
 // The code under which an edit by hand stands in the request log, among the requests.
 const int EDIT_BY_HAND = -1;
 
@@ -144,6 +150,7 @@ public:
     int position() const;
     int currentIndex() const;
     PlayState state() const;
+    std::vector<PlayStateChange> playStates() const;  // every change, in order
     const std::vector<Entry>& playlist() const { return entries; }
 
     // Failure injection: a set or read is refused, or an accepted set fails at its write
@@ -191,6 +198,7 @@ private:
     void scheduleTitleNoticeLocked();
     bool playingFileLocked(const std::string& file) const;
     long long endLocked() const;  // the playing entry's end in ms; -1: a stream, which has none
+    void changeStateLocked(PlayState state);
     void pauseLocked();
     void resumeLocked();
     void stopLocked();
@@ -236,6 +244,7 @@ private:
     std::function<void(LPARAM)> noticeCallback;
     std::function<std::string()> senderTagger;
     std::vector<Request> requestLog;
+    std::vector<PlayStateChange> stateLog;
     std::vector<Commit> commitLog;
 };
 
