@@ -90,8 +90,10 @@ static ArtistWrite writeKeepingPlayback(const ClaimSlot& slot, const textUnit* v
         addToList(filesUnpausedByWrites, slot.file);
         playback->pauseRestored = true;
     } else if ((before == HOST_PLAYING || before == HOST_PAUSED) && after == HOST_STOPPED && write == ARTIST_REFUSED) {
+        // Where it stood: the position read last, moved on by the time since if it played.
+        DWORD since = before == HOST_PLAYING ? GetTickCount() - playback->positionReadAt : 0;
         pressHostButton(HOST_BUTTON_PLAY);
-        askHost(static_cast<WPARAM>(playback->position), IPC_JUMPTOTIME);
+        askHost(static_cast<WPARAM>(playback->position + static_cast<int>(since)), IPC_JUMPTOTIME);
         if (before == HOST_PAUSED) pressHostButton(HOST_BUTTON_PAUSE);
     }
     return write;

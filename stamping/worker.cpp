@@ -103,6 +103,7 @@ struct Track {
     int currentListPos;  // the current entry at the latest poll
     int trackLength;     // seconds
     int outputTime;      // the latest position read, by a poll or the pause wait
+    DWORD outputTimeReadAt;
     // The position of the last poll that passed; below every 32-bit value at first, so
     // that a pause present at the start shows at the second poll.
     long long lastOutputTime;
@@ -132,13 +133,14 @@ static bool claimTrack(Track* track) {
 }
 
 // Writes the saved artist with suffix behind it (a time text or the pause mark), playback
-// standing at position, into playback.
+// standing at position, read just now, into playback.
 static StampResult stamp(Track* track, const char* suffix, int position, Playback* playback) {
     textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
     copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, track->savedArtist);
     appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, suffix);
     playback->filePlays = track->filePlays;
     playback->position = position;
+    playback->positionReadAt = GetTickCount();
     playback->pauseRestored = false;
     StampResult result = stampFile(&track->claim, artistWithTime, track->listPos, playback);
     clearBuffer(sizeof artistWithTime, artistWithTime);
@@ -175,6 +177,7 @@ static PollOutcome poll(Track* track) {
         track->filePlays = false;
         if (!waitOneSecond(track->record)) return POLLS_TOLD;
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+        track->outputTimeReadAt = GetTickCount();
         track->currentListPos = askHostInt(0, IPC_GETLISTPOS);
         if (track->outputTime < 0) return POLLS_DONE;
         if (track->currentListPos != track->knownListPos) {
@@ -200,6 +203,7 @@ static bool waitOutPause(Track* track) {
             return false;
         }
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+        track->outputTimeReadAt = GetTickCount();
         repairNowAndThen();  // however long the pause
     } while (track->outputTime == track->lastOutputTime);
     return true;
@@ -217,7 +221,7 @@ static bool anotherCycle(const Track* track) {
 static unsigned int writeBack(Track* track) {
     markLeaving(track->record);
     unsigned int journalEntry = 0;
-    Playback playback = {track->filePlays, track->outputTime, false};
+    Playback playback = {track->filePlays, track->outputTime, track->outputTimeReadAt, false};
     for (int retry = 0;
          !restoreFile(track->claim, track->listPos, &journalEntry, &playback) && retry < WRITE_BACK_RETRIES; retry++)
         waitBeforeRetry(track->record);

@@ -64,7 +64,7 @@ int PlayerModel::positionLocked() const {
 }
 
 void PlayerModel::changeStateLocked(PlayState state) {
-    if (state != playState) stateLog.push_back(PlayStateChange{clock(), state});
+    if (state != playState) stateLog.push_back(PlayStateChange{clock(), state, servingPlugin});
     playState = state;
 }
 
@@ -230,18 +230,19 @@ void PlayerModel::stop() {
 
 bool PlayerModel::command(WPARAM id) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (id == HOST_BUTTON_PLAY) {
-        if (playState != PlayState::Paused) return startLocked(index);
+    servingPlugin = true;
+    bool started = false;
+    if (id == HOST_BUTTON_PLAY && playState != PlayState::Paused) {
+        started = startLocked(index);
+    } else if (id == HOST_BUTTON_PLAY || (id == HOST_BUTTON_PAUSE && playState == PlayState::Paused)) {
         resumeLocked();
     } else if (id == HOST_BUTTON_PAUSE) {
-        if (playState == PlayState::Playing)
-            pauseLocked();
-        else
-            resumeLocked();
+        pauseLocked();
     } else if (id == HOST_BUTTON_STOP) {
         stopLocked();
     }
-    return false;
+    servingPlugin = false;
+    return started;
 }
 
 void PlayerModel::seek(long long ms) {
@@ -352,6 +353,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
         bool restarting = playState != PlayState::Stopped && clock() < restartSettles;
         auto fault = faults.end();
+        servingPlugin = true;
         switch (inputPluginsShutDown ? -1 : code) {
         case -1:
             break;  // the host is closing: nothing answers any more
@@ -488,6 +490,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             result = 1;
             break;
         }
+        servingPlugin = false;
         request.answer = result;
         requestLog.push_back(std::move(request));
     }

@@ -90,10 +90,12 @@ struct Commit {
     bool byHand = false;  // someone edited the field: a tag editor, the player's own dialog
 };
 
-// A change of the play state, whatever caused it.
+// A change of the play state, and whether the plug-in made it: by a request (a set or
+// write of the playing file, a jump) or a button it pressed.
 struct PlayStateChange {
     long long time;
     PlayState state;
+    bool byPlugin;
 };
 
 // The code under which an edit by hand stands in the request log, among the requests.
@@ -120,8 +122,9 @@ public:
     void resume();
     void stop();
     void seek(long long ms);
-    // A button of the player's (HOST_BUTTON_PLAY, _PAUSE, _STOP) as WM_COMMAND brings it;
-    // true when an entry began to play. Play while playing starts the entry from 0 again.
+    // A button of the player's (HOST_BUTTON_PLAY, _PAUSE, _STOP) as WM_COMMAND brings it
+    // from the plug-in; true when an entry began to play. Play while playing starts the
+    // entry from 0 again.
     bool command(WPARAM id);
     bool next();
     bool previous();
@@ -245,6 +248,7 @@ private:
     std::function<std::string()> senderTagger;
     std::vector<Request> requestLog;
     std::vector<PlayStateChange> stateLog;
+    bool servingPlugin = false;  // within an answer or a button: changes are the plug-in's
     std::vector<Commit> commitLog;
 };
 
