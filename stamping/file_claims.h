@@ -33,8 +33,8 @@ FileClaim claimFile(const TrackFile& file, textUnit* savedArtist);
 
 // What a worker knows of its file's playback when it writes.
 struct Playback {
-    bool filePlays;      // its file is the one playing, or paused, as far as the last look told
-    int position;        // ms, as read at positionReadAt (GetTickCount): to start it again there
+    bool filePlays;  // its file is the one playing, or paused, as far as the last look told
+    int position;    // ms, as read at positionReadAt (GetTickCount): to start it again there
     DWORD positionReadAt;
     bool pauseRestored;  // set by a write that dropped the listener's pause and paused again
 };

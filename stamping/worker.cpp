@@ -108,6 +108,9 @@ struct Track {
     // that a pause present at the start shows at the second poll.
     long long lastOutputTime;
     bool filePlays;  // its file played (or stood paused) at the latest look
+    // A write of ours restarted the paused file before we paused it again: it stands a blip
+    // further on, which the pause wait takes as its new standing position.
+    bool standingMoved;
     TrackFile file;
     FileClaim claim;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
@@ -157,16 +160,21 @@ static StampResult stampTime(Track* track) {
 }
 
 // Marks the pause, unless a write of ours once started this file playing while paused.
-// Where this one did, and the pause was put back, playback stands a blip further on.
 static StampResult markPause(Track* track) {
     if (!pauseMarkAllowed(track->file)) return STAMP_SKIPPED;
     Playback playback;
     StampResult result = stamp(track, pauseSuffix, static_cast<int>(track->lastOutputTime), &playback);
-    if (playback.pauseRestored) track->lastOutputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    track->standingMoved = playback.pauseRestored;
     return result;
 }
 
 enum PollOutcome { POLLS_DONE, POLLS_PAUSED, POLLS_TOLD };
+
+// The worker was told to end: by the watcher, because another file plays; or by quit, its
+// file playing on as it was.
+static void toldToEnd(Track* track) {
+    if (!pluginThreadsStopping()) track->filePlays = false;
+}
 
 // Up to fifteen polls a second apart. Done early when nothing plays, the track is within
 // its end margin, another file plays, or the file was taken over; paused on a repeated
@@ -174,8 +182,11 @@ enum PollOutcome { POLLS_DONE, POLLS_PAUSED, POLLS_TOLD };
 // file) is followed: one name request, only when the index changed.
 static PollOutcome poll(Track* track) {
     for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
+        if (!waitOneSecond(track->record)) {
+            toldToEnd(track);
+            return POLLS_TOLD;
+        }
         track->filePlays = false;
-        if (!waitOneSecond(track->record)) return POLLS_TOLD;
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
         track->outputTimeReadAt = GetTickCount();
         track->currentListPos = askHostInt(0, IPC_GETLISTPOS);
@@ -195,17 +206,24 @@ static PollOutcome poll(Track* track) {
 }
 
 // Waits a second at a time until the position moves; false when told to end. The list
-// position is not read meanwhile.
+// position is not read meanwhile. Where a write of ours moved the standing position, the
+// first read names it (a restarted file reads 0 until the host's title update).
 static bool waitOutPause(Track* track) {
+    bool moved;
     do {
         if (!waitOneSecond(track->record)) {
-            track->filePlays = false;
+            toldToEnd(track);
             return false;
         }
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
         track->outputTimeReadAt = GetTickCount();
+        moved = track->outputTime != track->lastOutputTime;
+        if (track->standingMoved && track->outputTime >= 0) {
+            track->lastOutputTime = track->outputTime;
+            track->standingMoved = moved = false;
+        }
         repairNowAndThen();  // however long the pause
-    } while (track->outputTime == track->lastOutputTime);
+    } while (!moved);
     return true;
 }
 

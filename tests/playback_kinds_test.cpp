@@ -37,23 +37,6 @@ long long playedBetween(const PluginSession& session, long long from, long long 
     return played + (state == PlayState::Playing ? to - since : 0);
 }
 
-// Every run of changes the plug-in made ends in the state it began in: a blip at most.
-bool everyChangeOfOursIsUndone(const PluginSession& session, std::string* why) {
-    PlayState before = PlayState::Stopped, state = PlayState::Stopped;
-    bool ours = false;
-    for (const auto& change : session.model.playStates()) {
-        if (change.byPlugin && !ours) before = state;
-        if (!change.byPlugin && ours && state != before) {
-            *why = "left in another state until " + std::to_string(change.time);
-            return false;
-        }
-        ours = change.byPlugin;
-        state = change.state;
-    }
-    if (ours && state != before) *why = "left in another state at the end";
-    return !ours || state == before;
-}
-
 struct PauseCase {
     const char* file;
     int pauseMarks;  // of the two pauses, the ones marked
@@ -85,7 +68,7 @@ TEST(PlaybackKinds, aListenersPauseHoldsOnEveryKindOfFile) {
         EXPECT_GE(stampsOf(session, c.file, "Artist"), 6);  // stamps go on after each pause
         EXPECT_EQ(session.model.storedArtist(c.file), "Artist");
         std::string why;
-        EXPECT_TRUE(everyChangeOfOursIsUndone(session, &why)) << why;
+        EXPECT_TRUE(session.everyPlaybackChangeOfOursIsABlip(&why)) << why;
     }
 }
 
@@ -129,7 +112,7 @@ TEST(PlaybackKinds, aRefusedSetThatStopsTheFileHasItPlayOnWhereItStood) {
         for (const auto& change : session.model.playStates()) stopped |= change.state == PlayState::Stopped;
         EXPECT_EQ(stopped, c.stoppedByTheSet);
         std::string why;
-        EXPECT_TRUE(everyChangeOfOursIsUndone(session, &why)) << why;
+        EXPECT_TRUE(session.everyPlaybackChangeOfOursIsABlip(&why)) << why;
     }
 }
 

@@ -245,6 +245,29 @@ bool PluginSession::finish() {
     return winshim::runUntilThreadsEnd(600000);
 }
 
+bool PluginSession::everyPlaybackChangeOfOursIsABlip(std::string* why, long long until) const {
+    const long long blip = 100;
+    standin::PlayState before = standin::PlayState::Stopped, state = standin::PlayState::Stopped;
+    long long since = 0;
+    bool open = false;  // a run of our changes not yet undone
+    for (const auto& change : model.playStates()) {
+        if (until >= 0 && change.time > until) break;
+        if (open && (!change.byPlugin || change.time - since > blip)) {
+            *why = "a change of ours at " + std::to_string(since) + " was not undone by " + std::to_string(change.time);
+            return false;
+        }
+        if (change.byPlugin && !open) {
+            open = true;
+            before = state;
+            since = change.time;
+        }
+        state = change.state;
+        if (open && state == before) open = false;
+    }
+    if (open) *why = "a change of ours at " + std::to_string(since) + " was never undone";
+    return !open;
+}
+
 std::vector<std::string> PluginSession::artistHistory(const std::string& file) const {
     std::vector<std::string> history{originals.at(file)};
     for (const auto& commit : commitsOf(file)) history.push_back(commit.artist);

@@ -146,6 +146,10 @@ public:
     int readCode() const;
     int setCode() const;
     std::vector<standin::Request> sets() const { return requests(setCode()); }
+    // Whether every run of play-state changes the plug-in made (by its writes, the buttons
+    // it pressed, its jumps) ended within 100 ms in the state it began in, before until
+    // (clock time; -1: the end of the log).
+    bool everyPlaybackChangeOfOursIsABlip(std::string* why, long long until = -1) const;
     // The first accepted set whose write (295) did not follow before another set, as the
     // host's one pending edit needs; empty when every set was written in one step.
     std::string setWithoutItsWrite() const;
