@@ -33,7 +33,7 @@ void quit();
 // session, it has every worker write its artist back and waits for them as quit does: the
 // host calls quit only afterwards.
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// On: windows. Takes: names, records, refused, as the watcher. The playlist editor's
+// On: windows. Takes: names, records, run lists, as the watcher. The playlist editor's
 // replacement procedure: lets the track-change watcher see every message, then passes it
 // on unchanged and returns the previous procedure's result.
 LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
