@@ -4,6 +4,7 @@
 #include "stamping/journal.h"
 #include "trackinfo/time_text.h"
 
+#include <limits.h>
 #include <string.h>
 
 // More files than workers can run at once: an old worker lingers at most a poll after a
@@ -91,9 +92,10 @@ static ArtistWrite writeKeepingPlayback(const ClaimSlot& slot, const textUnit* v
         playback->pauseRestored = true;
     } else if ((before == HOST_PLAYING || before == HOST_PAUSED) && after == HOST_STOPPED && write == ARTIST_REFUSED) {
         // Where it stood: the position read last, moved on by the time since if it played.
-        DWORD since = before == HOST_PLAYING ? GetTickCount() - playback->positionReadAt : 0;
+        long long at = playback->position;
+        if (before == HOST_PLAYING) at += GetTickCount() - playback->positionReadAt;
         pressHostButton(HOST_BUTTON_PLAY);
-        askHost(static_cast<WPARAM>(playback->position + static_cast<int>(since)), IPC_JUMPTOTIME);
+        askHost(static_cast<WPARAM>(at < INT_MAX ? at : INT_MAX), IPC_JUMPTOTIME);
         if (before == HOST_PAUSED) pressHostButton(HOST_BUTTON_PAUSE);
     }
     return write;

@@ -440,10 +440,17 @@ JournalUpdate journalForget(unsigned int sequence) {
 static int snapshotOf(int candidate, unsigned char* buffer) {
     int size = 0;
     if (candidate < 0 || candidate >= JOURNAL_FOLDERS || candidates[candidate][0] == 0) return 0;
+    // No lock file is left in a folder that holds no journal.
+    textUnit journal[FILE_PATH_SIZE];
+    pathIn(candidates[candidate], journalName, journal);
+    if (GetFileAttributesW(widePath(journal)) == INVALID_FILE_ATTRIBUTES &&
+        (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND))
+        return 0;
     HANDLE lock = lockFolder(candidates[candidate]);
-    if (lock == INVALID_HANDLE_VALUE) return -1;
+    // A folder that takes no lock file is one no player updates: its journal is read as it is.
+    if (lock == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) return -1;
     JournalRead read = readJournal(candidate, buffer, &size);
-    CloseHandle(lock);
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
     if (read == READ_HELD) return -1;
     return journalVersion(buffer, size) == JOURNAL_VERSION ? size : 0;
 }

@@ -748,6 +748,26 @@ TEST(Journal, anEntryThatOutlivedItsStampNeverCutsARealEnding) {
     EXPECT_EQ(next.model.storedArtist(fileA), "The Band (paused)");
 }
 
+// A folder where no lock file can be made (read-only, its lock file gone) is one no player
+// updates: its journal is read as it stands, by the repair and for healing alike.
+TEST(Journal, aJournalInAFolderThatTakesNoLockFileIsStillRead) {
+    std::string folder = freshFolder(), library = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A");
+    std::filesystem::remove(folder + "/vorlu.journal.lock");
+    winshim::setReadOnlyFolder(folder, true);
+    winshim::setModulePath(libraryPathIn(library));
+    PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}}, {.journalFolder = folder, .processId = livePlayer});
+    next.play();
+    next.runUntil(20500);
+    next.stop();
+    next.runUntil(25000);
+    winshim::setReadOnlyFolder(folder, false);
+    winshim::setModulePath("");
+    EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
+    EXPECT_GE(next.sets().size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/vorlu.journal.lock"));
+}
+
 // A journal never outgrows what is read of it: a new entry makes room by dropping the
 // oldest entries of players that have ended (files on a drive long unplugged); where the
 // entries are a running player's, the new file is not stamped.
