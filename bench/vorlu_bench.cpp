@@ -28,10 +28,10 @@ struct Figure {
     bool meets;
 };
 
-std::vector<standin::Entry> tracks(int count, int seconds) {
+std::vector<standin::Entry> tracks(int count, int seconds, const std::string& extension = "mp3") {
     std::vector<standin::Entry> list;
     for (int i = 0; i < count; ++i)
-        list.push_back({"C:\\Bench\\" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i), seconds});
+        list.push_back({"C:\\Bench\\" + std::to_string(i) + "." + extension, "Artist " + std::to_string(i), seconds});
     return list;
 }
 
@@ -153,6 +153,83 @@ void quitLatency(std::vector<Figure>& figures) {
     }
 }
 
+// The listener pauses each of ten wma files twice. The write of a file's first pause mark
+// starts it playing (the host's wma plug-in does that), and Vorlu pauses it again; a
+// later pause of that file gets no mark. Measured: how long it played from each pause
+// to the listener's next resume or track change.
+void pauseHeldOnWma(std::vector<Figure>& figures) {
+    const int fileCount = 10;
+    // Seconds: the first stamp done, then two pauses, each held long enough for the worker
+    // to see it (two polls a second apart).
+    const double firstPause = 1.5, hold = 2.8, playBetween = 2.0;
+    const double perFile = firstPause + hold + playBetween + hold;
+    std::string script = "0 play\n";
+    std::vector<std::pair<double, double>> firstPauses, laterPauses;  // from, to, in seconds
+    for (int i = 0; i < fileCount; ++i) {
+        double start = i * perFile, second = start + firstPause + hold + playBetween;
+        if (i > 0) script += seconds(start) + " next\n";
+        script += seconds(start + firstPause) + " pause\n" + seconds(start + firstPause + hold) + " resume\n" +
+                  seconds(second) + " pause\n";
+        firstPauses.push_back({start + firstPause, start + firstPause + hold});
+        laterPauses.push_back({second, second + hold});
+    }
+    script += seconds(fileCount * perFile) + " stop\n";
+    auto list = tracks(fileCount, 600, "wma");
+    StandinRun run = runStandin(RunPlan{list, script, 1.0});
+    if (!succeeded(run, "pause held on wma")) return;
+    int marks = 0;
+    for (const auto& commit : run.commits) marks += commit.artist.find(" (paused)") != std::string::npos;
+    if (marks != fileCount) {
+        std::fprintf(stderr, "pause held on wma: %d of %d first pauses marked\n", marks, fileCount);
+        return;
+    }
+    // From the listener's pause to the listener's resume or next (the first change to
+    // playing at or after its time: a restart within the pause comes before it).
+    auto played = [&](const std::pair<double, double>& pause) {
+        long long from = run.changedTo(standin::PlayState::Paused, static_cast<long long>(pause.first * 1000));
+        long long to = run.changedTo(standin::PlayState::Playing, static_cast<long long>(pause.second * 1000));
+        return static_cast<double>(run.timeIn(standin::PlayState::Playing, from, to));
+    };
+    std::vector<double> first, later, all;
+    for (const auto& pause : firstPauses) first.push_back(played(pause));
+    for (const auto& pause : laterPauses) later.push_back(played(pause));
+    all = first;
+    all.insert(all.end(), later.begin(), later.end());
+    double firstMax = percentile(first, 1.0), laterMax = percentile(later, 1.0);
+    figures.push_back({"played after a pause of a wma file, median of 20", percentile(all, 0.5), "ms", "", true});
+    figures.push_back({"  after its first pause (the mark's write), max", firstMax, "ms", "<= 100", firstMax <= 100});
+    figures.push_back({"  after a later pause (no mark), max", laterMax, "ms", "0", laterMax == 0});
+}
+
+// Five read-only m4a files, each played for two seconds: the host's m4a plug-in stops the
+// file at Vorlu's first set and leaves it stopped when it refuses the set; Vorlu starts it
+// again where it stood. Measured: how long each stood stopped.
+void readOnlyM4a(std::vector<Figure>& figures) {
+    const int fileCount = 5;
+    const double perFile = 2.0;
+    std::string script;
+    for (int i = 0; i < fileCount; ++i) script += "0 read-only " + std::to_string(i) + "\n";
+    script += "0 play\n";
+    for (int i = 1; i < fileCount; ++i) script += seconds(i * perFile) + " next\n";
+    script += seconds(fileCount * perFile) + " stop\n";
+    StandinRun run = runStandin(RunPlan{tracks(fileCount, 600, "m4a"), script, 1.0});
+    if (!succeeded(run, "read-only m4a")) return;
+    std::vector<double> gaps;
+    for (int i = 0; i < fileCount; ++i) {
+        auto from = static_cast<long long>(i * perFile * 1000), to = static_cast<long long>((i + 1) * perFile * 1000);
+        if (run.timesEntered(standin::PlayState::Stopped, from, to) != 1) {
+            std::fprintf(stderr, "read-only m4a: file %d stopped %d times\n", i,
+                         run.timesEntered(standin::PlayState::Stopped, from, to));
+            return;
+        }
+        gaps.push_back(static_cast<double>(run.timeIn(standin::PlayState::Stopped, from, to)));
+    }
+    double max = percentile(gaps, 1.0);
+    figures.push_back(
+        {"read-only m4a: stopped by the refused set, median of 5", percentile(gaps, 0.5), "ms", "", true});
+    figures.push_back({"read-only m4a: stopped by the refused set, max", max, "ms", "<= 1500", max <= 1500});
+}
+
 void dllSize(std::vector<Figure>& figures) {
     double kib = static_cast<double>(std::filesystem::file_size(VORLU_PLUGIN_DLL)) / 1024;
     figures.push_back({"shipped gen_vorlu.dll", kib, "KiB", "<= 64", kib <= 64});
@@ -170,11 +247,13 @@ int main(int argc, char** argv) {
     std::string jsonPath = argc > 1 ? argv[1] : "bench-figures.json";
     std::vector<Figure> figures;
     std::map<std::string, double> perCode;
-    std::printf("Running the benchmark: about three minutes of playback under Wine.\n");
+    std::printf("Running the benchmark: about five minutes of playback under Wine.\n");
     restoreLatency(figures);
     steadyPlayback(figures, perCode);
     skipping(figures);
     quitLatency(figures);
+    pauseHeldOnWma(figures);
+    readOnlyM4a(figures);
     dllSize(figures);
 
     std::printf("\n%-58s %10s %-5s %-10s\n", "figure", "measured", "", "target");
@@ -207,5 +286,5 @@ int main(int argc, char** argv) {
     }
     json << "}\n}\n";
     std::printf("figures written to %s\n", jsonPath.c_str());
-    return figures.size() == 14 && allMet ? 0 : 1;
+    return figures.size() == 19 && allMet ? 0 : 1;
 }

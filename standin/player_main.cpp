@@ -12,18 +12,22 @@
 // system's code page, '?' for what it cannot hold. It names --settings-dir (by default its
 // own folder) as the folder for plug-ins' files.
 //
-// It is as harsh as the real host (see player_model.h): the notices at start and stop
-// carry no bit 30, the title update sends one 100 to 500 ms later and sets the main
-// window's caption; `exit` closes it in the host's order (IPC_HOOK_OKTOQUIT, stop, the
-// main window destroyed, its playlist and input plug-ins gone, and only then the plug-in's
-// quit); `logoff` ends the session as the host does (stop, the playlist freed, quit with
-// the window alive, the input plug-ins shut down).
+// It is as harsh as the real host (see player_model.h): each kind of file is written as
+// its input plug-in does; the notices at start and stop carry no bit 30, the title update
+// sends one 100 to 500 ms later and sets the main window's caption, and the notices a
+// write sends (a flac's title update among them) come from within that request; its
+// buttons (WM_COMMAND) start, pause and stop as the host's do; `exit` closes it in the
+// host's order (IPC_HOOK_OKTOQUIT, stop, the main window destroyed, its playlist and input
+// plug-ins gone, and only then the plug-in's quit); `logoff` ends the session as the host
+// does (stop, the playlist freed, quit with the window alive, the input plug-ins shut
+// down).
 //
-// It prints the ARTIST field of a file whenever a committed value changes, writes the
-// stored tags to --tags at every commit (as a file on disk would hold them), and writes
-// every request, commit and check to --results for the tests. Its windows show the play
-// state and every entry's stored ARTIST; --screenshot saves them as a PNG at a
-// `screenshot` action of the script, or else at the end.
+// It prints the ARTIST field of a file whenever a committed value changes, and the
+// buttons a plug-in presses; writes the stored tags to --tags at every commit (as a file
+// on disk would hold them), and every request, commit, notice, change of the play state
+// and check to --results for the tests. Its windows show the play state and every entry's
+// stored ARTIST; --screenshot saves them as a PNG at a `screenshot` action of the script,
+// or else at the end.
 #include <windows.h>
 
 #include "player_files.h"
@@ -38,6 +42,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -116,6 +121,7 @@ struct Player {
     bool closing = false;  // exit or logoff: quit must find every artist written back
     std::map<std::string, FileFaults> faults;
     std::set<std::string> failingWrites;
+    std::optional<std::chrono::steady_clock::time_point> stoppedSince;  // playback stopped then, real time
 
     long long clock() const {
         auto elapsed = std::chrono::steady_clock::now() - start;
@@ -251,9 +257,30 @@ void noteText(int i, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void closeHost();
 void endSession();
+void playbackNotice();
+void repaintWindows();
+
+bool isButton(WPARAM id) { return id == HOST_BUTTON_PLAY || id == HOST_BUTTON_PAUSE || id == HOST_BUTTON_STOP; }
+
+// A button of the player's, pressed by a plug-in, the script or the host itself: a start
+// sends its notice (the title update's follows from tick), a stop its own.
+void pressButton(WPARAM id) {
+    standin::PlayerModel& model = player->model;
+    bool wasActive = model.state() != standin::PlayState::Stopped;
+    if (model.command(id) || (wasActive && model.state() == standin::PlayState::Stopped)) playbackNotice();
+    repaintWindows();
+}
 
 LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_USER) return player->model.answer(wParam, lParam);
+    if (message == WM_COMMAND && isButton(LOWORD(wParam))) {
+        // Only a plug-in presses them here: the script and the player's exit call pressButton.
+        const char* names[] = {"play", "pause", "stop"};
+        player->say("[" + timeLabel(player->clock()) + "] " + names[LOWORD(wParam) - HOST_BUTTON_PLAY] +
+                    " button pressed by a plug-in");
+        pressButton(LOWORD(wParam));
+        return 0;
+    }
     if (paintWith(standin::paintMainView, window, message)) return 0;
     noteText(0, message, wParam, lParam);
     if (message == WM_CLOSE) {
@@ -400,15 +427,17 @@ void probeWindows(const std::string& when) {
     }
 }
 
-void sendNotice(LPARAM lParam) {
-    player->extraRecords.push_back("notice\t" + std::to_string(player->clock()) + "\t" + std::to_string(lParam));
-    SendMessageA(player->playlistEditor, WM_USER, 666, lParam);
+void sendNotice(LPARAM lParam, bool fromRequest = false) {
+    player->extraRecords.push_back("notice\t" + std::to_string(player->clock()) + "\t" + std::to_string(lParam) +
+                                   (fromRequest ? "\trequest" : ""));
+    SendMessageA(player->playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
+    repaintWindows();  // each notice comes with a change of playback
 }
 
 // The host's title update: the caption of the main window, then the notice with bit 30.
-void titleUpdate() {
+void titleUpdate(LPARAM lParam, bool fromRequest = false) {
     Player& p = *player;
-    int index = p.model.currentIndex();
+    int index = static_cast<int>(lParam & ~TRACK_CHANGE_LPARAM_BIT);
     const auto& list = p.model.playlist();
     std::string artist = index < static_cast<int>(list.size()) ? list[static_cast<std::size_t>(index)].artist : "";
     std::string why;
@@ -416,7 +445,16 @@ void titleUpdate() {
     if (!textSurvives(0, p.mainWindow, std::to_string(index + 1) + ". " + artist + titleTail, &why) ||
         !charSurvives(0, p.mainWindow))
         p.titleFailure = why;
-    sendNotice(index | 0x40000000);
+    sendNotice(lParam, fromRequest);
+}
+
+// A notice the host sends from within a request (a write's stop and restart, a flac's
+// title update), at once and from within it, as the host does.
+void noticeFromRequest(LPARAM lParam) {
+    if (lParam & TRACK_CHANGE_LPARAM_BIT)
+        titleUpdate(lParam, true);
+    else
+        sendNotice(lParam, true);
 }
 
 // A start or a stop of playback: its notice at once, without bit 30. After a start the
@@ -529,6 +567,8 @@ void writeResults() {
             << '\t' << escapeField(request.file) << '\t' << escapeField(request.value) << '\t' << request.answer
             << '\n';
     }
+    for (const auto& change : p.model.playStates())
+        out << "state\t" << change.time << '\t' << standin::stateName(change.state) << '\n';
     for (const auto& commit : p.model.commits())
         out << "commit\t" << commit.time << '\t' << escapeField(commit.file) << '\t' << escapeField(commit.artist)
             << (commit.byHand ? "\thand" : "") << '\n';
@@ -587,10 +627,7 @@ void closeHost() {
     p.check("ok_to_quit_passed_on", okToQuit != 0, std::to_string(okToQuit));
     if (okToQuit == 0) return;
     p.closing = true;
-    if (p.model.state() != standin::PlayState::Stopped) {
-        p.model.stop();
-        playbackNotice();
-    }
+    pressButton(HOST_BUTTON_STOP);
     DestroyWindow(p.mainWindow);
 }
 
@@ -599,10 +636,7 @@ void closeHost() {
 void endSession() {
     Player& p = *player;
     p.closing = true;
-    if (p.model.state() != standin::PlayState::Stopped) {
-        p.model.stop();
-        playbackNotice();
-    }
+    pressButton(HOST_BUTTON_STOP);
     p.model.freePlaylist();
     quitPlugin();
     p.model.shutDown();
@@ -642,7 +676,7 @@ void addFault(const std::string& kind, int index) {
         return;
     }
     FileFaults& faults = p.faults[file];
-    (kind == "empty-reads" ? faults.emptyReads : faults.stopsOnSet) = true;
+    (kind == "empty-reads" ? faults.emptyReads : kind == "read-only" ? faults.readOnly : faults.stopsOnSet) = true;
     p.model.setFaults(file, faults);
 }
 
@@ -673,11 +707,9 @@ void runAction(const standin::ScriptAction& action) {
         model.pause();
     else if (a == "resume")
         model.resume();
-    else if (a == "stop") {
-        bool playing = model.state() != standin::PlayState::Stopped;
-        model.stop();
-        if (playing) playbackNotice();
-    } else if (a == "empty-reads" || a == "failing-writes" || a == "stop-on-set") {
+    else if (a == "stop")
+        pressButton(HOST_BUTTON_STOP);
+    else if (a == "empty-reads" || a == "failing-writes" || a == "stop-on-set" || a == "read-only") {
         addFault(a, std::stoi(action.argument));
     } else if (a == "repeat-one") {
         model.setRepeatOne(action.argument == "on");
@@ -728,6 +760,7 @@ void runAction(const standin::ScriptAction& action) {
         p.say("[" + timeLabel(p.clock()) + "] " + a + (action.argument.empty() ? "" : " " + action.argument));
     p.extraRecords.push_back("action\t" + std::to_string(p.clock()) + "\t" + a + "\t" + escapeField(action.argument));
     if (moved) playbackNotice();
+    repaintWindows();
 }
 
 void tick() {
@@ -736,11 +769,11 @@ void tick() {
         runAction(p.script[p.nextAction++]);
     if (p.quitting) return;
     if (p.model.advanceIfEnded()) playbackNotice();
-    if (p.model.takeTitleNotice()) titleUpdate();
+    if (p.model.takeTitleNotice()) titleUpdate(p.model.currentIndex() | TRACK_CHANGE_LPARAM_BIT);
     if (p.model.state() != standin::PlayState::Playing) {
         p.nextRepeatNotice = -1;
     } else if (p.clock() >= p.nextRepeatNotice) {
-        if (p.nextRepeatNotice >= 0) titleUpdate();
+        if (p.nextRepeatNotice >= 0) titleUpdate(p.model.currentIndex() | TRACK_CHANGE_LPARAM_BIT);
         // Every one to six seconds of real time.
         p.nextRepeatNotice =
             p.clock() +
@@ -748,6 +781,19 @@ void tick() {
     }
     if (++p.ticks % 10 == 0) repaintWindows();  // the position moves on
     p.peakExtraThreads = std::max(p.peakExtraThreads, watchPluginThreads());
+}
+
+// Whether playback has stood stopped for a while: a set that stops the playing file (m4a,
+// wma) stops it only until its write, or the plug-in's press of play.
+bool stayedStopped() {
+    Player& p = *player;
+    auto now = std::chrono::steady_clock::now();
+    if (p.model.state() != standin::PlayState::Stopped) {
+        p.stoppedSince.reset();
+        return false;
+    }
+    if (!p.stoppedSince) p.stoppedSince = now;
+    return now - *p.stoppedSince >= std::chrono::milliseconds(250);
 }
 
 Options parseOptions(const std::vector<std::string>& words) {
@@ -797,7 +843,7 @@ int run() {
     // The title update comes 100 to 500 ms of real time after a start or a restart.
     p.model.setTitleNoticeDelay(static_cast<long long>(100 * p.options.speed),
                                 static_cast<long long>(500 * p.options.speed), 20261208);
-    p.model.onNotice(sendNotice);
+    p.model.onNotice(noticeFromRequest);
     p.model.setCodePage(systemCodePage());
     p.model.setSettingsFolder(p.options.settingsDir.empty() ? ownFolder() : p.options.settingsDir);
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
@@ -827,7 +873,7 @@ int run() {
             tick();
         else
             DispatchMessageW(&message);
-        if (p.nextAction >= p.script.size() && p.model.state() == standin::PlayState::Stopped) p.quitting = true;
+        if (p.nextAction >= p.script.size() && stayedStopped()) p.quitting = true;
     }
     if (!p.pluginQuit) quitPlugin();
     if (p.titleUpdates > 0)

@@ -28,10 +28,14 @@ std::wstring wide(const std::string& utf8) {
 }
 
 std::string minutesAndSeconds(long long seconds) {
+    if (seconds < 0) return "-:--";
     char text[32];
     std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
     return text;
 }
+
+// A stream's length, -1 or 0, is none.
+std::string lengthText(int seconds) { return minutesAndSeconds(seconds > 0 ? seconds : -1); }
 
 void fill(HDC dc, const RECT& area, COLORREF color) {
     HBRUSH brush = CreateSolidBrush(color);
@@ -50,18 +54,6 @@ void text(HDC dc, RECT area, const std::string& utf8, COLORREF color, UINT forma
 HFONT uiFont(int height, bool bold) {
     return CreateFontW(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Tahoma");
-}
-
-const char* stateName(PlayState state) {
-    switch (state) {
-    case PlayState::Playing:
-        return "Playing";
-    case PlayState::Paused:
-        return "Paused";
-    case PlayState::Stopped:
-        break;
-    }
-    return "Stopped";
 }
 
 // The PNG encoder's class identifier, from GDI+'s list of encoders.
@@ -83,6 +75,18 @@ bool pngEncoder(CLSID* id) {
 
 }  // namespace
 
+const char* stateName(PlayState state) {
+    switch (state) {
+    case PlayState::Playing:
+        return "Playing";
+    case PlayState::Paused:
+        return "Paused";
+    case PlayState::Stopped:
+        break;
+    }
+    return "Stopped";
+}
+
 void paintMainView(HDC dc, const RECT& area, const PlayerModel& model) {
     fill(dc, area, background);
     const auto& entries = model.playlist();
@@ -92,8 +96,8 @@ void paintMainView(HDC dc, const RECT& area, const PlayerModel& model) {
     if (index >= 0 && index < static_cast<int>(entries.size())) {
         const Entry& entry = entries[static_cast<std::size_t>(index)];
         int position = model.position();
-        state += "  " + (position < 0 ? std::string("-:--") : minutesAndSeconds(position / 1000)) + " / " +
-                 minutesAndSeconds(entry.lengthSeconds);
+        state +=
+            "  " + minutesAndSeconds(position < 0 ? -1 : position / 1000) + " / " + lengthText(entry.lengthSeconds);
         artist = std::to_string(index + 1) + ". " + model.storedArtist(entry.file);
     }
     int middle = (area.top + area.bottom) / 2;
@@ -114,23 +118,34 @@ void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model) {
     HGDIOBJ old = SelectObject(dc, font);
     const auto& entries = model.playlist();
     int current = model.currentIndex();
-    bool active = model.state() != PlayState::Stopped;
+    PlayState state = model.state();
+    // The play state in the last row, whatever the list's length.
+    RECT status = {area.left, area.bottom - rowHeight - 2, area.right, area.bottom - 2};
     for (std::size_t i = 0; i < entries.size(); ++i) {
         RECT row = {area.left, area.top + 4 + static_cast<LONG>(i) * rowHeight, area.right,
                     area.top + 4 + static_cast<LONG>(i + 1) * rowHeight};
-        if (row.top >= area.bottom) break;
+        if (row.bottom > status.top) break;
         bool isCurrent = static_cast<int>(i) == current;
         if (isCurrent) fill(dc, row, currentBackground);
         COLORREF color = isCurrent ? currentText : entryText;
-        std::string mark = isCurrent ? (active ? "\xE2\x96\xB6 " : "\xE2\x96\xA0 ") : "   ";
+        // Playing, paused, stopped.
+        const char* marks[] = {"\xE2\x96\xB6 ", "\xE2\x80\x96 ", "\xE2\x96\xA0 "};
+        std::string mark = !isCurrent                    ? "   "
+                           : state == PlayState::Playing ? marks[0]
+                           : state == PlayState::Paused  ? marks[1]
+                                                         : marks[2];
         RECT left = {row.left + 6, row.top, row.right - 70, row.bottom};
         text(dc, left,
              mark + std::to_string(i + 1) + ". " + model.storedArtist(entries[i].file) + " \xE2\x80\x94 " +
                  entries[i].file,
              color);
         RECT right = {row.right - 66, row.top, row.right - 8, row.bottom};
-        text(dc, right, minutesAndSeconds(entries[i].lengthSeconds), isCurrent ? currentText : dimText, DT_RIGHT);
+        text(dc, right, lengthText(entries[i].lengthSeconds), isCurrent ? currentText : dimText, DT_RIGHT);
     }
+    std::string where = entries.empty()
+                            ? ""
+                            : "  (entry " + std::to_string(current + 1) + " of " + std::to_string(entries.size()) + ")";
+    text(dc, {status.left + 6, status.top, status.right - 8, status.bottom}, stateName(state) + where, dimText);
     SelectObject(dc, old);
     DeleteObject(font);
 }

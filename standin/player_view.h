@@ -1,6 +1,7 @@
 // What the stand-in player's two windows show, drawn from the player model: the main
 // window the play state and the position, the playlist editor every entry with its
-// ARTIST value as stored (so a stamp is seen as it changes), the current one marked.
+// ARTIST value as stored (so a stamp is seen as it changes), the current one marked
+// with the play state, which its last row names.
 #ifndef VORLU_STANDIN_PLAYER_VIEW_H
 #define VORLU_STANDIN_PLAYER_VIEW_H
 
@@ -15,6 +16,8 @@ namespace standin {
 const int mainViewWidth = 560;
 const int mainViewHeight = 64;
 const int playlistViewHeight = 160;
+
+const char* stateName(PlayState state);  // "Playing", "Paused", "Stopped"
 
 void paintMainView(HDC dc, const RECT& area, const PlayerModel& model);
 void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model);

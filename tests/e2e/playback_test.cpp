@@ -20,12 +20,6 @@ void expectSound(const StandinRun& run, const std::string& file) {
     EXPECT_TRUE(historyIsSound(run.artistHistory(file), run.originals.at(file), &why)) << file << ": " << why;
 }
 
-void expectFinished(const StandinRun& run) {
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    expectEveryArtistRestored(run);
-    for (const auto& [name, result] : run.checks) EXPECT_EQ(result, "ok") << name;
-}
-
 std::vector<std::string> artistsOf(const StandinRun& run, const std::string& file) {
     std::vector<std::string> values;
     for (const auto& commit : run.commits) {

@@ -23,6 +23,13 @@ namespace {
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
+// A play state as the player names it in its results.
+standin::PlayState playState(const std::string& name) {
+    if (name == "Playing") return standin::PlayState::Playing;
+    if (name == "Paused") return standin::PlayState::Paused;
+    return standin::PlayState::Stopped;
+}
+
 }  // namespace
 
 bool oldHostRun() {
@@ -64,6 +71,29 @@ int StandinRun::requestCount(int code) const {
     int n = 0;
     for (const auto& request : requests) n += request.code == code ? 1 : 0;
     return n;
+}
+
+long long StandinRun::timeIn(standin::PlayState state, long long from, long long to) const {
+    long long total = 0;
+    for (std::size_t i = 0; i < playStates.size(); ++i) {
+        if (playStates[i].state != state) continue;
+        long long end = i + 1 < playStates.size() ? playStates[i + 1].time : to;
+        total += std::max(0LL, std::min(end, to) - std::max(playStates[i].time, from));
+    }
+    return total;
+}
+
+int StandinRun::timesEntered(standin::PlayState state, long long from, long long to) const {
+    return static_cast<int>(std::count_if(playStates.begin(), playStates.end(), [&](const auto& change) {
+        return change.state == state && change.time >= from && change.time < to;
+    }));
+}
+
+long long StandinRun::changedTo(standin::PlayState state, long long from) const {
+    for (const auto& change : playStates) {
+        if (change.state == state && change.time >= from) return change.time;
+    }
+    return -1;
 }
 
 StandinRun runStandin(const RunPlan& plan) {
@@ -111,8 +141,10 @@ StandinRun runStandin(const RunPlan& plan) {
             run.commits.push_back(standin::Commit{std::stoll(f[1]), f[2], f[3], f.size() == 5 && f[4] == "hand"});
         else if (kind == "action" && f.size() == 4)
             run.actions.push_back(RunAction{std::stoll(f[1]), f[2], f[3]});
-        else if (kind == "notice" && f.size() == 3)
-            run.notices.push_back(RunNotice{std::stoll(f[1]), std::stoll(f[2])});
+        else if (kind == "notice" && f.size() >= 3)
+            run.notices.push_back(RunNotice{std::stoll(f[1]), std::stoll(f[2]), f.size() == 4 && f[3] == "request"});
+        else if (kind == "state" && f.size() == 3)
+            run.playStates.push_back(standin::PlayStateChange{std::stoll(f[1]), playState(f[2])});
         else if (kind == "original" && f.size() == 3)
             run.originals[f[1]] = f[2];
         else if (kind == "stored" && f.size() == 3)
@@ -140,6 +172,12 @@ void expectEveryArtistRestored(const StandinRun& run) {
                   ? run.checks.at("every_stored_artist_is_the_original")
                   : "",
               "ok");
+}
+
+void expectFinished(const StandinRun& run) {
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    expectEveryArtistRestored(run);
+    for (const auto& [name, result] : run.checks) EXPECT_EQ(result, "ok") << name;
 }
 
 }  // namespace vorlu_e2e

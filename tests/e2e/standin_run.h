@@ -32,6 +32,7 @@ struct RunAction {
 struct RunNotice {
     long long time;
     long long lParam;  // the entry's index, with bit 30 when the title update sent it
+    bool fromRequest;  // sent while the host answered a request (a write's stop, restart or title update)
 };
 
 struct StandinRun {
@@ -41,14 +42,21 @@ struct StandinRun {
     std::map<std::string, std::string> values;  // single records: description, config, quit_ms, ...
     std::vector<RunRequest> requests;
     std::vector<standin::Commit> commits;
-    std::vector<RunAction> actions;  // as the script ran them
-    std::vector<RunNotice> notices;  // the track-change notices the player sent its playlist editor
+    std::vector<RunAction> actions;                    // as the script ran them
+    std::vector<RunNotice> notices;                    // the track-change notices the player sent its playlist editor
+    std::vector<standin::PlayStateChange> playStates;  // every change of the play state, in order
     std::map<std::string, std::string> originals;
     std::map<std::string, std::string> stored;
     std::string tagsPath;  // the stored tags as the player left them on disk
 
     std::vector<std::string> artistHistory(const std::string& file) const;  // original, then commits
     int requestCount(int code) const;
+    // How long, in player ms, the player spent in state between two player times, and how
+    // often it entered it then.
+    long long timeIn(standin::PlayState state, long long from, long long to) const;
+    int timesEntered(standin::PlayState state, long long from, long long to) const;
+    // The player time of its first change to state at or after from; -1 when none came.
+    long long changedTo(standin::PlayState state, long long from) const;
 };
 
 struct RunPlan {
@@ -81,6 +89,9 @@ void reportFigure(const std::string& line);
 
 // Fails the calling test with the lines that differ when a stored artist is not the original.
 void expectEveryArtistRestored(const StandinRun& run);
+// Fails the calling test unless the player ended normally, every check passed and every
+// stored artist is the original.
+void expectFinished(const StandinRun& run);
 
 }  // namespace vorlu_e2e
 

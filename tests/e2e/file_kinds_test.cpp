@@ -1,0 +1,153 @@
+// Each kind of file as the host's input plug-ins write it while it plays, with the real
+// library in the stand-in player under Wine: what the listener hears of each write. Play
+// times are in player ms; the player runs at a speed factor, so a real ms is speed of them.
+#include "standin_run.h"
+#include "support/artist_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iterator>
+
+namespace vorlu_e2e {
+namespace {
+
+using standin::PlayState;
+
+bool isSet(const RunRequest& request) { return request.code == 294 || request.code == 3028; }
+
+std::vector<RunRequest> setsOf(const StandinRun& run, const std::string& file) {
+    std::vector<RunRequest> sets;
+    for (const auto& request : run.requests) {
+        if (isSet(request) && request.file == file) sets.push_back(request);
+    }
+    return sets;
+}
+
+// The wma plug-in starts the file playing at every write, paused or not: the write of the
+// pause mark may only blip before Vorlu pauses it again, and a later pause of the same
+// file gets no mark, so no blip at all.
+TEST(FileKinds, aWmaFilePausedTwiceStaysPaused) {
+    const std::string file = "C:\\Music\\w.wma";
+    const int speed = 4;  // player ms per real ms
+    StandinRun run =
+        runStandin({{{file, "Artist W", 100}}, "0 play\n10 pause\n22 resume\n32 pause\n44 resume\n52 stop\n", speed});
+    expectFinished(run);
+    // The listener's pauses and resumes, at or after their times in the script.
+    long long pauses[] = {run.changedTo(PlayState::Paused, 10000), run.changedTo(PlayState::Paused, 32000)};
+    long long resumes[] = {run.changedTo(PlayState::Playing, 22000), run.changedTo(PlayState::Playing, 44000)};
+    for (long long time : {pauses[0], pauses[1], resumes[0], resumes[1]}) ASSERT_GE(time, 0) << run.output;
+    // The field reads the pause mark through the first pause, and only then.
+    int marks = 0;
+    for (const auto& commit : run.commits) {
+        bool inFirstPause = commit.time > pauses[0] && commit.time < resumes[0];
+        marks += commit.artist == "Artist W (paused)";
+        if (inFirstPause || commit.artist == "Artist W (paused)")
+            EXPECT_EQ(inFirstPause, commit.artist == "Artist W (paused)") << commit.artist << " at " << commit.time;
+    }
+    EXPECT_EQ(marks, 1) << run.output;
+    long long played = run.timeIn(PlayState::Playing, pauses[0], resumes[0]);
+    EXPECT_EQ(run.timesEntered(PlayState::Playing, pauses[0], resumes[0]), 1) << "only the mark's write restarts it";
+    EXPECT_LE(played / speed, 250);
+    EXPECT_EQ(run.timeIn(PlayState::Playing, pauses[1], resumes[1]), 0);
+    reportFigure("wma: played after the first pause for " + std::to_string(played / speed) + " ms");
+}
+
+struct RefusedCase {
+    const char* name;
+    std::string file;
+    std::string script;  // the file read-only, played, then stopped by the listener
+    bool paused;         // the listener had paused it when the set came
+};
+
+// A read-only file of a kind whose input plug-in stops it at the set refuses Vorlu's first
+// stamp and stays stopped: Vorlu starts it again at once where it stood, paused again if
+// it was, and sets nothing more to it, so it never stops again.
+TEST(FileKinds, aReadOnlyFileStoppedByARefusedSetPlaysOnWhereItStood) {
+    const int speed = 4;  // player ms per real ms
+    const RefusedCase cases[] = {
+        {"m4a", "C:\\Music\\r.m4a", "0 read-only 0\n0 play\n20 stop\n", false},
+        {"wma", "C:\\Music\\r.wma", "0 read-only 0\n0 play\n20 stop\n", false},
+        {"m4a paused from its start", "C:\\Music\\r.m4a", "0 read-only 0\n0 play\n0 pause\n12 resume\n20 stop\n", true},
+    };
+    const long long resumeAt = 12000, stopAt = 20000;  // player ms, as in the scripts
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandinRun run = runStandin({{{c.file, "Artist R", 100}}, c.script, speed});
+        expectFinished(run);
+        EXPECT_TRUE(run.commits.empty());
+        auto sets = setsOf(run, c.file);
+        ASSERT_EQ(sets.size(), 1u) << run.output;
+        EXPECT_EQ(sets[0].answer, 0);
+        EXPECT_EQ(run.timesEntered(PlayState::Stopped, 0, stopAt), 1);
+        long long gap = run.timeIn(PlayState::Stopped, 0, stopAt);
+        EXPECT_LE(gap / speed, 1000);
+        // Jumped back to the position of the set: what it had played by then.
+        ASSERT_EQ(run.requestCount(106), 1);
+        for (const auto& jump : run.requests) {
+            if (jump.code != 106) continue;
+            EXPECT_EQ(jump.answer, 0);
+            EXPECT_LE(std::llabs(jump.wParam - run.timeIn(PlayState::Playing, 0, sets[0].time)), 500 * speed);
+        }
+        if (c.paused) {
+            EXPECT_EQ(run.timesEntered(PlayState::Paused, sets[0].time, resumeAt), 1);
+            EXPECT_LE(run.timeIn(PlayState::Playing, 0, resumeAt) / speed, 250);
+        }
+        reportFigure(std::string("read-only ") + c.name + ": playback stopped for " + std::to_string(gap / speed) +
+                     " ms");
+    }
+}
+
+// The flac plug-in sends the title update's notice from inside each write: Vorlu hears it
+// as the file it stamps, playing on, so its one worker stamps on every 15 s.
+TEST(FileKinds, aFlacFileIsStampedOnThroughTheNoticesOfItsOwnWrites) {
+    const std::string file = "C:\\Music\\f.flac";
+    StandinRun run = runStandin({{{file, "Artist F", 100}}, "0 play\n19 stop\n", 1.0});
+    expectFinished(run);
+    ASSERT_EQ(run.commits.size(), 3u) << run.output;
+    EXPECT_TRUE(vorlu_test::isStamp(run.commits[0].artist, "Artist F")) << run.commits[0].artist;
+    EXPECT_LT(run.commits[0].time, 2000);
+    EXPECT_TRUE(vorlu_test::isStamp(run.commits[1].artist, "Artist F")) << run.commits[1].artist;
+    EXPECT_NEAR(run.commits[1].time - run.commits[0].time, 15000, 1500);
+    EXPECT_EQ(run.commits[2].artist, "Artist F");  // only at the stop
+    EXPECT_GE(run.commits[2].time, 19000);
+    // Both stamps' title notices came from within their writes.
+    int nested = 0;
+    for (const auto& notice : run.notices) nested += notice.fromRequest && (notice.lParam & TRACK_CHANGE_LPARAM_BIT);
+    EXPECT_EQ(nested, 2);
+    EXPECT_EQ(run.values.at("peak_worker_threads"), "1");  // never a second worker beside the first
+}
+
+// Nothing can be written to a stream, nor to a wav file: a stream gets no set at all, a
+// wav file one set at most, which the host refuses; neither stops.
+TEST(FileKinds, streamsAndWavFilesAreNeverStampedNorStopped) {
+    const struct {
+        std::string file;
+        int lengthSeconds;
+        std::size_t setsAtMost;
+    } files[] = {
+        {"http://radio.example/live", -1, 0},
+        {"https://radio.example/talk", 0, 0},
+        {"C:\\Music\\field.wav", 60, 1},
+    };
+    std::vector<standin::Entry> playlist;
+    for (const auto& f : files) playlist.push_back({f.file, "Artist of " + f.file, f.lengthSeconds});
+    playlist.push_back({"C:\\Music\\b.mp3", "Artist B", 60});
+    StandinRun run = runStandin({playlist, "0 play\n8 next\n16 next\n24 next\n32 stop\n", 4.0});
+    expectFinished(run);
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        SCOPED_TRACE(files[i].file);
+        auto sets = setsOf(run, files[i].file);
+        EXPECT_LE(sets.size(), files[i].setsAtMost);
+        for (const auto& set : sets) EXPECT_EQ(set.answer, 0);
+        EXPECT_EQ(run.artistHistory(files[i].file).size(), 1u) << "nothing committed";
+        long long start = 8000 * static_cast<long long>(i);  // player ms, as in the script
+        EXPECT_EQ(run.timesEntered(PlayState::Stopped, start, start + 8000), 0);
+    }
+    // Vorlu ran: the file after them is stamped.
+    ASSERT_FALSE(run.commits.empty()) << run.output;
+    EXPECT_EQ(run.commits.front().artist, "Artist B (0:00/1:00)");
+}
+
+}  // namespace
+}  // namespace vorlu_e2e
