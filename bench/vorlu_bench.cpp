@@ -136,20 +136,25 @@ void skipping(std::vector<Figure>& figures) {
     figures.push_back({"tag writes per change", static_cast<double>(run.requestCount(295)) / changes, "", "", true});
 }
 
-// Workers kept alive by write-backs that a locked file refuses, then quit.
+// Quit with workers running: while their write-backs go through it returns at once; while a
+// locked file refuses them, their tries spread over the two seconds quit waits, its bound.
 void quitLatency(std::vector<Figure>& figures) {
     for (int workers : {1, 5, 20}) {
-        std::string script = "0 play\n0.5 refuse-restores on\n";
-        double t = 0.6;
-        // Each file past the host's title update, which starts its worker.
-        for (int i = 1; i < workers; ++i, t += 0.6) script += seconds(t) + " next\n";
-        script += seconds(t + 0.3) + " quit\n";
-        StandinRun run = runStandin(RunPlan{tracks(21, 300), script, 1.0});
-        if (!succeeded(run, "quit")) continue;
-        double ms = std::stod(run.values.at("quit_ms"));
-        figures.push_back({"quit with " + std::to_string(workers) + (workers == 1 ? " worker (" : " workers (") +
-                               run.values.at("threads_at_quit") + " threads running)",
-                           ms, "ms", "<= 50", ms <= 50});
+        for (bool refused : {false, true}) {
+            if (!refused && workers != 20) continue;
+            std::string script = refused ? "0 play\n0.5 refuse-restores on\n" : "0 play\n";
+            double t = 0.6;
+            // Each file past the host's title update, which starts its worker.
+            for (int i = 1; i < workers; ++i, t += 0.6) script += seconds(t) + " next\n";
+            script += seconds(t + 0.3) + " quit\n";
+            StandinRun run = runStandin(RunPlan{tracks(21, 300), script, 1.0});
+            if (!succeeded(run, "quit")) continue;
+            double ms = std::stod(run.values.at("quit_ms"));
+            std::string name = "quit with " + std::to_string(workers) + (workers == 1 ? " worker (" : " workers (") +
+                               run.values.at("threads_at_quit") + " threads running), write-backs " +
+                               (refused ? "refused" : "written");
+            figures.push_back({name, ms, "ms", refused ? "<= 2000" : "<= 50", ms <= (refused ? 2000 : 50)});
+        }
     }
 }
 
