@@ -207,7 +207,8 @@ static PollOutcome poll(Track* track) {
 
 // Waits a second at a time until the position moves; false when told to end. The list
 // position is not read meanwhile. Where a write of ours moved the standing position, the
-// first read names it (a restarted file reads 0 until the host's title update).
+// first read once the restart settled names it: until the host's title update a restarted
+// file reads 0, and its length -1.
 static bool waitOutPause(Track* track) {
     bool moved;
     do {
@@ -218,9 +219,12 @@ static bool waitOutPause(Track* track) {
         track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
         track->outputTimeReadAt = GetTickCount();
         moved = track->outputTime != track->lastOutputTime;
-        if (track->standingMoved && track->outputTime >= 0) {
-            track->lastOutputTime = track->outputTime;
-            track->standingMoved = moved = false;
+        if (track->standingMoved) {
+            moved = false;
+            if (track->outputTime >= 0 && askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME) >= 0) {
+                track->lastOutputTime = track->outputTime;
+                track->standingMoved = false;
+            }
         }
         repairNowAndThen();  // however long the pause
     } while (!moved);

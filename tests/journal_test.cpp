@@ -97,6 +97,7 @@ struct RepairCase {
     int startsCounted = 0;
     enum { NoFault, ReadsEmpty, WritesFail } fault = NoFault;
     Place place = Place::There;
+    std::string original = "Artist A";
 };
 
 TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLater) {
@@ -118,11 +119,13 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
          "Artist A (1:05/4:00)", false, true, 1, RepairCase::ReadsEmpty},
         {"the write-back fails at the commit", "Artist A (1:05/4:00)", true, true, "Artist A (1:05/4:00)", true, true,
          0, RepairCase::WritesFail},
+        {"an artist ending in \u00ff, the highest single byte", "Artist \u00ff (1:05/4:00)", true, true,
+         "Artist \u00ff", true, false, 0, RepairCase::NoFault, Place::There, "Artist \u00ff"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string folder = freshFolder();
-        leaveEntryOfADeadPlayer(folder, "Artist A");
+        leaveEntryOfADeadPlayer(folder, c.original);
         placeFileA(c.place);
         PluginSession next({{fileA, c.storedNow, 240}}, {.journalFolder = folder, .settleRepair = false});
         next.model.acceptReads([&](const std::string&) { return c.readable; });
@@ -389,6 +392,8 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
         for (const auto& commit : next.commitsOf(fileA)) stamped |= vorlu_test::isStamp(commit.artist, artist);
         EXPECT_TRUE(stamped);
         EXPECT_EQ(next.model.storedArtist(fileA), artist);
+        // Not ours to judge, nor to remove at a clean quit: a later version's journal stays whole.
+        plugin.quit();
         if (std::string(c.name) == "a later version") EXPECT_EQ(bytesOf(journalPath(folder)), bytes);
     }
 }
@@ -531,6 +536,21 @@ TEST(Journal, aRunningPlayerRepairsAKilledPlayersStampsWithinAMinute) {
     }
 }
 
+// A player that sat idle since its start repairs as soon as it plays again: the minute
+// counts from its last repair, however long ago that was.
+TEST(Journal, aPlayerIdleSinceItsStartRepairsOnceItPlays) {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A");
+    winshim::setOtherProcesses({{deadPlayer, 1}});  // still running when this one starts
+    PluginSession survivor({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
+                           {.journalFolder = folder, .processId = livePlayer});
+    survivor.runUntil(60000);
+    winshim::setOtherProcesses({});  // killed now
+    survivor.jump(1);
+    survivor.runUntil(120000);
+    EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A");
+}
+
 // Every update is flushed to disk before it replaces the journal: a crash in between
 // leaves the old journal or the new one, whole.
 TEST(Journal, everyUpdateIsOnDiskBeforeItReplacesTheJournal) {
@@ -661,32 +681,86 @@ TEST(Journal, aFailedUpdateIsTriedAgainInTheSameFolderAndNoFileIsStampedWithoutI
 
 // Another program (a backup, a sync tool) holds the journal open without read sharing:
 // it is never taken for "no journal" and replaced, which would lose the other players'
-// entries. Meanwhile no file is stamped; afterwards stamping goes on.
+// entries. A moment's hold is waited for; a longer one leaves the file unstamped, and
+// stamping goes on afterwards.
 TEST(Journal, aJournalHeldWithoutReadSharingIsWaitedForAndNeverReplaced) {
-    std::string folder = freshFolder();
-    leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
-    winshim::setOtherProcesses({{livePlayer, 1}});
-    const std::string fileB = "C:\\music\\b.mp3", fileC = "C:\\music\\c.mp3";
-    PluginSession session({{fileB, "Artist B", 240}, {fileC, "Artist C", 240}}, {.journalFolder = folder});
-    std::string before = bytesOf(journalPath(folder));
-    HANDLE backup = CreateFileW(standin::utf16FromUtf8(journalPath(folder)).c_str(), GENERIC_READ, FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(backup, INVALID_HANDLE_VALUE);
-    session.play();
-    session.runUntil(20500);
-    EXPECT_TRUE(session.sets().empty());
-    EXPECT_EQ(bytesOf(journalPath(folder)), before);
-    CloseHandle(backup);
-    session.next();
-    session.runUntil(30500);
-    session.stop();
-    session.runUntil(35000);
-    winshim::setOtherProcesses({});
-    EXPECT_FALSE(session.commitsOf(fileC).empty());
-    EXPECT_EQ(session.model.storedArtist(fileC), "Artist C");
-    auto left = entriesOf(bytesOf(journalPath(folder)));
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].processId, livePlayer);
+    for (long long heldFor : {300, 20500}) {
+        SCOPED_TRACE(heldFor);
+        std::string folder = freshFolder();
+        leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
+        winshim::setOtherProcesses({{livePlayer, 1}});
+        const std::string fileB = "C:\\music\\b.mp3", fileC = "C:\\music\\c.mp3";
+        PluginSession session({{fileB, "Artist B", 240}, {fileC, "Artist C", 240}}, {.journalFolder = folder});
+        std::string before = bytesOf(journalPath(folder));
+        HANDLE backup = CreateFileW(standin::utf16FromUtf8(journalPath(folder)).c_str(), GENERIC_READ,
+                                    FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(backup, INVALID_HANDLE_VALUE);
+        session.play();
+        session.runFor(heldFor);
+        EXPECT_EQ(bytesOf(journalPath(folder)), before);
+        CloseHandle(backup);
+        session.runUntil(20500);
+        EXPECT_EQ(session.sets().empty(), heldFor > 1000);
+        session.next();
+        session.runUntil(30500);
+        session.stop();
+        session.runUntil(35000);
+        winshim::setOtherProcesses({});
+        EXPECT_FALSE(session.commitsOf(fileC).empty());
+        EXPECT_EQ(session.model.storedArtist(fileC), "Artist C");
+        auto left = entriesOf(bytesOf(journalPath(folder)));
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_EQ(left[0].processId, livePlayer);
+    }
+}
+
+struct HeldFolderCase {
+    const char* name;
+    bool entryInTheHeldFolder;
+};
+
+// A file holding a stamp of a killed run plays while one of the journals cannot be read:
+// where the held one may prove the stamp ours, the file waits for a later play rather than
+// be stamped behind it; where another journal proves it, it is taken off at once.
+TEST(Journal, aHeldJournalThatMayProveAStampOursHoldsTheFileBack) {
+    const HeldFolderCase cases[] = {{"the entry in the held journal", true}, {"the entry in the other one", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string settings = freshFolder(), library = freshFolder();
+        // The library's journal is the one held; the entry is in it, or in the settings folder's.
+        winshim::setModulePath(libraryPathIn(library));
+        leaveEntryOfADeadPlayer(c.entryInTheHeldFolder ? "/nonexistent/vorlu" : settings, "Artist A");
+        const std::string& held = library;
+        if (!std::filesystem::exists(journalPath(held)))
+            std::ofstream(journalPath(held), std::ios::binary)
+                << bytesOf(journalPath(settings)).substr(0, JOURNAL_HEADER_SIZE);
+        HANDLE backup = CreateFileW(standin::utf16FromUtf8(journalPath(held)).c_str(), GENERIC_READ, FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(backup, INVALID_HANDLE_VALUE);
+        // Its player still runs, so the repair leaves it: healing alone decides.
+        winshim::setOtherProcesses({{deadPlayer, 1}});
+        PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}},
+                           {.journalFolder = settings, .processId = livePlayer, .settleRepair = false});
+        next.play();
+        next.runUntil(5000);
+        auto sets = next.sets();
+        if (c.entryInTheHeldFolder) {
+            EXPECT_TRUE(sets.empty());
+        } else {
+            ASSERT_FALSE(sets.empty());
+            EXPECT_EQ(sets.back().value, "Artist A (0:00/4:00)");
+        }
+        CloseHandle(backup);
+        next.stop();
+        next.runUntil(10000);
+        next.play();
+        next.runUntil(15000);
+        next.stop();
+        next.runUntil(20000);
+        winshim::setModulePath("");
+        winshim::setOtherProcesses({});
+        EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
+    }
 }
 
 // The listener clears the artist while the file plays: no write-back puts it back. The

@@ -37,6 +37,13 @@ long long playedBetween(const PluginSession& session, long long from, long long 
     return played + (state == PlayState::Playing ? to - since : 0);
 }
 
+int changesOfOursBetween(const PluginSession& session, long long from, long long to) {
+    int changes = 0;
+    for (const auto& change : session.model.playStates())
+        changes += change.byPlugin && change.time >= from && change.time <= to ? 1 : 0;
+    return changes;
+}
+
 struct PauseCase {
     const char* file;
     int pauseMarks;  // of the two pauses, the ones marked
@@ -59,6 +66,9 @@ TEST(PlaybackKinds, aListenersPauseHoldsOnEveryKindOfFile) {
             EXPECT_EQ(session.model.state(), PlayState::Paused);
             EXPECT_EQ(session.model.position(), standing);
             EXPECT_EQ(playedBetween(session, pauseAt, pauseAt + 10000), 0);
+            // A pause no longer marked is not touched at all: not even a blip.
+            if (pauseAt == 50500 && c.pauseMarks == 1)
+                EXPECT_EQ(changesOfOursBetween(session, pauseAt, pauseAt + 10000), 0);
             session.resume();
         }
         session.runUntil(80500);
@@ -69,6 +79,27 @@ TEST(PlaybackKinds, aListenersPauseHoldsOnEveryKindOfFile) {
         EXPECT_EQ(session.model.storedArtist(c.file), "Artist");
         std::string why;
         EXPECT_TRUE(session.everyPlaybackChangeOfOursIsABlip(&why)) << why;
+    }
+}
+
+// The host's restart at a write settles at its title update, until which the position
+// reads 0: however late that comes, the wait of a pause Vorlu put back takes no reading of
+// the unsettled restart for playback moving on, and stamps go on once the listener resumes.
+TEST(PlaybackKinds, aPausePutBackHoldsThoughTheRestartSettlesLate) {
+    for (long long settles : {100, 500, 1500}) {
+        SCOPED_TRACE(settles);
+        PluginSession session({{"C:\\m\\a.wma", "Artist", 240}}, {.titleDelayMin = settles, .titleDelayMax = settles});
+        session.play();
+        session.runUntil(20500);
+        session.pause();
+        session.runUntil(40500);
+        EXPECT_EQ(session.model.state(), PlayState::Paused);
+        EXPECT_EQ(pauseMarksOf(session, "C:\\m\\a.wma", "Artist"), 1);
+        EXPECT_EQ(changesOfOursBetween(session, 20500, 40500), 3);  // the write's stop and start, our pause
+        int stampsBefore = stampsOf(session, "C:\\m\\a.wma", "Artist");
+        session.resume();
+        session.runUntil(60500);
+        EXPECT_GE(stampsOf(session, "C:\\m\\a.wma", "Artist"), stampsBefore + 1);
     }
 }
 

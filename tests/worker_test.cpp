@@ -370,6 +370,21 @@ TEST(Worker, aWideNameLongerThanItsBufferIsNeverCutAndItsFilePlaysUnstamped) {
     }
 }
 
+// A field that cannot be read for a moment (another program has the file open) skips the
+// stamp due then, and no more: the next cycle stamps again.
+TEST(Worker, aFieldUnreadableForAMomentSkipsOnlyTheStampDueThen) {
+    PluginSession session(abc());
+    session.model.acceptReads([](const std::string&) { return winshim::now() < 14000 || winshim::now() >= 16000; });
+    session.play();
+    session.runUntil(35500);
+    std::vector<long long> stamps;
+    for (const auto& set : session.sets()) stamps.push_back(set.time);
+    EXPECT_EQ(stamps, (std::vector<long long>{0, 30000}));
+    session.stop();
+    session.runUntil(40000);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+}
+
 TEST(Worker, anUnreadableArtistIsNeverWritten) {
     PluginSession session(abc());
     session.model.acceptReads([](const std::string&) { return false; });

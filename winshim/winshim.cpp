@@ -735,12 +735,17 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
     return ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0;
 }
 
-BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD) {
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     std::string target = nativePath(to);
     {
         std::lock_guard<std::mutex> lock(filesMutex);
-        // Windows replaces no file open without delete sharing.
-        if (inReadOnlyFolder(target) || undeletablePaths.count(target)) return FALSE;
+        // Windows replaces no file open without delete sharing, nor any file unless asked to.
+        bool exists = ::access(target.c_str(), F_OK) == 0;
+        if (inReadOnlyFolder(target) || undeletablePaths.count(target) ||
+            (exists && !(flags & MOVEFILE_REPLACE_EXISTING))) {
+            lastError = exists && !(flags & MOVEFILE_REPLACE_EXISTING) ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED;
+            return FALSE;
+        }
         fileOperationLog.push_back("move " + nativePath(from) + " -> " + target);
     }
     return ::rename(nativePath(from).c_str(), target.c_str()) == 0;

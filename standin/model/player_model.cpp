@@ -154,13 +154,15 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
     FileKind kind = kindOf(edit.file);
     bool restart = stoppedForSet || (playingFileLocked(edit.file) && (kind == FileKind::Mp3 || kind == FileKind::Flac));
     LRESULT result = 0;
+    auto fault = faults.find(edit.file);
+    bool landsButFails = fault != faults.end() && fault->second.writesLandButFail;
     if (!writeAccepted || writeAccepted(edit.file)) {
         if (stored[edit.file] != edit.value) {
             stored[edit.file] = edit.value;
             commitLog.push_back(Commit{clock(), edit.file, edit.value});
             changed.push_back(commitLog.back());
         }
-        result = 1;
+        result = landsButFails ? 0 : 1;
     }
     if (restart) {
         // The input plug-in stops the file for the write and starts it again where it stood.

@@ -59,9 +59,10 @@ FileKind kindOf(const std::string& file);
 
 // What can go wrong with one file, as the host's input plug-ins fail.
 struct FileFaults {
-    bool emptyReads = false;  // a read answers "" with success (the file could not be opened)
-    bool stopsOnSet = false;  // served as m4a whatever its kind
-    bool readOnly = false;    // every set refused (a read-only file, one another program holds)
+    bool emptyReads = false;         // a read answers "" with success (the file could not be opened)
+    bool stopsOnSet = false;         // served as m4a whatever its kind
+    bool readOnly = false;           // every set refused (a read-only file, one another program holds)
+    bool writesLandButFail = false;  // a write changes the file yet answers 0 (it failed after writing)
 };
 
 // Host versions as IPC_GETVERSION answers them: one with the wide requests, and the last
