@@ -225,6 +225,11 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Pl
         result = field == FIELD_EDITED ? STAMP_ENDED : field == FIELD_UNREADABLE ? STAMP_SKIPPED : STAMP_WRITTEN;
     }
     claim->valueJustRead = false;
+    // A file whose pause a write of ours once dropped gets no write while paused: its last
+    // stamp stays until the listener plays on.
+    if (result == STAMP_WRITTEN && playback && playback->filePlays && !pauseMarkAllowed(slot.file) &&
+        askHost(0, IPC_ISPLAYING) == HOST_PAUSED)
+        result = STAMP_SKIPPED;
     if (result == STAMP_WRITTEN && slot.sequence == 0) {
         // Write-ahead: on disk before the first set that could leave a stamp behind; a file
         // the journal cannot hold now is not stamped at all.

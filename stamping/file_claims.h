@@ -48,7 +48,8 @@ enum StampResult {
 // On: worker. Takes: claims, then journal, metadata, run lists. Asks: a read (but right
 // after the claim's own), a set and its commit; where playback says the file plays, the
 // play state before the set and after the commit, and the buttons and jump that put it
-// back as the listener left it. Writes value to the claimed file. Ends (nothing more written to the file in this run)
+// back as the listener left it. Writes value to the claimed file; skips it while a file
+// whose pause a write of ours once dropped is paused. Ends (nothing more written to the file in this run)
 // where the field holds someone else's edit, the file was taken over, the journal could not record the file before its
 // first stamp, or the host refused or failed to write it: on the real host a refused set
 // on the playing file can stop playback for good.

@@ -82,6 +82,26 @@ TEST(PlaybackKinds, aListenersPauseHoldsOnEveryKindOfFile) {
     }
 }
 
+// A wma file paused again just before a stamp falls due: the stamp waits for the listener
+// to play on, since its write would start the file playing.
+TEST(PlaybackKinds, aFileWhosePauseAWriteDroppedGetsNoWriteWhilePaused) {
+    PluginSession session({{"C:\\m\\a.wma", "Artist", 240}});
+    session.play();
+    session.runUntil(20500);
+    session.pause();  // marked at 22 s: the write drops the pause, which Vorlu puts back
+    session.runUntil(25500);
+    session.resume();  // the next cycle stamps at 26 s, and 15 polls later at 41 s
+    session.runUntil(40500);
+    session.pause();
+    int setsBefore = static_cast<int>(session.sets().size());
+    session.runUntil(50500);
+    EXPECT_EQ(changesOfOursBetween(session, 40500, 50500), 0);
+    EXPECT_EQ(static_cast<int>(session.sets().size()), setsBefore);
+    session.resume();
+    session.runUntil(60500);
+    EXPECT_GT(static_cast<int>(session.sets().size()), setsBefore);
+}
+
 // The host's restart at a write settles at its title update, until which the position
 // reads 0: however late that comes, the wait of a pause Vorlu put back takes no reading of
 // the unsettled restart for playback moving on, and stamps go on once the listener resumes.
