@@ -508,12 +508,15 @@ TEST(Journal, theNextStartRepairsEveryFolderAJournalMayBeIn) {
     EXPECT_TRUE(entriesOf(bytesOf(journalPath(library))).empty());
 }
 
+enum class Survivor { Playing, Paused, IdleUntilTheKill };
+
 // A player that goes on running, playing or paused, takes out the stamps of one killed
 // beside it within a minute, without a start of its own, whenever the other dies: just
-// after one of its own repairs is the latest case.
+// after one of its own repairs is the latest case. One that sat idle since its start does
+// so once it plays: the minute counts from its last repair, however long ago that was.
 TEST(Journal, aRunningPlayerRepairsAKilledPlayersStampsWithinAMinute) {
-    for (bool paused : {false, true}) {
-        SCOPED_TRACE(paused ? "paused" : "playing");
+    for (Survivor situation : {Survivor::Playing, Survivor::Paused, Survivor::IdleUntilTheKill}) {
+        SCOPED_TRACE(static_cast<int>(situation));
         long long latest = 0;
         for (long long killedAt = 2000; killedAt <= 100000; killedAt += 3700) {
             std::string folder = freshFolder();
@@ -521,12 +524,13 @@ TEST(Journal, aRunningPlayerRepairsAKilledPlayersStampsWithinAMinute) {
             winshim::setOtherProcesses({{deadPlayer, 1}});  // still running when this one starts
             PluginSession survivor({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
                                    {.journalFolder = folder, .processId = livePlayer});
-            survivor.jump(1);
+            if (situation != Survivor::IdleUntilTheKill) survivor.jump(1);
             survivor.runUntil(1500);
-            if (paused) survivor.pause();
+            if (situation == Survivor::Paused) survivor.pause();
             survivor.runUntil(killedAt);
             EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A (1:05/4:00)");
             winshim::setOtherProcesses({});  // killed now
+            if (situation == Survivor::IdleUntilTheKill) survivor.jump(1);
             survivor.runUntil(killedAt + 90000);
             EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A") << killedAt;
             if (!survivor.commitsOf(fileA).empty())
@@ -534,21 +538,6 @@ TEST(Journal, aRunningPlayerRepairsAKilledPlayersStampsWithinAMinute) {
         }
         EXPECT_LE(latest, 60000);
     }
-}
-
-// A player that sat idle since its start repairs as soon as it plays again: the minute
-// counts from its last repair, however long ago that was.
-TEST(Journal, aPlayerIdleSinceItsStartRepairsOnceItPlays) {
-    std::string folder = freshFolder();
-    leaveEntryOfADeadPlayer(folder, "Artist A");
-    winshim::setOtherProcesses({{deadPlayer, 1}});  // still running when this one starts
-    PluginSession survivor({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
-                           {.journalFolder = folder, .processId = livePlayer});
-    survivor.runUntil(60000);
-    winshim::setOtherProcesses({});  // killed now
-    survivor.jump(1);
-    survivor.runUntil(120000);
-    EXPECT_EQ(survivor.model.storedArtist(fileA), "Artist A");
 }
 
 // Every update is flushed to disk before it replaces the journal: a crash in between
@@ -797,49 +786,43 @@ TEST(Journal, anArtistClearedWhilePlayingStaysCleared) {
     }
 }
 
-// A killed run's stamp of "The Band (paused)" is repaired while the folder its entry is in
-// cannot be written: the entry outlives it. The file playing then is stamped behind its
-// whole artist, " (paused)" included, and written back whole.
-TEST(Journal, anEntryThatOutlivedItsStampNeverCutsARealEnding) {
-    std::string folder = freshFolder(), library = freshFolder();
-    leaveEntryOfADeadPlayer(folder, "The Band (paused)");
-    winshim::setReadOnlyFolder(folder, true);
-    winshim::setModulePath(libraryPathIn(library));
-    PluginSession next({{fileA, "The Band (paused) (1:05/4:00)", 240}},
-                       {.journalFolder = folder, .processId = livePlayer, .settleRepair = false});
-    next.runFor(1000);
-    EXPECT_EQ(next.model.storedArtist(fileA), "The Band (paused)");
-    EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), 1u);
-    next.play();
-    next.runUntil(20500);
-    next.stop();
-    next.runUntil(25000);
-    winshim::setReadOnlyFolder(folder, false);
-    winshim::setModulePath("");
-    auto sets = next.sets();
-    ASSERT_GE(sets.size(), 2u);
-    EXPECT_EQ(sets[1].value, "The Band (paused) (0:00/4:00)");
-    EXPECT_EQ(next.model.storedArtist(fileA), "The Band (paused)");
-}
+struct ReadOnlyJournalCase {
+    const char* name;
+    std::string original;
+    bool lockFileLeft;
+};
 
-// A folder where no lock file can be made (read-only, its lock file gone) is one no player
-// updates: its journal is read as it stands, by the repair and for healing alike.
-TEST(Journal, aJournalInAFolderThatTakesNoLockFileIsStillRead) {
-    std::string folder = freshFolder(), library = freshFolder();
-    leaveEntryOfADeadPlayer(folder, "Artist A");
-    std::filesystem::remove(folder + "/vorlu.journal.lock");
-    winshim::setReadOnlyFolder(folder, true);
-    winshim::setModulePath(libraryPathIn(library));
-    PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}}, {.journalFolder = folder, .processId = livePlayer});
-    next.play();
-    next.runUntil(20500);
-    next.stop();
-    next.runUntil(25000);
-    winshim::setReadOnlyFolder(folder, false);
-    winshim::setModulePath("");
-    EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
-    EXPECT_GE(next.sets().size(), 3u);
-    EXPECT_FALSE(std::filesystem::exists(folder + "/vorlu.journal.lock"));
+// A killed run's entry sits in a folder that cannot be written now: the next start repairs
+// its stamp but cannot drop the entry, which outlives it. The file playing then is
+// stamped behind its whole artist, " (paused)" included, and written back whole. Where
+// no lock file can be made there, the journal is read as it stands all the same.
+TEST(Journal, aJournalInAFolderThatCannotBeWrittenIsReadAndNeverCutsARealEnding) {
+    const ReadOnlyJournalCase cases[] = {{"an entry that outlived its stamp", "The Band (paused)", true},
+                                         {"a folder that takes no lock file", "Artist A", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = freshFolder(), library = freshFolder();
+        leaveEntryOfADeadPlayer(folder, c.original);
+        if (!c.lockFileLeft) std::filesystem::remove(folder + "/vorlu.journal.lock");
+        winshim::setReadOnlyFolder(folder, true);
+        winshim::setModulePath(libraryPathIn(library));
+        PluginSession next({{fileA, c.original + " (1:05/4:00)", 240}},
+                           {.journalFolder = folder, .processId = livePlayer, .settleRepair = false});
+        next.runFor(1000);
+        EXPECT_EQ(next.model.storedArtist(fileA), c.original);
+        EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), 1u);
+        next.play();
+        next.runUntil(20500);
+        next.stop();
+        next.runUntil(25000);
+        winshim::setReadOnlyFolder(folder, false);
+        winshim::setModulePath("");
+        auto sets = next.sets();
+        ASSERT_GE(sets.size(), 2u);
+        EXPECT_EQ(sets[1].value, c.original + " (0:00/4:00)");
+        EXPECT_EQ(next.model.storedArtist(fileA), c.original);
+        EXPECT_EQ(std::filesystem::exists(folder + "/vorlu.journal.lock"), c.lockFileLeft);
+    }
 }
 
 // A journal never outgrows what is read of it: a new entry makes room by dropping the
