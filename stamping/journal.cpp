@@ -281,12 +281,16 @@ static JournalUpdate rewriteKeepingAll(int candidate) {
     return finishRewrite(&rewrite);
 }
 
-// The bytes by which the journal would outgrow its buffer with entry added in place of
-// an older one of its owner for its file; 0 when it fits.
+// Whether adding entry replaces old: an older entry of its owner for its file.
+static bool replacedBy(const JournalEntry& old, const JournalEntry& entry) {
+    return sameOwner(old, entry) && sameFileName(old.file, entry.file);
+}
+
+// The bytes by which the journal would outgrow its buffer with entry added; 0 when it fits.
 static int excessWith(Rewrite* rewrite, const JournalEntry& entry, int entryLength) {
     int total = JOURNAL_HEADER_SIZE + entryLength;
     for (int start; nextOldEntry(rewrite, &start);) {
-        if (!(sameOwner(scratch, entry) && sameFileName(scratch.file, entry.file))) total += rewrite->offset - start;
+        if (!replacedBy(scratch, entry)) total += rewrite->offset - start;
     }
     rewrite->offset = journalVersion(contents, rewrite->size) == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;
     return total > JOURNAL_BUFFER_SIZE ? total - JOURNAL_BUFFER_SIZE : 0;
@@ -301,7 +305,7 @@ static JournalUpdate rewriteAdding(int candidate, const JournalEntry& entry) {
     if (begun != JOURNAL_WRITTEN) return begun;
     int excess = excessWith(&rewrite, entry, encodeEntry(entry));
     for (int start; nextOldEntry(&rewrite, &start);) {
-        bool replaced = sameOwner(scratch, entry) && sameFileName(scratch.file, entry.file);
+        bool replaced = replacedBy(scratch, entry);
         if (!replaced && excess > 0 && ownerHasEnded(scratch)) {
             excess -= rewrite.offset - start;
             continue;

@@ -3,6 +3,7 @@
 // whatever a journal on disk may hold.
 #include "plugin/gen_vorlu.h"
 #include "stamping/journal.h"
+#include "stamping/repair.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
 #include "text_encoding.h"
@@ -473,6 +474,7 @@ TEST(Journal, aCleanQuitLeavesNoEmptyJournalBehind) {
         leaveEntryOfADeadPlayer(folder, "Artist A", c.anotherPlayersEntry ? livePlayer : deadPlayer);
         winshim::setOtherProcesses({{livePlayer, 1}});
         winshim::setModulePath(libraryPathIn(library));
+        std::ofstream(library + "/vorlu.journal.lock") << "";  // a lock file a killed player left alone
         PluginSession session({{fileA, "Artist A (1:05/4:00)", 240}, {"C:\\music\\b.mp3", "Artist B", 240}},
                               {.journalFolder = folder, .settleRepair = false});
         session.runFor(1000);
@@ -675,6 +677,7 @@ TEST(Journal, aFailedUpdateIsTriedAgainInTheSameFolderAndNoFileIsStampedWithoutI
 TEST(Journal, aJournalHeldWithoutReadSharingIsWaitedForAndNeverReplaced) {
     for (long long heldFor : {300, 20500}) {
         SCOPED_TRACE(heldFor);
+        // Read by the sync tool, not shared for reading: nothing of it can be read.
         std::string folder = freshFolder();
         leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
         winshim::setOtherProcesses({{livePlayer, 1}});
@@ -749,6 +752,35 @@ TEST(Journal, aHeldJournalThatMayProveAStampOursHoldsTheFileBack) {
         winshim::setModulePath("");
         winshim::setOtherProcesses({});
         EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
+    }
+}
+
+enum class Obstacle { HeldWithoutDeleteSharing, WritesComeShort };
+
+// An update that cannot land (the journal held open without delete sharing, so it cannot
+// be replaced; a file system that writes short) leaves the journal as it was, no temporary
+// file behind, and the file unstamped.
+TEST(Journal, anUpdateThatCannotLandLeavesTheJournalAsItWas) {
+    for (Obstacle obstacle : {Obstacle::HeldWithoutDeleteSharing, Obstacle::WritesComeShort}) {
+        SCOPED_TRACE(static_cast<int>(obstacle));
+        std::string folder = freshFolder();
+        leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
+        winshim::setOtherProcesses({{livePlayer, 1}});
+        PluginSession session({{"C:\\music\\b.mp3", "Artist B", 240}}, {.journalFolder = folder});
+        std::string before = bytesOf(journalPath(folder));
+        HANDLE reader = obstacle == Obstacle::HeldWithoutDeleteSharing
+                            ? CreateFileW(standin::utf16FromUtf8(journalPath(folder)).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                            : nullptr;
+        winshim::writeShort(obstacle == Obstacle::WritesComeShort);
+        session.play();
+        session.runUntil(5000);
+        winshim::writeShort(false);
+        if (reader) CloseHandle(reader);
+        winshim::setOtherProcesses({});
+        EXPECT_TRUE(session.sets().empty());
+        EXPECT_EQ(bytesOf(journalPath(folder)), before);
+        EXPECT_FALSE(std::filesystem::exists(folder + "/vorlu.journal.new"));
     }
 }
 
@@ -829,8 +861,10 @@ TEST(Journal, aJournalInAFolderThatCannotBeWrittenIsReadAndNeverCutsARealEnding)
 // oldest entries of players that have ended (files on a drive long unplugged); where the
 // entries are a running player's, the new file is not stamped.
 TEST(Journal, aFullJournalMakesRoomFromItsOldestEntriesOfPlayersThatHaveEnded) {
-    for (bool ownersRun : {false, true}) {
-        SCOPED_TRACE(ownersRun ? "their player runs" : "their player has ended");
+    enum Owner { Ended, Runs, ThisPlayer };
+    for (Owner owner : {Ended, Runs, ThisPlayer}) {
+        bool ownersRun = owner != Ended;
+        SCOPED_TRACE(owner);
         std::string folder = freshFolder();
         leaveEntryOfADeadPlayer(folder, "Gone");
         // The one entry again and again, up to the last that fits.
@@ -839,9 +873,10 @@ TEST(Journal, aFullJournalMakesRoomFromItsOldestEntriesOfPlayersThatHaveEnded) {
         std::string full = bytesOf(journalPath(folder)).substr(0, JOURNAL_HEADER_SIZE);
         for (std::size_t i = 0; i < copies; ++i) full += one;
         std::ofstream(journalPath(folder), std::ios::binary) << full;
-        if (ownersRun) winshim::setOtherProcesses({{deadPlayer, 1}});
+        if (owner == Runs) winshim::setOtherProcesses({{deadPlayer, 1}});
         const std::string fileB = "C:\\music\\bb.mp3";  // a longer entry than the others
-        PluginSession session({{fileB, "Artist B", 240}}, {.journalFolder = folder, .processId = livePlayer});
+        PluginSession session({{fileB, "Artist B", 240}},
+                              {.journalFolder = folder, .processId = owner == ThisPlayer ? deadPlayer : livePlayer});
         session.play();
         session.runUntil(5000);
         winshim::setOtherProcesses({});
@@ -856,6 +891,43 @@ TEST(Journal, aFullJournalMakesRoomFromItsOldestEntriesOfPlayersThatHaveEnded) {
         EXPECT_LT(entries.size(), copies + 1);
         EXPECT_GE(entries.size(), copies - 2);
         EXPECT_TRUE(sameFileName(entries.back().file, vorlu_test::trackFileOf(fileB)));
+    }
+}
+
+// While this player runs, the repair comes once per interval, not at every second of a
+// long pause: a file it cannot read is asked for no more often than that.
+TEST(Journal, aLongPauseRepairsOncePerInterval) {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Artist A");
+    // fileA is not in this player's list: it cannot read it, and its entry stays.
+    PluginSession survivor({{"C:\\music\\b.mp3", "Artist B", 600}}, {.journalFolder = folder, .processId = livePlayer});
+    survivor.play();
+    survivor.runUntil(1500);
+    survivor.pause();
+    survivor.runUntil(201500);
+    int readsOfA = 0;
+    for (const auto& read : survivor.requests(survivor.readCode())) readsOfA += read.file == fileA ? 1 : 0;
+    EXPECT_GE(readsOfA, 200 / static_cast<int>(REPAIR_INTERVAL_MS / 1000));
+    EXPECT_LE(readsOfA, 1 + 200 / static_cast<int>(REPAIR_INTERVAL_MS / 1000) + 1);
+}
+
+// The longest original each path saves (the wide read's 1022 units, the single-byte one's
+// 254 bytes) comes back whole from the journal.
+TEST(Journal, theLongestOriginalsComeBackWhole) {
+    for (bool wide : {true, false}) {
+        SCOPED_TRACE(wide ? "wide" : "single-byte");
+        std::string folder = freshFolder();
+        PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = folder});
+        TrackFile file = vorlu_test::trackFileOf(fileA);
+        file.wide = wide;
+        int longest = wide ? WIDE_TEXT_SIZE - 2 : METADATA_SIZE - 2;
+        textUnit original[WIDE_TEXT_SIZE] = {};
+        std::fill(original, original + longest, u'o');
+        unsigned int sequence = 0;
+        ASSERT_EQ(journalRecord(file, original, &sequence), JOURNAL_WRITTEN);
+        auto entries = entriesOf(bytesOf(journalPath(folder)));
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(textLength(entries[0].original, WIDE_TEXT_SIZE), longest);
     }
 }
 

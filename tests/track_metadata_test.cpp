@@ -1,6 +1,7 @@
 #include "plugin/gen_vorlu.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
+#include "stamping/file_claims.h"
 #include "trackinfo/track_metadata.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +103,21 @@ TEST(TrackMetadata, copyRefusesAValueThatDoesNotFit) {
     EXPECT_EQ(std::string(exact), std::string(40, 'L'));
 }
 
+// A single-byte host that fills the whole read with no terminator: nothing is taken, and
+// nothing is written past the value's buffer (the sanitizer build would see it).
+TEST(TrackMetadata, aSingleByteReadFillingItsWholeCapacityIsNeverTaken) {
+    if (!vorlu_test::oldHostRun()) GTEST_SKIP() << "the single-byte read";
+    PluginSession session(threeTracks());
+    session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+        if (code != IPC_GET_EXTENDED_FILE_INFO) return std::nullopt;
+        auto* record = reinterpret_cast<extendedFileInfoStruct*>(wParam);
+        std::memset(record->ret, 'x', record->retlen);
+        return 1;
+    };
+    textUnit out[SAVED_ARTIST_SIZE];
+    EXPECT_EQ(readArtist(vorlu_test::trackFileOf("C:\\a.mp3"), out, SAVED_ARTIST_SIZE), -1);
+}
+
 TEST(TrackMetadata, fileNameFollowsTheEntryCurrentAtEachCall) {
     PluginSession session(threeTracks());
     char name[FILE_NAME_SIZE];
@@ -139,6 +155,33 @@ TEST(TrackMetadata, fileNameFromABadHostNeverOverflows) {
     GetFileName(out.name);
     EXPECT_EQ(std::strlen(out.name), static_cast<std::size_t>(FILE_NAME_SIZE - 1));
     EXPECT_EQ(std::string(out.after, sizeof out.after), std::string(sizeof out.after, 'x'));
+}
+
+// The wide twin: a name as long as the buffer, or longer, is never cut and writes nothing
+// past it.
+TEST(TrackMetadata, aWideNameFillingItsBufferNeverOverflows) {
+    if (vorlu_test::oldHostRun()) GTEST_SKIP() << "the wide name request";
+    PluginSession session(threeTracks());
+    static textUnit name[40];
+    std::fill(std::begin(name), std::end(name) - 1, u'n');
+    session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+        if (code == IPC_GETPLAYLISTFILEW) return reinterpret_cast<LRESULT>(name);
+        return std::nullopt;
+    };
+    for (int size : {8, 39, 40}) {
+        SCOPED_TRACE(size);
+        struct {
+            textUnit name[40];
+            textUnit after[8];
+        } out;
+        std::fill(std::begin(out.name), std::end(out.name), u'x');
+        std::fill(std::begin(out.after), std::end(out.after), u'x');
+        int length = GetFileNameW(out.name, size);
+        EXPECT_EQ(length, size == 40 ? 39 : size);
+        EXPECT_EQ(out.name[0], size == 40 ? u'n' : 0);
+        EXPECT_EQ(std::u16string(out.after, 8), std::u16string(8, u'x'));
+        if (size < 40) EXPECT_EQ(out.name[size], u'x');
+    }
 }
 
 // Reader A's read is answered; before A copies the value out, reader B on another thread

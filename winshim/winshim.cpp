@@ -186,6 +186,7 @@ struct FileRecord {
 };
 std::mutex filesMutex;
 std::map<std::string, int> openPaths, exclusivePaths, undeletablePaths;
+std::atomic<bool> shortWrites{false};
 std::set<FileRecord*> liveFiles;
 std::set<std::string> readOnlyFolders;
 std::vector<std::string> fileOperationLog;
@@ -408,6 +409,8 @@ int handlesOpen() {
     for (auto& record : scheduler.threads) open += record.handleOpen ? 1 : 0;
     return open;
 }
+
+void writeShort(bool on) { shortWrites = on; }
 
 void failThreadStarts(bool fail) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
@@ -722,7 +725,7 @@ BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void*) 
 }
 
 BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, void*) {
-    ssize_t put = ::write(static_cast<FileRecord*>(file)->descriptor, buffer, size);
+    ssize_t put = ::write(static_cast<FileRecord*>(file)->descriptor, buffer, shortWrites ? size / 2 : size);
     *written = put > 0 ? static_cast<DWORD>(put) : 0;
     return put >= 0;
 }

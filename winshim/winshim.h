@@ -89,6 +89,9 @@ void setReadOnlyFolder(const std::string& folder, bool readOnly);
 // Paths on drive letter go to folder from now on; an empty folder unplugs the drive (its
 // root is not there). A drive never mapped is not there either.
 void mapDrive(char letter, const std::string& folder);
+// From now on, while on, every file write reports success having written half its bytes
+// (a file system that writes short).
+void writeShort(bool shortWrites);
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
 std::vector<std::string> fileOperations();
 
