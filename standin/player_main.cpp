@@ -833,9 +833,7 @@ Options parseOptions(const std::vector<std::string>& words) {
     return options;
 }
 
-int run() {
-    Player p;
-    player = &p;
+int playScript(Player& p) {
     p.options = parseOptions(commandLineWords());
     p.script = standin::readScript(p.options.script);
     p.model.setHostVersion(p.options.oldHost ? standin::oldHostVersion : standin::modernHostVersion);
@@ -886,6 +884,18 @@ int run() {
     return 0;
 }
 
+// The player lives until its results are written, a failed run's too.
+int run() {
+    Player p;
+    player = &p;
+    try {
+        return playScript(p);
+    } catch (const std::exception&) {
+        writeResults();
+        throw;
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -893,7 +903,6 @@ int main() {
         return run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "standin_player: %s\n", error.what());
-        if (player) writeResults();
         return 2;
     }
 }
