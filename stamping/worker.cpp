@@ -127,8 +127,9 @@ static bool claimTrack(Track* track) {
     track->trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
     readCurrentFile(&track->file);
     if (!noteFile(track->record, track->file)) return false;
-    int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-    if (position < 0 || !beforeEndMargin(position, track->trackLength)) return false;
+    track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    track->outputTimeReadAt = GetTickCount();
+    if (track->outputTime < 0 || !beforeEndMargin(track->outputTime, track->trackLength)) return false;
     track->lastOutputTime = -2147483649LL;
     track->filePlays = true;
     track->claim = claimFile(track->file, track->savedArtist);

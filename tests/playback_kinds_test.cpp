@@ -167,6 +167,20 @@ TEST(PlaybackKinds, aRefusedSetThatStopsTheFileHasItPlayOnWhereItStood) {
     }
 }
 
+// The first stamp lands but the host answers that its write failed; the write-back it then
+// needs at once is refused, which stops an m4a: it plays on from where it stands now.
+TEST(PlaybackKinds, aWriteBackRefusedRightAfterTheFirstStampPlaysOnWhereItStood) {
+    PluginSession session({{"C:\\m\\a.m4a", "Artist", 240}});
+    session.model.setFaults("C:\\m\\a.m4a", {.writesLandButFail = true});
+    session.model.acceptSets(vorlu_test::refuseWriteBacks("Artist", 2));
+    session.runUntil(10500);
+    session.play();
+    session.runUntil(16500);
+    EXPECT_EQ(session.model.state(), PlayState::Playing);
+    EXPECT_EQ(session.model.position(), 6000);
+    EXPECT_EQ(session.model.storedArtist("C:\\m\\a.m4a"), "Artist");
+}
+
 // The flac plug-in sends its title update from inside the write, while the position reads
 // -1: the watcher, hearing of the file its own worker stamps, starts no second worker and
 // ends none, and the stamps keep their cadence.
