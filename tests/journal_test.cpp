@@ -142,6 +142,23 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
     }
 }
 
+// A file deleted from a share that is there: its entry goes, as on a drive.
+TEST(Journal, aFileDeletedFromAShareThatIsThereLosesItsEntry) {
+    std::string share = freshFolder();  // \\tmp\\<its name>, as a share
+    std::string file = "\\\\tmp\\" + share.substr(share.find_last_of('/') + 1) + "\\music\\a.mp3";
+    std::string folder = freshFolder();
+    {
+        PluginSession died({{file, "Artist A", 240}}, {.journalFolder = folder, .processId = deadPlayer});
+        textUnit saved[WIDE_TEXT_SIZE] = {};
+        unitsFromBytes(saved, WIDE_TEXT_SIZE, "Artist A");
+        unsigned int sequence = 0;
+        ASSERT_EQ(journalRecord(vorlu_test::trackFileOf(file), saved, &sequence), JOURNAL_WRITTEN);
+    }
+    PluginSession next({{"C:\\music\\b.mp3", "Artist B", 240}}, {.journalFolder = folder, .settleRepair = false});
+    next.runFor(1000);  // the file is not in this player's list: it cannot be read
+    EXPECT_TRUE(entriesOf(bytesOf(journalPath(folder))).empty());
+}
+
 // An entry is given up only for a reason that holds: its file there and unreadable (or
 // read empty: the listener cleared the artist) at ten starts of a player, however long
 // each runs and however often it repairs; never while its drive is unplugged.
@@ -183,6 +200,9 @@ TEST(Journal, onlyEntriesOfPlayersThatHaveEndedAreRepaired) {
         {"it ran elevated and has ended", {{deadPlayer, 1, true, PROCESS_QUERY_INFORMATION}}, true},
         {"it ended with exit code 259, a handle to it still open", {{deadPlayer, 1, true}}, true},
         {"another user's, which Vorlu may not open", {{deadPlayer, 1, false, 0xFFFFFFFFu}}, false},
+        {"its id reused, on a system without the limited right",
+         {{deadPlayer, 99, false, PROCESS_QUERY_LIMITED_INFORMATION}},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -414,6 +434,7 @@ TEST(Journal, livesInTheFirstFolderItCanBeWrittenIn) {
         {"a host before 2.9: no settings folder", 0x2081, "settings", false, false},
         {"a 2.9 host: its settings folder", 0x2090, "settings", false, true},
         {"a host that answers 1 to the folder request", 0x2090, "", false, false},
+        {"a 5.58 host that answers 1 to both folder requests", 0x5066, "", false, false},
         {"a 5.13 host", 0x5013, "settings", false, true},
         {"a 5.58 host, a folder in Cyrillic and Chinese", 0x5058,
          "\u0414\u043c\u0438\u0442\u0440\u0438\u0439 \u97f3\u697d", false, true},
@@ -755,13 +776,13 @@ TEST(Journal, aHeldJournalThatMayProveAStampOursHoldsTheFileBack) {
     }
 }
 
-enum class Obstacle { HeldWithoutDeleteSharing, WritesComeShort };
+enum class Obstacle { HeldWithoutDeleteSharing, WritesComeShort, ReadsFail };
 
 // An update that cannot land (the journal held open without delete sharing, so it cannot
-// be replaced; a file system that writes short) leaves the journal as it was, no temporary
-// file behind, and the file unstamped.
+// be replaced; a file system that writes short; a journal that opens but cannot be read)
+// leaves the journal as it was, no temporary file behind, and the file unstamped.
 TEST(Journal, anUpdateThatCannotLandLeavesTheJournalAsItWas) {
-    for (Obstacle obstacle : {Obstacle::HeldWithoutDeleteSharing, Obstacle::WritesComeShort}) {
+    for (Obstacle obstacle : {Obstacle::HeldWithoutDeleteSharing, Obstacle::WritesComeShort, Obstacle::ReadsFail}) {
         SCOPED_TRACE(static_cast<int>(obstacle));
         std::string folder = freshFolder();
         leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
@@ -773,9 +794,11 @@ TEST(Journal, anUpdateThatCannotLandLeavesTheJournalAsItWas) {
                                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                             : nullptr;
         winshim::writeShort(obstacle == Obstacle::WritesComeShort);
+        winshim::failReads(obstacle == Obstacle::ReadsFail);
         session.play();
         session.runUntil(5000);
         winshim::writeShort(false);
+        winshim::failReads(false);
         if (reader) CloseHandle(reader);
         winshim::setOtherProcesses({});
         EXPECT_TRUE(session.sets().empty());
@@ -911,14 +934,14 @@ TEST(Journal, aLongPauseRepairsOncePerInterval) {
     EXPECT_LE(readsOfA, 1 + 200 / static_cast<int>(REPAIR_INTERVAL_MS / 1000) + 1);
 }
 
-// The longest original each path saves (the wide read's 1022 units, the single-byte one's
-// 254 bytes) comes back whole from the journal.
+// The longest name and original each path saves (1023 units of name, the wide read's 1022
+// units, the single-byte one's 254 bytes) come back whole from the journal.
 TEST(Journal, theLongestOriginalsComeBackWhole) {
     for (bool wide : {true, false}) {
         SCOPED_TRACE(wide ? "wide" : "single-byte");
         std::string folder = freshFolder();
         PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = folder});
-        TrackFile file = vorlu_test::trackFileOf(fileA);
+        TrackFile file = vorlu_test::trackFileOf("C:\\" + std::string(WIDE_TEXT_SIZE - 4, 'n'));
         file.wide = wide;
         int longest = wide ? WIDE_TEXT_SIZE - 2 : METADATA_SIZE - 2;
         textUnit original[WIDE_TEXT_SIZE] = {};
@@ -927,6 +950,7 @@ TEST(Journal, theLongestOriginalsComeBackWhole) {
         ASSERT_EQ(journalRecord(file, original, &sequence), JOURNAL_WRITTEN);
         auto entries = entriesOf(bytesOf(journalPath(folder)));
         ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(textLength(entries[0].file.name, WIDE_TEXT_SIZE), WIDE_TEXT_SIZE - 1);
         EXPECT_EQ(textLength(entries[0].original, WIDE_TEXT_SIZE), longest);
     }
 }

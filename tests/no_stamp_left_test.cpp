@@ -210,6 +210,25 @@ TEST(NoStampLeft, aFileWhoseStampFailedGetsNoOtherSetInThisRun) {
     }
 }
 
+// More read-only files in one run than the list of refused files holds: each gets one set,
+// keeps its artist, and the oldest is forgotten without harm.
+TEST(NoStampLeft, moreRefusedFilesThanTheListHoldsEachGetOneSet) {
+    std::vector<standin::Entry> list;
+    for (int i = 0; i < 40; ++i) list.push_back({"C:\\ro\\" + std::to_string(i) + ".m4a", "Artist", 200});
+    PluginSession session(list);
+    for (const auto& entry : list) session.model.setFaults(entry.file, {.readOnly = true});
+    session.play();
+    for (int i = 1; i < 40; ++i) {
+        session.runFor(2000);
+        session.next();
+    }
+    session.runFor(2000);
+    session.stop();
+    session.runFor(3000);
+    EXPECT_EQ(session.sets().size(), 40u);
+    for (const auto& entry : list) EXPECT_EQ(session.model.storedArtist(entry.file), "Artist");
+}
+
 // The host keeps one pending edit: a set from another thread between a worker's set and
 // its write would drop it. Here the host is slow to answer the old file's write-back while
 // the new file's worker starts.

@@ -157,6 +157,27 @@ TEST(TrackMetadata, fileNameFromABadHostNeverOverflows) {
     EXPECT_EQ(std::string(out.after, sizeof out.after), std::string(sizeof out.after, 'x'));
 }
 
+// A host that clears only retlen bytes, half the wide buffer, and copies a value without
+// its terminator: a shorter value read after a longer one is read whole and no longer.
+TEST(TrackMetadata, aWideValueReadAfterALongerOneIsReadWhole) {
+    if (vorlu_test::oldHostRun()) GTEST_SKIP() << "the wide read";
+    PluginSession session(threeTracks());
+    std::u16string value;
+    session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+        if (code != IPC_GET_EXTENDED_FILE_INFOW) return std::nullopt;
+        auto* record = reinterpret_cast<extendedFileInfoStructW*>(wParam);
+        std::memset(record->ret, 0, record->retlen);
+        std::copy(value.begin(), value.end(), record->ret);
+        return 1;
+    };
+    textUnit out[SAVED_ARTIST_SIZE];
+    TrackFile file = vorlu_test::trackFileOf("C:\\music\\one.mp3");
+    value = std::u16string(700, u'b');
+    EXPECT_EQ(readArtist(file, out, SAVED_ARTIST_SIZE), 700);
+    value = std::u16string(600, u'a');
+    EXPECT_EQ(readArtist(file, out, SAVED_ARTIST_SIZE), 600);
+}
+
 // The wide twin: a name as long as the buffer, or longer, is never cut and writes nothing
 // past it.
 TEST(TrackMetadata, aWideNameFillingItsBufferNeverOverflows) {

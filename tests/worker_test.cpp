@@ -304,7 +304,8 @@ TEST(Worker, goesTheWideWayFromVersion513On) {
     const struct {
         LRESULT version;
         bool wide;
-    } cases[] = {{0x5012, false}, {0x5013, true}, {0x5066, true}};
+        std::size_t sets;  // a version no version can be (and so no folder for the journal): none
+    } cases[] = {{0x5012, false, 3}, {0x5013, true, 3}, {0x5066, true, 3}, {0x10000, false, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version);
         PluginSession session(abc(), {.hostVersion = c.version});
@@ -312,9 +313,10 @@ TEST(Worker, goesTheWideWayFromVersion513On) {
         session.runUntil(20500);
         session.stop();
         session.runUntil(25000);
-        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFOW).size(), c.wide ? 3u : 0u);
-        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), c.wide ? 0u : 3u);
+        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFOW).size(), c.wide ? c.sets : 0u);
+        EXPECT_EQ(session.requests(IPC_SET_EXTENDED_FILE_INFO).size(), c.wide ? 0u : c.sets);
         EXPECT_EQ(session.requests(IPC_GETPLAYLISTFILE).empty(), c.wide);
+        EXPECT_EQ(session.requests(IPC_GETPLAYLISTFILEW).empty(), !c.wide);
         EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
     }
 }
@@ -468,6 +470,34 @@ TEST(Worker, anEditMadeWhileAFilePlaysIsNeverOverwrittenNorReverted) {
         EXPECT_TRUE(std::filesystem::is_empty(session.journalFolder) ||
                     std::filesystem::file_size(session.journalFolder + "/vorlu.journal") == JOURNAL_HEADER_SIZE);
     }
+}
+
+// The edit is first seen as the file is left, and the file plays again at once: it is
+// stamped with the edit, its claim let go as the edit was seen.
+TEST(Worker, anEditIsStampedFromTheNextPlayOfItsFile) {
+    PluginSession session(abc());
+    session.play();
+    session.runUntil(20500);
+    session.model.editArtist(fileA, "Corrected Artist");
+    session.next();
+    session.runFor(100);
+    session.previous();
+    session.runUntil(25000);
+    EXPECT_TRUE(vorlu_test::isStamp(session.model.storedArtist(fileA), "Corrected Artist"))
+        << session.model.storedArtist(fileA);
+    session.stop();
+    session.runUntil(30000);
+    EXPECT_EQ(session.model.storedArtist(fileA), "Corrected Artist");
+}
+
+// Mid-cycle, a poll reading exactly 1500 ms before the end does not end the polls; the next
+// one does, and the artist goes back then.
+TEST(Worker, aPollExactlyOnTheEndMarginMidCycleGoesOn) {
+    PluginSession session(abc());
+    session.play();
+    session.seek(233500);  // the fifth poll reads 238500
+    session.runUntil(20000);
+    EXPECT_EQ(session.commitsOf(fileA).back().time, 6000);
 }
 
 }  // namespace

@@ -187,6 +187,7 @@ struct FileRecord {
 std::mutex filesMutex;
 std::map<std::string, int> openPaths, exclusivePaths, undeletablePaths;
 std::atomic<bool> shortWrites{false};
+std::atomic<bool> readsFail{false};
 std::set<FileRecord*> liveFiles;
 std::set<std::string> readOnlyFolders;
 std::vector<std::string> fileOperationLog;
@@ -411,6 +412,8 @@ int handlesOpen() {
 }
 
 void writeShort(bool on) { shortWrites = on; }
+
+void failReads(bool fail) { readsFail = fail; }
 
 void failThreadStarts(bool fail) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
@@ -719,6 +722,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD 
 }
 
 BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void*) {
+    if (readsFail) {
+        *read = 0;
+        return FALSE;
+    }
     ssize_t got = ::read(static_cast<FileRecord*>(file)->descriptor, buffer, size);
     *read = got > 0 ? static_cast<DWORD>(got) : 0;
     return got >= 0;

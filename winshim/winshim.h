@@ -92,6 +92,8 @@ void mapDrive(char letter, const std::string& folder);
 // From now on, while on, every file write reports success having written half its bytes
 // (a file system that writes short).
 void writeShort(bool shortWrites);
+// While on, every file read fails (an I/O error, a byte-range lock).
+void failReads(bool fail);
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
 std::vector<std::string> fileOperations();
 
