@@ -196,9 +196,8 @@ struct Rewrite {
     int candidate;
     HANDLE lock;
     HANDLE out;
-    int size;     // bytes of the old journal
-    int offset;   // where its next entry begins; -1 past the last
-    int written;  // bytes of the new journal so far
+    int size;    // bytes of the old journal
+    int offset;  // where its next entry begins; -1 past the last
     bool ok;
 };
 
@@ -225,7 +224,6 @@ static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
     memcpy(header, journalMagic, 8);
     write32(header + 8, JOURNAL_VERSION);
     rewrite->ok = writeAll(rewrite->out, header, JOURNAL_HEADER_SIZE);
-    rewrite->written = JOURNAL_HEADER_SIZE;
     rewrite->offset = version == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
     return JOURNAL_WRITTEN;
 }
@@ -244,15 +242,11 @@ static bool nextOldEntry(Rewrite* rewrite, int* start) {
 
 // Copies the old entry that begins at start, byte for byte.
 static void keepOldEntry(Rewrite* rewrite, int start) {
-    int length = rewrite->offset - start;
-    rewrite->ok = rewrite->ok && writeAll(rewrite->out, contents + start, length);
-    rewrite->written += length;
+    rewrite->ok = rewrite->ok && writeAll(rewrite->out, contents + start, rewrite->offset - start);
 }
 
 static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
-    int length = encodeEntry(entry);
-    rewrite->ok = rewrite->ok && writeAll(rewrite->out, encoded, length);
-    rewrite->written += length;
+    rewrite->ok = rewrite->ok && writeAll(rewrite->out, encoded, encodeEntry(entry));
 }
 
 static JournalUpdate finishRewrite(Rewrite* rewrite) {
