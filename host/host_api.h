@@ -18,11 +18,16 @@
 const UINT WM_WA_IPC = WM_USER;
 
 // Request codes, sent as lParam.
-const LPARAM IPC_GETVERSION = 0;                // wParam 0: 0x20yx for version 2.yx, 0x50yx for 5.yx
-const LPARAM IPC_ISPLAYING = 104;               // wParam 0: 1 playing, 3 paused, 0 stopped
-const LPARAM IPC_GETOUTPUTTIME = 105;           // wParam 0: position in ms (negative when stopped); 1: length in s
-const LPARAM IPC_JUMPTOTIME = 106;              // wParam a position in ms: 0 when done, -1 when nothing plays
-const LPARAM IPC_GETLISTPOS = 125;              // wParam 0: index of the current entry
+const LPARAM IPC_GETVERSION = 0;       // wParam 0: 0x20yx for version 2.yx, 0x50yx for 5.yx
+const LPARAM IPC_ISPLAYING = 104;      // wParam 0: 1 playing, 3 paused, 0 stopped
+const LPARAM IPC_GETOUTPUTTIME = 105;  // wParam 0: position in ms (negative when stopped); 1: length in s
+const LPARAM IPC_JUMPTOTIME = 106;     // wParam a position in ms: 0 when done, -1 when nothing plays
+const LPARAM IPC_GETLISTPOS = 125;     // wParam 0: index of the current entry
+const LPARAM IPC_UPDTITLE = 243;       // the current entry's title read again at the display timer's next tick
+// Marks playlist entries to have their titles read again from their files when next shown:
+// from 5.3 those whose file name begins with the wParam's UTF-16 text (any case), else
+// (wParam 0, or an older host) every entry. Answers 0.
+const LPARAM IPC_REFRESHPLCACHE = 247;
 const LPARAM IPC_GETPLAYLISTFILE = 211;         // wParam index: address of the entry's file name
 const LPARAM IPC_GETPLAYLISTFILEW = 214;        // wParam index: address of the entry's file name in UTF-16
 const LPARAM IPC_GETWND = 260;                  // wParam IPC_GETWND_PE: the playlist editor window
@@ -34,16 +39,25 @@ const LPARAM IPC_WRITE_EXTENDED_FILE_INFO = 295;
 const LPARAM IPC_GETINIDIRECTORY = 335;  // wParam 0: address of the folder for plug-ins' own files
 // wParam 0: the same folder in UTF-16; through the system code page, 335's may hold '?'.
 const LPARAM IPC_GETINIDIRECTORYW = 1335;
+// wParam 0: play tracking off, else on (it is on unless someone turned it off). While it is
+// on, every start of playback counts as a play: the media library counts it, the history
+// records it, every window hears of a new song. While it is off, the play button from
+// stopped plays again the file that played last.
+const LPARAM IPC_ALLOW_PLAYTRACKING = 3007;
 const LPARAM IPC_GET_EXTENDED_FILE_INFOW = 3026;  // as 290, with the wide record
 const LPARAM IPC_SET_EXTENDED_FILE_INFOW = 3028;  // as 294, with the wide record
 // Sent by the host to its own main window on WM_CLOSE, through every subclass: a non-zero
 // answer lets the exit go on. Passed on untouched.
 const LPARAM IPC_HOOK_OKTOQUIT = 3010;
 
-// The first versions with the wide requests (5.13), with IPC_GETINIDIRECTORY (2.9) and
-// with IPC_GETINIDIRECTORYW (5.58), and the bound below which an answer to
+// The first versions with the wide requests (5.13), with IPC_GETINIDIRECTORY (2.9),
+// with IPC_GETINIDIRECTORYW (5.58), with IPC_REFRESHPLCACHE (2.2) and its file name
+// (5.3), and with IPC_ALLOW_PLAYTRACKING (5.0); and the bound below which an answer to
 // IPC_GETVERSION is taken as a version at all.
 const LRESULT HOST_VERSION_WIDE_REQUESTS = 0x5013;
+const LRESULT HOST_VERSION_REFRESH_PLAYLIST = 0x2020;
+const LRESULT HOST_VERSION_REFRESH_BY_NAME = 0x5030;
+const LRESULT HOST_VERSION_PLAY_TRACKING = 0x5000;
 const LRESULT HOST_VERSION_SETTINGS_FOLDER = 0x2090;
 const LRESULT HOST_VERSION_WIDE_SETTINGS_FOLDER = 0x5058;
 const LRESULT HOST_VERSION_LIMIT = 0x10000;

@@ -2,6 +2,7 @@
 
 #include "host/requests.h"
 #include "stamping/journal.h"
+#include "trackinfo/playback.h"
 #include "trackinfo/time_text.h"
 
 #include <limits.h>
@@ -75,29 +76,36 @@ bool stampRefusedInThisRun(const TrackFile& file) { return listHolds(refusedFile
 
 bool pauseMarkAllowed(const TrackFile& file) { return !listHolds(filesUnpausedByWrites, file); }
 
-// Writes value to slot's file and keeps playback as the listener left it. The host's input
-// plug-in for some kinds of file restarts the playing file at a write, playing even where
-// it was paused (wma), or stops it at the set and leaves it stopped when the set is
-// refused (m4a, wma). The play state is read just before the set and just after the
-// commit, so that only a change that came with this write counts.
-static ArtistWrite writeKeepingPlayback(const ClaimSlot& slot, const textUnit* value, int listIndex,
+// Writes value to file and, where playback says the file plays, keeps playback as the
+// listener left it. The host's input plug-in for some kinds of file restarts the playing
+// file at a write, playing even where it was paused (wma), or stops it at the set and
+// leaves it stopped when the set is refused (m4a, wma). The play state is read just
+// before the set and just after the commit, so that only a change that came with this
+// write counts. Play tracking is off for the step whatever plays, so that neither a
+// restart nor a press of ours counts as a play: a file taken for stopped may play after
+// all (past the host's 32-bit positions it reads as stopped). An input plug-in may turn
+// tracking on again after its own stop, so it goes off again before our press of play.
+static ArtistWrite writeKeepingPlayback(const TrackFile& file, const textUnit* value, int listIndex,
                                         Playback* playback) {
-    if (!playback || !playback->filePlays) return writeArtist(slot.file, value, listIndex);
-    LRESULT before = askHost(0, IPC_ISPLAYING);
-    ArtistWrite write = writeArtist(slot.file, value, listIndex);
-    LRESULT after = askHost(0, IPC_ISPLAYING);
+    bool guarded = playback && playback->filePlays;
+    allowPlayTracking(false);
+    LRESULT before = guarded ? askHost(0, IPC_ISPLAYING) : HOST_STOPPED;
+    ArtistWrite write = writeArtist(file, value, listIndex);
+    LRESULT after = guarded ? askHost(0, IPC_ISPLAYING) : HOST_STOPPED;
     if (before == HOST_PAUSED && after == HOST_PLAYING) {
         pressHostButton(HOST_BUTTON_PAUSE);
-        addToList(filesUnpausedByWrites, slot.file);
+        addToList(filesUnpausedByWrites, file);
         playback->pauseRestored = true;
     } else if ((before == HOST_PLAYING || before == HOST_PAUSED) && after == HOST_STOPPED && write == ARTIST_REFUSED) {
         // Where it stood: the position read last, moved on by the time since if it played.
         long long at = playback->position;
         if (before == HOST_PLAYING) at += GetTickCount() - playback->positionReadAt;
+        allowPlayTracking(false);
         pressHostButton(HOST_BUTTON_PLAY);
         askHost(static_cast<WPARAM>(at < INT_MAX ? at : INT_MAX), IPC_JUMPTOTIME);
         if (before == HOST_PAUSED) pressHostButton(HOST_BUTTON_PAUSE);
     }
+    allowPlayTracking(true);
     return write;
 }
 
@@ -236,7 +244,7 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Pl
         if (journalRecord(slot.file, slot.originalArtist, &slot.sequence) != JOURNAL_WRITTEN) result = STAMP_ENDED;
     }
     if (result == STAMP_WRITTEN) {
-        ArtistWrite write = writeKeepingPlayback(slot, value, listIndex, playback);
+        ArtistWrite write = writeKeepingPlayback(slot.file, value, listIndex, playback);
         // An accepted set may have changed the file even where its write failed: undo it too.
         if (write != ARTIST_REFUSED) slot.stamped = true;
         if (write != ARTIST_WRITTEN) {
@@ -261,8 +269,10 @@ bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEnt
         if (field == FIELD_EDITED) slot.edited = true;
         done = field == FIELD_ORIGINAL || field == FIELD_EDITED ||
                (field == FIELD_STAMPED &&
-                writeKeepingPlayback(slot, slot.originalArtist, listIndex, playback) == ARTIST_WRITTEN);
+                writeKeepingPlayback(slot.file, slot.originalArtist, listIndex, playback) == ARTIST_WRITTEN);
         if (done && slot.sequence > 0) *journalEntry = slot.sequence;
+        // The playlist holds the title it read last, a stamp where the file no longer plays.
+        if (done && slot.stamped) refreshPlaylistTitles(slot.file);
         // Let go in this same step: a worker that took the file over after it would stamp
         // it under the entry that the caller is about to drop.
         if (done) slot.used = false;
@@ -284,8 +294,12 @@ RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
         // Only the original with one stamp of ours behind it: anything else is someone's edit.
         FieldState field = readField(file, original);
         outcome = field == FIELD_UNREADABLE ? REPAIR_UNREADABLE : REPAIR_DONE;
-        if (field == FIELD_STAMPED && writeArtist(file, original, askHostInt(0, IPC_GETLISTPOS)) != ARTIST_WRITTEN)
-            outcome = REPAIR_REFUSED;
+        ArtistWrite write = field == FIELD_STAMPED
+                                ? writeKeepingPlayback(file, original, askHostInt(0, IPC_GETLISTPOS), 0)
+                                : ARTIST_REFUSED;
+        if (field == FIELD_STAMPED && write != ARTIST_WRITTEN) outcome = REPAIR_REFUSED;
+        // The playlist read its titles from the files as the run that died left them.
+        if (write != ARTIST_REFUSED) refreshPlaylistTitles(file);
     }
     LeaveCriticalSection(&claimsLock);
     return outcome;

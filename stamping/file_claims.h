@@ -46,9 +46,9 @@ enum StampResult {
 };
 
 // On: worker. Takes: claims, then journal, metadata, run lists. Asks: a read (but right
-// after the claim's own), a set and its commit; where playback says the file plays, the
-// play state before the set and after the commit, and the buttons and jump that put it
-// back as the listener left it. Writes value to the claimed file; skips it while a file
+// after the claim's own), a set and its commit with play tracking off around them; where
+// playback says the file plays, the play state before the set and after the commit, and
+// the buttons and jump that put it back as the listener left it. Writes value to the claimed file; skips it while a file
 // whose pause a write of ours once dropped is paused. Ends (nothing more written to the file in this run)
 // where the field holds someone else's edit, the file was taken over, the journal could not record the file before its
 // first stamp, or the host refused or failed to write it: on the real host a refused set
@@ -59,8 +59,8 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Pl
 bool ownsFile(const FileClaim& claim);
 
 // On: worker. Takes: claims, then metadata, run lists. Asks: a read, a set and its commit,
-// and what stampFile asks to keep playback where playback says the file plays. Writes the
-// original back where the claim still owns its file and the host accepted a set of ours:
+// what stampFile asks around them, and once a file that carried a stamp of ours is let go,
+// that the playlist read its titles again. Writes the original back where the claim still owns its file and the host accepted a set of ours:
 // only over the original with one suffix of ours (an edit is left, and so is an original
 // already back). False, worth another try, when the field reads empty or cannot be read
 // (the listener may have cleared it: nothing is written), or the host refused the original
@@ -86,8 +86,9 @@ enum RepairOutcome {
     REPAIR_REFUSED      // the host refused the original or failed to write it
 };
 
-// On: repair. Takes: claims, then metadata. Asks: a read, and a set and its commit where
-// the field holds original followed by one stamp of ours: takes out a stamp that a run
+// On: repair. Takes: claims, then metadata. Asks: a read, and where the field holds
+// original followed by one stamp of ours a set and its commit with play tracking off
+// around them, then that the playlist read its titles again: takes out a stamp that a run
 // which died left in file.
 RepairOutcome repairFile(const TrackFile& file, const textUnit* original);
 

@@ -24,10 +24,13 @@
 //
 // It prints the ARTIST field of a file whenever a committed value changes, and the
 // buttons a plug-in presses; writes the stored tags to --tags at every commit (as a file
-// on disk would hold them), and every request, commit, notice, change of the play state
-// and check to --results for the tests. Its windows show the play state and every entry's
-// stored ARTIST; --screenshot saves them as a PNG at a `screenshot` action of the script,
-// or else at the end.
+// on disk would hold them), and every request, commit, notice, change of the play state,
+// start of playback (who made it, whether it counted as a play) and check to --results
+// for the tests. Its playlist holds titles and counts plays as the host does (see
+// player_model.h); `save-playlist FILE` saves the playlist with its held titles. Its
+// windows show the play state and every entry's held title and stored ARTIST;
+// --screenshot saves them as a PNG at a `screenshot` action of the script, or else at
+// the end.
 #include <windows.h>
 
 #include "player_files.h"
@@ -227,7 +230,7 @@ long long pluginThreadCpuMs() {
 void quitPlugin();
 
 // Paints a window's client area with one of the views; true when message was WM_PAINT.
-bool paintWith(void (*view)(HDC, const RECT&, const standin::PlayerModel&), HWND window, UINT message) {
+bool paintWith(void (*view)(HDC, const RECT&, standin::PlayerModel&), HWND window, UINT message) {
     if (message != WM_PAINT) return false;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
@@ -442,6 +445,7 @@ void titleUpdate(LPARAM lParam, bool fromRequest = false) {
     std::string artist = index < static_cast<int>(list.size()) ? list[static_cast<std::size_t>(index)].artist : "";
     std::string why;
     ++p.titleUpdates;
+    p.model.titleUpdate();
     if (!textSurvives(0, p.mainWindow, std::to_string(index + 1) + ". " + artist + titleTail, &why) ||
         !charSurvives(0, p.mainWindow))
         p.titleFailure = why;
@@ -567,6 +571,14 @@ void writeResults() {
             << '\t' << escapeField(request.file) << '\t' << escapeField(request.value) << '\t' << request.answer
             << '\n';
     }
+    int counted = 0;
+    for (const auto& start : p.model.starts()) {
+        const char* by[] = {"listener", "restart", "plugin"};
+        out << "start\t" << start.time << '\t' << escapeField(start.file) << '\t' << by[static_cast<int>(start.by)]
+            << '\t' << (start.counted ? "counted" : "not counted") << '\n';
+        counted += start.counted;
+    }
+    out << "plays_counted\t" << counted << '\n';
     for (const auto& change : p.model.playStates())
         out << "state\t" << change.time << '\t' << standin::stateName(change.state) << '\n';
     for (const auto& commit : p.model.commits())
@@ -659,6 +671,26 @@ void summarize() {
     p.check("every_stored_artist_is_the_original", allKept);
 }
 
+// What the player keeps of the listener's beside the tags: a title in every entry read
+// after its file's last write (or marked to be read again), and a count of plays made
+// only by the listener's starts, none by a write's restart or a plug-in's press. A start
+// of the listener's that a plug-in's moment of tracking off kept from counting is
+// reported (the real player would miss it too) but fails nothing: the threads race.
+void checkWhatTheListenerKeeps() {
+    Player& p = *player;
+    std::string stale;
+    for (const auto& entry : p.model.staleTitles()) stale += entry + "; ";
+    p.check("playlist_titles_read_after_last_write", stale.empty(), stale);
+    std::string ours, listeners;
+    for (const auto& start : p.model.starts()) {
+        if (start.counted && start.by != standin::Starter::Listener) ours += describe(start) + "; ";
+        if (!start.counted && start.by == standin::Starter::Listener) listeners += describe(start) + "; ";
+    }
+    p.check("no_play_counted_but_the_listeners", ours.empty(), ours);
+    if (!listeners.empty()) p.say("uncounted: " + listeners);
+    p.check("play_tracking_on_at_end", p.model.playTracking());
+}
+
 void persistTags() {
     if (!player->options.tags.empty()) standin::writeTags(player->options.tags, player->model.storedArtists());
 }
@@ -696,6 +728,13 @@ void editArtist(const std::string& argument) {
     repaintWindows();
 }
 
+// The playlist as the player's writer saves it: the titles its entries hold.
+void savePlaylist(const std::string& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << player->model.savedPlaylist();
+    if (!out) throw std::runtime_error("cannot save the playlist to " + path);
+}
+
 void runAction(const standin::ScriptAction& action) {
     Player& p = *player;
     standin::PlayerModel& model = p.model;
@@ -727,6 +766,8 @@ void runAction(const standin::ScriptAction& action) {
         configPlugin();
     else if (a == "screenshot")
         takeScreenshot();
+    else if (a == "save-playlist")
+        savePlaylist(action.argument);
     else if (a == "refuse-sets") {
         bool refuse = action.argument == "on";
         model.acceptSets([refuse](const std::string&, const std::string&) { return !refuse; });
@@ -779,6 +820,7 @@ void tick() {
             p.clock() +
             static_cast<long long>(std::uniform_int_distribution<int>(1000, 6000)(p.repeatTimes) * p.options.speed);
     }
+    p.model.displayTimerTick();
     if (++p.ticks % 10 == 0) repaintWindows();  // the position moves on
     p.peakExtraThreads = std::max(p.peakExtraThreads, watchPluginThreads());
 }
@@ -880,6 +922,7 @@ int playScript(Player& p) {
     if (!p.screenshotTaken) takeScreenshot();
     persistTags();
     summarize();
+    checkWhatTheListenerKeeps();
     writeResults();
     return 0;
 }

@@ -87,7 +87,7 @@ const char* stateName(PlayState state) {
     return "Stopped";
 }
 
-void paintMainView(HDC dc, const RECT& area, const PlayerModel& model) {
+void paintMainView(HDC dc, const RECT& area, PlayerModel& model) {
     fill(dc, area, background);
     const auto& entries = model.playlist();
     int index = model.currentIndex();
@@ -112,7 +112,7 @@ void paintMainView(HDC dc, const RECT& area, const PlayerModel& model) {
     DeleteObject(small);
 }
 
-void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model) {
+void paintPlaylistView(HDC dc, const RECT& area, PlayerModel& model) {
     fill(dc, area, background);
     HFONT font = uiFont(14, false);
     HGDIOBJ old = SelectObject(dc, font);
@@ -121,10 +121,12 @@ void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model) {
     PlayState state = model.state();
     // The play state in the last row, whatever the list's length.
     RECT status = {area.left, area.bottom - rowHeight - 2, area.right, area.bottom - 2};
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    // Only the rows shown read their marked titles again.
+    std::vector<std::string> titles =
+        model.paintTitles(0, static_cast<std::size_t>((status.top - area.top - 4) / rowHeight));
+    for (std::size_t i = 0; i < titles.size(); ++i) {
         RECT row = {area.left, area.top + 4 + static_cast<LONG>(i) * rowHeight, area.right,
                     area.top + 4 + static_cast<LONG>(i + 1) * rowHeight};
-        if (row.bottom > status.top) break;
         bool isCurrent = static_cast<int>(i) == current;
         if (isCurrent) fill(dc, row, currentBackground);
         COLORREF color = isCurrent ? currentText : entryText;
@@ -134,11 +136,11 @@ void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model) {
                            : state == PlayState::Playing ? marks[0]
                            : state == PlayState::Paused  ? marks[1]
                                                          : marks[2];
-        RECT left = {row.left + 6, row.top, row.right - 70, row.bottom};
-        text(dc, left,
-             mark + std::to_string(i + 1) + ". " + model.storedArtist(entries[i].file) + " \xE2\x80\x94 " +
-                 entries[i].file,
-             color);
+        // The title the playlist holds, then the ARTIST the file holds now.
+        RECT title = {row.left + 6, row.top, row.left + 300, row.bottom};
+        text(dc, title, mark + std::to_string(i + 1) + ". " + titles[i], color);
+        RECT stored = {row.left + 306, row.top, row.right - 70, row.bottom};
+        text(dc, stored, "ARTIST " + model.storedArtist(entries[i].file), isCurrent ? currentText : dimText);
         RECT right = {row.right - 66, row.top, row.right - 8, row.bottom};
         text(dc, right, lengthText(entries[i].lengthSeconds), isCurrent ? currentText : dimText, DT_RIGHT);
     }
@@ -150,7 +152,7 @@ void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model) {
     DeleteObject(font);
 }
 
-void saveScreenshot(const std::string& path, const PlayerModel& model) {
+void saveScreenshot(const std::string& path, PlayerModel& model) {
     const int width = mainViewWidth;
     const int height = 2 * titleHeight + mainViewHeight + playlistViewHeight;
     HDC screen = GetDC(nullptr);

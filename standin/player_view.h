@@ -1,7 +1,8 @@
 // What the stand-in player's two windows show, drawn from the player model: the main
-// window the play state and the position, the playlist editor every entry with its
-// ARTIST value as stored (so a stamp is seen as it changes), the current one marked
-// with the play state, which its last row names.
+// window the play state and the position, the playlist editor every entry with the title
+// the playlist holds for it (reading a marked one again) and beside it the ARTIST value
+// as stored (so a stamp is seen as it changes), the current one marked with the play
+// state, which its last row names.
 #ifndef VORLU_STANDIN_PLAYER_VIEW_H
 #define VORLU_STANDIN_PLAYER_VIEW_H
 
@@ -19,12 +20,12 @@ const int playlistViewHeight = 160;
 
 const char* stateName(PlayState state);  // "Playing", "Paused", "Stopped"
 
-void paintMainView(HDC dc, const RECT& area, const PlayerModel& model);
-void paintPlaylistView(HDC dc, const RECT& area, const PlayerModel& model);
+void paintMainView(HDC dc, const RECT& area, PlayerModel& model);
+void paintPlaylistView(HDC dc, const RECT& area, PlayerModel& model);
 
 // Draws both windows, each under a title bar, into one picture and saves it as PNG.
 // Throws std::runtime_error when it cannot.
-void saveScreenshot(const std::string& path, const PlayerModel& model);
+void saveScreenshot(const std::string& path, PlayerModel& model);
 
 }  // namespace standin
 

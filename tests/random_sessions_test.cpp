@@ -5,8 +5,10 @@
 // was so already when the host's exit or log-off called quit; every value a file took
 // was its original or that edit, one stamp of it or its pause mark, so nothing was
 // written over an edit; every set was written before another set came; no worker wrote
-// a file after another worker had begun writing it; no worker outlived quit. On the
-// virtual clock also: every file that plays on for 3 s after a title update is stamped by
+// a file after another worker had begun writing it; no worker outlived quit; no playlist
+// entry holds a title read before its file's last write (after a kill, once the next
+// start has repaired). On the virtual clock also: only the listener's starts counted as
+// plays, and play tracking is on at the end; every file that plays on for 3 s after a title update is stamped by
 // then, unless the host cannot hand its name and artist over whole or refused it; a pause
 // mark comes only while playback stands still; a file whose stamp the host refused or
 // failed to write gets no other stamp in the run. Sessions replay files, repeat one
@@ -422,6 +424,13 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session,
     return true;
 }
 
+// The first playlist entry whose title was read before its file's last write and is not
+// marked to be read again: a stamp it goes on showing.
+std::string staleTitle(const PluginSession& session) {
+    auto stale = session.model.staleTitles();
+    return stale.empty() ? "" : "the playlist's " + stale.front() + ", read before its file's last write";
+}
+
 // The player dies at plan.killAt: from then on it answers nothing, and quit ends the
 // plug-in's threads as the end of the process would. A new run on the same files and
 // journal, as another process, must leave every file as its original, or as the edit
@@ -440,9 +449,10 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     const std::string edit = "Edited by hand";
     if (!plan.editedFile.empty()) onDisk[plan.editedFile] = edit;
     killed.~PluginSession();
-    new (&killed) PluginSession(plan.playlist, {.journalFolder = folder, .processId = 4243, .settleRepair = false});
-    for (const auto& [file, value] : onDisk) killed.model.setStoredArtist(file, value);
+    new (&killed) PluginSession(
+        plan.playlist, {.journalFolder = folder, .storedArtists = onDisk, .processId = 4243, .settleRepair = false});
     killed.runFor(3000);  // the repair, nothing playing
+    if (std::string stale = staleTitle(killed); !stale.empty()) return "after the next start's repair, " + stale;
     for (const auto& [file, original] : originals) {
         std::string expected = file == plan.editedFile ? edit : original;
         if (standin::utf16FromUtf8(killed.model.storedArtist(file)) != standin::utf16FromUtf8(expected))
@@ -533,7 +543,13 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     std::string why = session.setWithoutItsWrite();
     if (!why.empty()) return why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
+    if (std::string stale = staleTitle(session); !stale.empty()) return stale;
     if (realTimeDivisor == 0) {
+        // Only the listener's starts count as plays, every one of them: on the virtual
+        // clock no action of the listener's comes within a write of ours.
+        auto miscounted = session.model.miscountedPlays();
+        if (!miscounted.empty()) return miscounted.front();
+        if (!session.model.playTracking()) return "play tracking left off";
         // The play state stays the one the listener's actions left, but for blips of ours;
         // unless the host answered positions past its 32-bit range, which read as stopped.
         auto requests = session.model.requests();

@@ -6,7 +6,8 @@
 //   refuse-sets on|off, refuse-restores on|off (sets of a file's original only),
 //   refuse-reads on|off, kill, quit, quit-inside (quit from within a message the
 //   plug-in's main-window procedure passed on), exit (the host's own exit), logoff (the
-//   end of a Windows session), screenshot; faults of the file of entry <index> for the
+//   end of a Windows session), screenshot, save-playlist <file> (an extended M3U of the
+//   titles the playlist holds); faults of the file of entry <index> for the
 //   rest of the run: empty-reads <index>, failing-writes <index>, stop-on-set <index>, read-only <index>;
 //   repeat-one on|off; edit <index> <text> (someone sets the ARTIST of entry <index>'s
 //   file to the rest of the line).

@@ -20,12 +20,37 @@ FileKind kindOf(const std::string& file) {
     return FileKind::Mp3;
 }
 
+std::string titleOf(const Entry& entry) {
+    std::size_t folder = entry.file.find_last_of("\\/");
+    std::string name = folder == std::string::npos ? entry.file : entry.file.substr(folder + 1);
+    std::size_t dot = name.find_last_of('.');
+    return entry.heldArtist + " - " + (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot));
+}
+
+std::string describe(const PlayStart& start) {
+    const char* who = start.by == Starter::Listener  ? "the listener's start"
+                      : start.by == Starter::Restart ? "the host's restart"
+                                                     : "a plug-in's press of play";
+    return std::string(who) + " of " + start.file + " at " + std::to_string(start.time) +
+           (start.counted ? ", counted as a play" : ", not counted");
+}
+
 PlayerModel::PlayerModel(Clock clock) : clock(std::move(clock)) {}
+
+void PlayerModel::readTitleLocked(Entry& entry) {
+    auto artist = stored.find(entry.file);
+    entry.heldArtist = artist == stored.end() ? std::string() : artist->second;
+    entry.titleReadAfterWrites = hostWrites;
+    entry.titleMarked = false;
+}
 
 void PlayerModel::setPlaylist(std::vector<Entry> newEntries) {
     std::lock_guard<std::mutex> lock(mutex);
     entries = std::move(newEntries);
-    for (const Entry& entry : entries) stored.emplace(entry.file, entry.artist);
+    for (Entry& entry : entries) {
+        stored.emplace(entry.file, entry.artist);
+        readTitleLocked(entry);
+    }
     index = 0;
     changeStateLocked(PlayState::Stopped);
 }
@@ -78,9 +103,13 @@ long long PlayerModel::endLocked() const {
     return static_cast<long long>(entries[index].lengthSeconds) * 1000;
 }
 
-bool PlayerModel::startLocked(int newIndex) {
+bool PlayerModel::startLocked(int newIndex, Starter by) {
     if (newIndex < 0 || newIndex >= static_cast<int>(entries.size())) return false;
     index = newIndex;
+    Entry& entry = entries[static_cast<std::size_t>(index)];
+    startLog.push_back(PlayStart{clock(), entry.file, by, tracking});
+    lastPlayedFile = entry.file;
+    readTitleLocked(entry);
     changeStateLocked(PlayState::Playing);
     positionBase = 0;
     startedAt = clock();
@@ -88,6 +117,19 @@ bool PlayerModel::startLocked(int newIndex) {
     restartSettles = -1;
     scheduleTitleNoticeLocked();
     return true;
+}
+
+bool PlayerModel::playFromStopLocked(Starter by) {
+    int start = index;
+    bool current = start >= 0 && start < static_cast<int>(entries.size()) &&
+                   entries[static_cast<std::size_t>(start)].file == lastPlayedFile;
+    for (int i = 0; !tracking && !current && i < static_cast<int>(entries.size()); ++i) {
+        if (entries[static_cast<std::size_t>(i)].file == lastPlayedFile) {
+            start = i;
+            current = true;
+        }
+    }
+    return startLocked(start, by);
 }
 
 void PlayerModel::scheduleTitleNoticeLocked() {
@@ -134,7 +176,9 @@ bool PlayerModel::setLocked(const std::string& file, const std::string& value, b
     accepted = accepted && kind != FileKind::Wav && kind != FileKind::Stream &&
                !(fault != faults.end() && fault->second.readOnly);
     if (stopsOnSet && playingFileLocked(file)) {
-        // Stopped before the set; only its write starts the file again.
+        // Stopped before the set; only its write starts the file again. The m4a plug-in
+        // turns play tracking off around its stop, and on again after.
+        if (kind != FileKind::Wma) tracking = true;
         stoppedAt = positionLocked();
         wasPaused = playState == PlayState::Paused;
         changeStateLocked(PlayState::Stopped);
@@ -159,6 +203,7 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
     if (!writeAccepted || writeAccepted(edit.file)) {
         if (stored[edit.file] != edit.value) {
             stored[edit.file] = edit.value;
+            lastWriteOf[edit.file] = ++hostWrites;
             commitLog.push_back(Commit{clock(), edit.file, edit.value});
             changed.push_back(commitLog.back());
         }
@@ -174,6 +219,12 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
         changeStateLocked(paused && kind != FileKind::Wma ? PlayState::Paused : PlayState::Playing);
         positionBase = at;
         startedAt = clock();
+        // A start like any other for the wma plug-in's press of play; the others restart
+        // with play tracking off, and turn it on after.
+        Entry& entry = entries[static_cast<std::size_t>(index)];
+        startLog.push_back(PlayStart{clock(), entry.file, Starter::Restart, kind == FileKind::Wma && tracking});
+        if (kind != FileKind::Wma) tracking = true;
+        readTitleLocked(entry);
         notices.push_back(index);
         if (kind == FileKind::Flac) {
             titleFromWrite = true;
@@ -194,7 +245,7 @@ bool PlayerModel::play() {
         return false;
     }
     if (playState == PlayState::Playing) return false;
-    return startLocked(index);
+    return playFromStopLocked(Starter::Listener);
 }
 
 void PlayerModel::pauseLocked() {
@@ -234,8 +285,10 @@ bool PlayerModel::command(WPARAM id) {
     std::lock_guard<std::mutex> lock(mutex);
     servingPlugin = true;
     bool started = false;
-    if (id == HOST_BUTTON_PLAY && playState != PlayState::Paused) {
-        started = startLocked(index);
+    if (id == HOST_BUTTON_PLAY && playState == PlayState::Playing) {
+        started = startLocked(index, Starter::Plugin);
+    } else if (id == HOST_BUTTON_PLAY && playState == PlayState::Stopped) {
+        started = playFromStopLocked(Starter::Plugin);
     } else if (id == HOST_BUTTON_PLAY || (id == HOST_BUTTON_PAUSE && playState == PlayState::Paused)) {
         resumeLocked();
     } else if (id == HOST_BUTTON_PAUSE) {
@@ -257,23 +310,24 @@ void PlayerModel::seek(long long ms) {
 
 bool PlayerModel::next() {
     std::lock_guard<std::mutex> lock(mutex);
-    return startLocked(index + 1);
+    return startLocked(index + 1, Starter::Listener);
 }
 
 bool PlayerModel::previous() {
     std::lock_guard<std::mutex> lock(mutex);
-    return startLocked(index - 1);
+    return startLocked(index - 1, Starter::Listener);
 }
 
 bool PlayerModel::jump(int newIndex) {
     std::lock_guard<std::mutex> lock(mutex);
-    return startLocked(newIndex);
+    return startLocked(newIndex, Starter::Listener);
 }
 
 void PlayerModel::insertEntry(int at, Entry entry) {
     std::lock_guard<std::mutex> lock(mutex);
     at = std::max(0, std::min(at, static_cast<int>(entries.size())));
     stored.emplace(entry.file, entry.artist);
+    readTitleLocked(entry);
     entries.insert(entries.begin() + at, std::move(entry));
     if (at <= index && entries.size() > 1) ++index;
 }
@@ -295,7 +349,7 @@ bool PlayerModel::advanceIfEnded() {
     if (playState != PlayState::Playing) return false;
     long long end = endLocked();
     if (end < 0 || positionBase + (clock() - startedAt) < end) return false;
-    if (startLocked(repeatOne ? index : index + 1)) return true;
+    if (startLocked(repeatOne ? index : index + 1, Starter::Listener)) return true;
     changeStateLocked(PlayState::Stopped);
     return false;
 }
@@ -319,6 +373,77 @@ int PlayerModel::currentIndex() const {
 PlayState PlayerModel::state() const {
     std::lock_guard<std::mutex> lock(mutex);
     return playState;
+}
+
+void PlayerModel::titleUpdate() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (index < static_cast<int>(entries.size())) readTitleLocked(entries[static_cast<std::size_t>(index)]);
+}
+
+void PlayerModel::displayTimerTick() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!titleUpdateAsked || playState != PlayState::Playing) return;
+    titleUpdateAsked = false;
+    readTitleLocked(entries[static_cast<std::size_t>(index)]);
+}
+
+std::vector<std::string> PlayerModel::paintTitles(std::size_t first, std::size_t count) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string> titles;
+    for (std::size_t i = first; i < entries.size() && i < first + count; ++i) {
+        if (entries[i].titleMarked) readTitleLocked(entries[i]);
+        titles.push_back(titleOf(entries[i]));
+    }
+    return titles;
+}
+
+std::string PlayerModel::savedPlaylist() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string m3u = "#EXTM3U\n";
+    for (const Entry& entry : entries)
+        m3u += "#EXTINF:" + std::to_string(entry.lengthSeconds) + "," + titleOf(entry) + "\n" + entry.file + "\n";
+    return m3u;
+}
+
+std::vector<std::string> PlayerModel::staleTitles() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string> stale;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        auto written = lastWriteOf.find(entries[i].file);
+        if (!entries[i].titleMarked && written != lastWriteOf.end() &&
+            entries[i].titleReadAfterWrites < written->second)
+            stale.push_back("entry " + std::to_string(i + 1) + " shows \"" + titleOf(entries[i]) + "\"");
+    }
+    return stale;
+}
+
+std::vector<PlayStart> PlayerModel::starts() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return startLog;
+}
+
+std::vector<std::string> PlayerModel::miscountedPlays() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string> miscounted;
+    for (const PlayStart& start : startLog) {
+        if (start.counted != (start.by == Starter::Listener)) miscounted.push_back(describe(start));
+    }
+    return miscounted;
+}
+
+bool PlayerModel::playTracking() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return tracking;
+}
+
+// Whether name begins with prefix, ignoring the case of ASCII letters.
+static bool beginsWithIgnoringCase(const std::u16string& name, const char16_t* prefix) {
+    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+    std::size_t i = 0;
+    for (; prefix[i] != 0; ++i) {
+        if (i >= name.size() || fold(name[i]) != fold(prefix[i])) return false;
+    }
+    return true;
 }
 
 void PlayerModel::acceptSets(std::function<bool(const std::string&, const std::string&)> accept) {
@@ -382,6 +507,32 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             break;
         case IPC_GETLISTPOS:
             result = index;
+            break;
+        case IPC_REFRESHPLCACHE: {
+            if (hostVersion < HOST_VERSION_REFRESH_PLAYLIST) {
+                result = 1;
+                break;
+            }
+            // Before 5.3 the host takes no name: every entry is marked.
+            const auto* prefix =
+                hostVersion >= HOST_VERSION_REFRESH_BY_NAME ? reinterpret_cast<const char16_t*>(wParam) : nullptr;
+            request.wParam = 0;
+            if (prefix) request.file = utf8FromUtf16(prefix);
+            for (Entry& entry : entries) {
+                if (!prefix || beginsWithIgnoringCase(utf16FromUtf8(entry.file), prefix)) entry.titleMarked = true;
+            }
+            break;
+        }
+        case IPC_UPDTITLE:
+            titleUpdateAsked = true;
+            break;
+        case IPC_ALLOW_PLAYTRACKING:
+            if (hostVersion < HOST_VERSION_PLAY_TRACKING) {
+                result = 1;
+                break;
+            }
+            tracking = wParam != 0;
+            request.value = tracking ? "on" : "off";
             break;
         case IPC_GETVERSION:
             result = hostVersion;

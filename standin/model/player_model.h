@@ -11,7 +11,13 @@
 // - per-file faults: reads that answer "" with success, sets that stop the playing file
 //   and, when refused, leave it stopped, read-only files; and writes that fail after an
 //   accepted set;
-// - after shutDown (the input plug-ins gone) every request answers 0.
+// - after shutDown (the input plug-ins gone) every request answers 0;
+// - the playlist holds each entry's title as it last read it from the file: at the
+//   entry's add, for the current entry at each start (a write's restart too) and title
+//   update, and at its next paint once 247 marked it; its writer saves the held titles;
+// - play tracking (3007): every start while it is on counts as a play of the file; the
+//   mp3, flac and m4a input plug-ins turn it off around their own stop and restart and on
+//   again after, the wma one presses stop and play as anyone would.
 // The Win32 stand-in player and the native tests both drive it; they own the windows and
 // send the notices it asks for.
 //
@@ -38,7 +44,27 @@ struct Entry {
     std::string file;
     std::string artist;
     int lengthSeconds;
+    // The player's own, from the entry's add: the artist as the title last read it, when
+    // (in writes of the host), and whether 247 marked it to be read again.
+    std::string heldArtist = {};
+    long long titleReadAfterWrites = 0;
+    bool titleMarked = false;
 };
+
+// The title an entry shows and a saved playlist holds: "artist - name of the file".
+std::string titleOf(const Entry& entry);
+
+// Who started playback: the listener (the script, the driver of a test, the end of a
+// track), the host's input plug-in restarting the file it writes, or a plug-in's button.
+enum class Starter { Listener, Restart, Plugin };
+
+struct PlayStart {
+    long long time;
+    std::string file;
+    Starter by;
+    bool counted;  // play tracking was on: the plug-ins heard of a play, the library counted it
+};
+std::string describe(const PlayStart& start);
 
 enum class PlayState { Stopped, Playing, Paused };
 
@@ -130,6 +156,24 @@ public:
     bool next();
     bool previous();
     bool jump(int index);
+    // The title update: the current entry's title read again.
+    void titleUpdate();
+    // A tick of the display timer, which runs only while something plays: a title update
+    // that 243 asked for.
+    void displayTimerTick();
+    // The titles of entries [first, first + count) as a paint shows them: each marked one
+    // read again first.
+    std::vector<std::string> paintTitles(std::size_t first, std::size_t count);
+    // The playlist as its writer saves it, extended M3U with the held titles, in UTF-8.
+    std::string savedPlaylist() const;
+    // The entries whose title will not show their file as it is now: read before its last
+    // write by the host and not marked to be read again.
+    std::vector<std::string> staleTitles() const;
+    std::vector<PlayStart> starts() const;
+    // The starts whose count differs from the listener's: one of the host's or a plug-in's
+    // that counted as a play, or one of the listener's that did not.
+    std::vector<std::string> miscountedPlays() const;
+    bool playTracking() const;
     // Playlist edits while playing: the playing entry keeps playing, at its new index.
     void insertEntry(int at, Entry entry);
     void removeEntry(int at);  // not the playing entry
@@ -198,7 +242,11 @@ private:
     std::string fileOfSingleByteName(const char* name) const;
     bool hasWideRequestsLocked() const;
     std::string singleByte(const std::string& utf8) const;
-    bool startLocked(int index);
+    bool startLocked(int index, Starter by);
+    // The play button from stopped: the current entry, or with tracking off the file that played last.
+    bool playFromStopLocked(Starter by);
+    void readTitleLocked(Entry& entry);
+    void restartedLocked(FileKind kind);
     void scheduleTitleNoticeLocked();
     bool playingFileLocked(const std::string& file) const;
     long long endLocked() const;  // the playing entry's end in ms; -1: a stream, which has none
@@ -250,6 +298,12 @@ private:
     std::vector<Request> requestLog;
     std::vector<PlayStateChange> stateLog;
     bool servingPlugin = false;  // within an answer or a button: changes are the plug-in's
+    bool tracking = true;
+    std::string lastPlayedFile;
+    std::vector<PlayStart> startLog;
+    long long hostWrites = 0;                      // writes by the host that changed a stored artist
+    std::map<std::string, long long> lastWriteOf;  // file -> hostWrites after its last one
+    bool titleUpdateAsked = false;                 // 243, for the display timer's next tick
     std::vector<Commit> commitLog;
 };
 

@@ -50,6 +50,7 @@ TEST(FileKinds, aWmaFilePausedTwiceStaysPaused) {
     EXPECT_EQ(run.timesEntered(PlayState::Playing, pauses[0], resumes[0]), 1) << "only the mark's write restarts it";
     EXPECT_LE(played / speed, 250);
     EXPECT_EQ(run.timeIn(PlayState::Playing, pauses[1], resumes[1]), 0);
+    EXPECT_EQ(run.values.at("plays_counted"), "1") << "the listener's play, not the mark's restart";
     reportFigure("wma: played after the first pause for " + std::to_string(played / speed) + " ms");
 }
 
@@ -80,6 +81,7 @@ TEST(FileKinds, aReadOnlyFileStoppedByARefusedSetPlaysOnWhereItStood) {
         ASSERT_EQ(sets.size(), 1u) << run.output;
         EXPECT_EQ(sets[0].answer, 0);
         EXPECT_EQ(run.timesEntered(PlayState::Stopped, 0, stopAt), 1);
+        EXPECT_EQ(run.values.at("plays_counted"), "1") << "the listener's play, not Vorlu's";
         long long gap = run.timeIn(PlayState::Stopped, 0, stopAt);
         EXPECT_LE(gap / speed, 1000);
         // Jumped back to the position of the set: what it had played by then.

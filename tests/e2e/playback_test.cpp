@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace vorlu_e2e {
 namespace {
 
@@ -55,12 +58,33 @@ TEST(Playback, marksAPauseAndStampsAgainOnResume) {
     expectSound(run, fileA);
 }
 
-TEST(Playback, stopRestoresTheArtistWithinAPoll) {
-    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 play\n20 stop\n", 4.0});
-    expectFinished(run);
-    ASSERT_EQ(run.commits.size(), 2u) << run.output;
-    EXPECT_EQ(run.commits.back().artist, "Artist A");
-    EXPECT_NEAR(run.commits.back().time, 20000, 4500);
+struct LeaveCase {
+    const char* name;
+    std::string script;  // leaves a.mp3 at 20 s, stops by 24 s and saves the playlist
+};
+
+// Within a poll of the listener leaving the file its artist is back, and the playlist
+// shows it again: a saved playlist holds every artist as stored, no stamp, no pause mark.
+TEST(Playback, leavingAFileRestoresItsArtistWithinAPollAndThePlaylistShowsIt) {
+    const LeaveCase cases[] = {
+        {"stop", "0 play\n20 stop\n28 save-playlist saved.m3u\n"},
+        {"skip", "0 play\n20 next\n24 stop\n28 save-playlist saved.m3u\n"},
+        {"pause, then skip", "0 play\n8 pause\n20 next\n24 stop\n28 save-playlist saved.m3u\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandinRun run = runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, c.script, 4.0});
+        expectFinished(run);
+        auto valuesA = artistsOf(run, fileA);
+        ASSERT_GE(valuesA.size(), 2u) << run.output;
+        EXPECT_EQ(valuesA.back(), "Artist A");
+        for (const auto& commit : run.commits) {
+            if (commit.file == fileA && commit.artist == "Artist A") EXPECT_NEAR(commit.time, 20000, 4500);
+        }
+        std::ifstream saved(std::filesystem::path(run.tagsPath).parent_path() / "saved.m3u");
+        std::string m3u(std::istreambuf_iterator<char>(saved), {});
+        EXPECT_EQ(m3u, "#EXTM3U\n#EXTINF:100,Artist A - a\n" + fileA + "\n#EXTINF:100,Artist B - b\n" + fileB + "\n");
+    }
 }
 
 TEST(Playback, aTrackChangeRestoresTheOldFileWithItsOwnIndexFromTheWorkersThread) {

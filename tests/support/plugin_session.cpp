@@ -74,6 +74,7 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     journalFolder = ownFolder ? emptyFolder("unit-" + std::to_string(++folders)) : *options.journalFolder;
     model.setSettingsFolder(journalFolder);
     winshim::setProcess(options.processId, options.processCreation);
+    for (const auto& [file, artist] : options.storedArtists) model.setStoredArtist(file, artist);
     replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
     if (options.init) {
@@ -171,6 +172,7 @@ void PluginSession::sendNotice(bool titleUpdate) {
         titleLog.push_back(TitleUpdate{winshim::now(), entry ? list[index].file : std::string(), model.state(),
                                        model.position(), entry ? list[index].lengthSeconds : -1});
     }
+    if (titleUpdate) model.titleUpdate();
     LPARAM lParam = model.currentIndex() | (titleUpdate ? TRACK_CHANGE_LPARAM_BIT : 0);
     SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
 }
@@ -208,6 +210,7 @@ void PluginSession::runUntil(long long time) {
     for (;;) {
         if (model.takeTitleNotice()) sendNotice(true);
         if (model.advanceIfEnded()) started();
+        model.displayTimerTick();
         long long now = winshim::now();
         if (now >= time) return;
         long long next = time;

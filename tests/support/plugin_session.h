@@ -45,6 +45,8 @@ struct SessionOptions {
     // The folder the host names for plug-ins' files, where the journal goes: a new empty
     // one of the session's own unless given.
     std::optional<std::string> journalFolder;
+    // What the files hold when the session begins, where it is not their playlist entry's artist.
+    std::map<std::string, std::string> storedArtists;
     // This process as the plug-in sees it.
     DWORD processId = 4242;
     unsigned long long processCreation = 1;
