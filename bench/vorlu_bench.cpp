@@ -41,9 +41,18 @@ std::string seconds(double s) {
     return text;
 }
 
+// The parts of the benchmark that measured nothing: each fails the run.
+std::vector<std::string> unmeasured;
+
+void giveUp(const std::string& why) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    unmeasured.push_back(why.substr(0, why.find('\n')));
+}
+
 bool succeeded(const StandinRun& run, const char* what) {
     if (run.exitCode == 0) return true;
-    std::fprintf(stderr, "%s: the stand-in player failed (exit %d):\n%s\n", what, run.exitCode, run.output.c_str());
+    giveUp(std::string(what) + ": the stand-in player failed (exit " + std::to_string(run.exitCode) + "):\n" +
+           run.output);
     return false;
 }
 
@@ -94,7 +103,8 @@ void restoreLatency(std::vector<Figure>& figures) {
         }
     }
     if (latencies.size() != static_cast<std::size_t>(changes)) {
-        std::fprintf(stderr, "restore latency: %zu of %d changes restored\n", latencies.size(), changes);
+        giveUp("restore latency: " + std::to_string(latencies.size()) + " of " + std::to_string(changes) +
+               " changes restored");
         return;
     }
     double median = percentile(latencies, 0.5), p90 = percentile(latencies, 0.9), max = percentile(latencies, 1.0);
@@ -116,8 +126,8 @@ void steadyPlayback(std::vector<Figure>& figures, std::map<std::string, double>&
         (request.thread == "worker" ? workers : watcher) += 1;
         perCode[std::to_string(request.code) + (request.thread == "worker" ? "" : " (watcher)")] += 1;
     }
-    figures.push_back({"workers' requests per minute, steady playback", workers, "/min", "about 151",
-                       workers >= 138 && workers <= 163});
+    figures.push_back({"workers' requests per minute, steady playback", workers, "/min", "about 159",
+                       workers >= 146 && workers <= 171});
     figures.push_back({"watcher's requests per minute (repeated notices)", watcher, "/min", "", true});
     double cpuMs = std::stod(run.values.at("plugin_thread_cpu_ms"));
     figures.push_back({"plug-in threads' CPU time per hour of playback", cpuMs * 60, "ms", "", true});
@@ -185,7 +195,8 @@ void pauseHeldOnWma(std::vector<Figure>& figures) {
     int marks = 0;
     for (const auto& commit : run.commits) marks += commit.artist.find(" (paused)") != std::string::npos;
     if (marks != fileCount) {
-        std::fprintf(stderr, "pause held on wma: %d of %d first pauses marked\n", marks, fileCount);
+        giveUp("pause held on wma: " + std::to_string(marks) + " of " + std::to_string(fileCount) +
+               " first pauses marked");
         return;
     }
     // From the listener's pause to the listener's resume or next (the first change to
@@ -223,8 +234,8 @@ void readOnlyM4a(std::vector<Figure>& figures) {
     for (int i = 0; i < fileCount; ++i) {
         auto from = static_cast<long long>(i * perFile * 1000), to = static_cast<long long>((i + 1) * perFile * 1000);
         if (run.timesEntered(standin::PlayState::Stopped, from, to) != 1) {
-            std::fprintf(stderr, "read-only m4a: file %d stopped %d times\n", i,
-                         run.timesEntered(standin::PlayState::Stopped, from, to));
+            giveUp("read-only m4a: file " + std::to_string(i) + " stopped " +
+                   std::to_string(run.timesEntered(standin::PlayState::Stopped, from, to)) + " times");
             return;
         }
         gaps.push_back(static_cast<double>(run.timeIn(standin::PlayState::Stopped, from, to)));
@@ -233,6 +244,40 @@ void readOnlyM4a(std::vector<Figure>& figures) {
     figures.push_back(
         {"read-only m4a: stopped by the refused set, median of 5", percentile(gaps, 0.5), "ms", "", true});
     figures.push_back({"read-only m4a: stopped by the refused set, max", max, "ms", "<= 1500", max <= 1500});
+}
+
+// The listener skips, stops and pauses over every kind of file, a read-only m4a among
+// them, then saves the playlist. Counted: the plays the player counted that the listener
+// did not make (a write's restart, Vorlu's press of play), and the saved entries whose
+// title shows anything but the artist as stored.
+void listenersTrace(std::vector<Figure>& figures) {
+    std::vector<standin::Entry> list;
+    for (const char* kind : {"mp3", "flac", "m4a", "wma", "ogg", "wav", "m4a"}) {
+        std::string number = std::to_string(list.size());
+        list.push_back({"C:\\Bench\\" + number + "." + kind, "Artist " + number, 100});
+    }
+    std::string script =
+        "0 read-only 2\n0 play\n10 pause\n20 next\n30 stop\n34 play\n44 next\n54 next\n60 pause\n"
+        "70 resume\n80 next\n90 next\n96 next\n110 pause\n118 stop\n124 save-playlist trace.m3u\n";
+    RunPlan plan{list, script, 2.0};
+    plan.runFolder = vorlu_e2e::freshDirectory().string();
+    StandinRun run = runStandin(plan);
+    if (!succeeded(run, "the listener's trace")) return;
+    int notTheListeners = 0;
+    for (const auto& start : run.starts) notTheListeners += start.counted && start.by != "listener";
+    std::ifstream saved(std::filesystem::path(plan.runFolder) / "trace.m3u");
+    std::string line;
+    int stamped = 0, entries = 0;
+    while (std::getline(saved, line)) {
+        if (line.rfind("#EXTINF:", 0) != 0) continue;
+        std::string expected = "Artist " + std::to_string(entries) + " - " + std::to_string(entries);
+        stamped += line.substr(line.find(',') + 1) != expected;
+        entries++;
+    }
+    if (entries != static_cast<int>(list.size())) return giveUp("the listener's trace: the saved playlist is short");
+    figures.push_back({"plays counted that the listener did not make", static_cast<double>(notTheListeners), "", "0",
+                       notTheListeners == 0});
+    figures.push_back({"saved playlist entries showing a stamp", static_cast<double>(stamped), "", "0", stamped == 0});
 }
 
 void dllSize(std::vector<Figure>& figures) {
@@ -259,16 +304,17 @@ int main(int argc, char** argv) {
     quitLatency(figures);
     pauseHeldOnWma(figures);
     readOnlyM4a(figures);
+    listenersTrace(figures);
     dllSize(figures);
 
     std::printf("\n%-58s %10s %-5s %-10s\n", "figure", "measured", "", "target");
-    bool allMet = true;
+    std::vector<std::string> missed = unmeasured;
     for (const auto& f : figures) {
         std::printf("%-58s %10.1f %-5s %-10s %s\n", f.name.c_str(), f.value, f.unit.c_str(), f.target.c_str(),
                     f.target.empty() ? ""
                     : f.meets        ? "ok"
                                      : "MISSED");
-        allMet = allMet && f.meets;
+        if (!f.meets) missed.push_back(f.name + ": " + std::to_string(f.value) + ", target " + f.target);
     }
     std::printf("\nThread CPU time is counted in 10 ms steps: 0 means less than 10 ms in the minute measured.\n");
     std::printf("requests per minute by code, steady playback:");
@@ -291,5 +337,6 @@ int main(int argc, char** argv) {
     }
     json << "}\n}\n";
     std::printf("figures written to %s\n", jsonPath.c_str());
-    return figures.size() == 19 && allMet ? 0 : 1;
+    for (const auto& why : missed) std::fprintf(stderr, "not met: %s\n", why.c_str());
+    return missed.empty() ? 0 : 1;
 }

@@ -299,13 +299,18 @@ TEST(Worker, stampsEveryArtistItsPathCanHoldExactlyAndLeavesOneThatMayBeCut) {
     }
 }
 
-// The wide requests from 5.13 on, exactly: every request of a file on the one path.
+// The wide requests from 5.13 on, exactly: every request of a file on the one path. Play
+// tracking, from 5.0, off and on around each set; the playlist's titles read again after
+// the write-back, from 5.3 only those of the file's entries.
 TEST(Worker, goesTheWideWayFromVersion513On) {
     const struct {
         LRESULT version;
         bool wide;
         std::size_t sets;  // a version no version can be (and so no folder for the journal): none
-    } cases[] = {{0x5012, false, 3}, {0x5013, true, 3}, {0x5066, true, 3}, {0x10000, false, 0}};
+        bool tracking;
+        bool refreshByName;
+    } cases[] = {{0x2090, false, 3, false, false}, {0x5000, false, 3, true, false}, {0x5013, true, 3, true, false},
+                 {0x5030, true, 3, true, true},    {0x5066, true, 3, true, true},   {0x10000, false, 0, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version);
         PluginSession session(abc(), {.hostVersion = c.version});
@@ -318,6 +323,10 @@ TEST(Worker, goesTheWideWayFromVersion513On) {
         EXPECT_EQ(session.requests(IPC_GETPLAYLISTFILE).empty(), c.wide);
         EXPECT_EQ(session.requests(IPC_GETPLAYLISTFILEW).empty(), !c.wide);
         EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+        EXPECT_EQ(session.requests(IPC_ALLOW_PLAYTRACKING).size(), c.tracking ? 2 * c.sets : 0u);
+        auto refreshes = session.requests(IPC_REFRESHPLCACHE);
+        ASSERT_EQ(refreshes.size(), c.sets > 0 ? 1u : 0u);
+        for (const auto& refresh : refreshes) EXPECT_EQ(refresh.file, c.refreshByName ? fileA : "");
     }
 }
 

@@ -145,6 +145,8 @@ StandinRun runStandin(const RunPlan& plan) {
             run.notices.push_back(RunNotice{std::stoll(f[1]), std::stoll(f[2]), f.size() == 4 && f[3] == "request"});
         else if (kind == "state" && f.size() == 3)
             run.playStates.push_back(standin::PlayStateChange{std::stoll(f[1]), playState(f[2])});
+        else if (kind == "start" && f.size() == 5)
+            run.starts.push_back(RunStart{std::stoll(f[1]), f[2], f[3], f[4] == "counted"});
         else if (kind == "original" && f.size() == 3)
             run.originals[f[1]] = f[2];
         else if (kind == "stored" && f.size() == 3)

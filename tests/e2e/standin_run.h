@@ -35,6 +35,13 @@ struct RunNotice {
     bool fromRequest;  // sent while the host answered a request (a write's stop, restart or title update)
 };
 
+struct RunStart {
+    long long time;
+    std::string file;
+    std::string by;  // "listener", "restart" (the host's, at a write), "plugin" (a button pressed)
+    bool counted;    // as a play: play tracking was on
+};
+
 struct StandinRun {
     int exitCode = -1;
     std::string output;                         // what the player printed
@@ -45,6 +52,7 @@ struct StandinRun {
     std::vector<RunAction> actions;                    // as the script ran them
     std::vector<RunNotice> notices;                    // the track-change notices the player sent its playlist editor
     std::vector<standin::PlayStateChange> playStates;  // every change of the play state, in order
+    std::vector<RunStart> starts;                      // every start of playback, in order
     std::map<std::string, std::string> originals;
     std::map<std::string, std::string> stored;
     std::string tagsPath;  // the stored tags as the player left them on disk
