@@ -48,9 +48,10 @@ enum StampResult {
 // On: worker. Takes: claims, then journal, metadata, run lists. Asks: a read (but right
 // after the claim's own), a set and its commit with play tracking off around them; where
 // playback says the file plays, the play state before the set and after the commit, and
-// the buttons and jump that put it back as the listener left it. Writes value to the claimed file; skips it while a file
-// whose pause a write of ours once dropped is paused. Ends (nothing more written to the file in this run)
-// where the field holds someone else's edit, the file was taken over, the journal could not record the file before its
+// the buttons and jump that put it back as the listener left it. Writes value to the
+// claimed file; skips it while a file whose pause a write of ours once dropped is paused.
+// Ends (nothing more written to the file in this run) where the field holds someone
+// else's edit, the file was taken over, the journal could not record the file before its
 // first stamp, or the host refused or failed to write it: on the real host a refused set
 // on the playing file can stop playback for good.
 StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Playback* playback);
@@ -60,8 +61,8 @@ bool ownsFile(const FileClaim& claim);
 
 // On: worker. Takes: claims, then metadata, run lists. Asks: a read, a set and its commit,
 // what stampFile asks around them, and once a file that carried a stamp of ours is let go,
-// that the playlist read its titles again. Writes the original back where the claim still owns its file and the host accepted a set of ours:
-// only over the original with one suffix of ours (an edit is left, and so is an original
+// that the playlist read its titles again. Writes the original back where the claim still owns its file and the host
+// accepted a set of ours: only over the original with one suffix of ours (an edit is left, and so is an original
 // already back). False, worth another try, when the field reads empty or cannot be read
 // (the listener may have cleared it: nothing is written), or the host refused the original
 // or failed to write it. Once nothing of ours is to be undone, the file is let go in the
