@@ -21,6 +21,27 @@ LRESULT askHost(WPARAM wParam, LPARAM code);
 // The same, for answers that are a signed 32-bit time, length or index.
 int askHostInt(WPARAM wParam, LPARAM code);
 
+// The play state (IPC_ISPLAYING) just before and just after the host handled one request
+// of ours, read by the main window's procedure within that handling: no click of the
+// listener's comes between. seen is false where the request did not pass our procedure.
+struct PlayStateAround {
+    bool seen;
+    LRESULT before;
+    LRESULT after;
+};
+
+// On: any, one thread at a time (a worker or the repair, holding claims). Takes: none.
+// Asks: the request given, and returns its answer; around into *around.
+LRESULT askHostReadingPlayState(WPARAM wParam, LPARAM code, PlayStateAround* around);
+// On: windows, as the main window's procedure. Takes: none. Asks: IPC_ISPLAYING, where
+// the message is the request askHostReadingPlayState has in flight: before the host
+// handles it (handled false) and after (true).
+void watchRequestOfOurs(UINT message, WPARAM wParam, LPARAM lParam, bool handled);
+// On: init and quit. Takes: none. Whether the main window's procedure that calls
+// watchRequestOfOurs is installed: else a writer reads the play state itself.
+void setRequestsWatched(bool watched);
+bool requestsWatched();
+
 // On: any. Takes: none. Asks: the button (HOST_BUTTON_...) pressed, as WM_COMMAND to the
 // host's main window.
 void pressHostButton(WPARAM button);

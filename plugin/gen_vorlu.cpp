@@ -65,6 +65,7 @@ int init() {
     startRepair();
     mainWindowWide = IsWindowUnicode(plugin.hwndParent) != FALSE;
     lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc, mainWindowWide);
+    setRequestsWatched(true);
     playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
     // A host without a playlist editor sends no track-change notices; there is nothing to subclass.
     if (playlistEditor) {
@@ -105,6 +106,7 @@ const DWORD QUIT_WAIT_MS = 2000;
 void quit() {
     // With every thread of ours ended, a journal left empty goes, and its lock file.
     if (stopWorkers(QUIT_WAIT_MS) == 0) journalLetGo();
+    setRequestsWatched(false);
     bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld, mainWindowWide);
     if (playlistEditor)
         restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld, playlistEditorWide) && restored;
@@ -129,7 +131,9 @@ static bool hostIsClosing(UINT message, WPARAM wParam) {
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     InterlockedIncrement(&framesOfOurs);
     if (hostIsClosing(message, wParam)) stopWorkers(QUIT_WAIT_MS);
+    watchRequestOfOurs(message, wParam, lParam, false);
     LRESULT result = passOn(lpWinampWndProcOld, mainWindowWide, window, message, wParam, lParam);
+    watchRequestOfOurs(message, wParam, lParam, true);
     InterlockedDecrement(&framesOfOurs);
     return result;
 }

@@ -28,10 +28,12 @@ void config();
 // On: quit. Takes: records, journal. Has every worker write back (up to two seconds), lets
 // go of an empty journal, and puts the windows' procedures back where they are ours.
 void quit();
-// On: windows. Takes: records, as quit. The main window's replacement procedure: passes
-// every message on unchanged. Before it passes on WM_DESTROY, or WM_ENDSESSION ending the
-// session, it has every worker write its artist back and waits for them as quit does: the
-// host calls quit only afterwards.
+// On: windows. Takes: records, as quit. Asks: the play state around a set or commit of
+// ours. The main window's replacement procedure: passes every message on unchanged. It
+// reads the play state just before and after the host handles a set or commit of ours
+// (no click of the listener's comes between). Before it passes on WM_DESTROY, or
+// WM_ENDSESSION ending the session, it has every worker write its artist back and waits
+// for them as quit does: the host calls quit only afterwards.
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // On: windows. Takes: names, records, run lists, as the watcher. The playlist editor's
 // replacement procedure: lets the track-change watcher see every message, then passes it

@@ -2,10 +2,8 @@
 
 #include "host/requests.h"
 #include "stamping/journal.h"
-#include "trackinfo/playback.h"
 #include "trackinfo/time_text.h"
 
-#include <limits.h>
 #include <string.h>
 
 // More files than workers can run at once: an old worker lingers at most a poll after a
@@ -16,7 +14,7 @@ struct ClaimSlot {
     bool used;
     bool stamped;           // the host accepted a set of a stamp of ours that has not been undone
     bool edited;            // someone else changed the field since: nothing more is written
-    unsigned int sequence;  // its journal entry, recorded before the first stamp; 0: none yet
+    unsigned int sequence;  // its journal entry, recorded before the claim was published
     unsigned int owner;
     TrackFile file;  // a file is known by its name on the path it is read and set through
     textUnit originalArtist[SAVED_ARTIST_SIZE];
@@ -43,6 +41,9 @@ struct RunList {
 // Files whose stamp the host refused or failed to write: on the real host a refused set on
 // the playing file can stop playback, so such a file is never stamped again.
 static RunList refusedFiles;
+// Files a refused set of ours stopped (the m4a and wma input plug-ins stop the file at the
+// set): no set of them while they play, write-backs included, since each would stop them again.
+static RunList filesStoppedByRefusals;
 // Files a write of ours started playing while the listener had paused them (the wma input
 // plug-in restarts a file playing): their pauses are never marked again.
 static RunList filesUnpausedByWrites;
@@ -53,6 +54,7 @@ void initFileClaims() {
     InitializeCriticalSection(&runListsLock);
     // A library the host starts again without unloading it (it was pinned) tries every file again.
     refusedFiles.used = refusedFiles.next = filesUnpausedByWrites.used = filesUnpausedByWrites.next = 0;
+    filesStoppedByRefusals.used = filesStoppedByRefusals.next = 0;
 }
 
 static bool listHolds(const RunList& list, const TrackFile& file) {
@@ -76,36 +78,19 @@ bool stampRefusedInThisRun(const TrackFile& file) { return listHolds(refusedFile
 
 bool pauseMarkAllowed(const TrackFile& file) { return !listHolds(filesUnpausedByWrites, file); }
 
-// Writes value to file and, where playback says the file plays, keeps playback as the
-// listener left it. The host's input plug-in for some kinds of file restarts the playing
-// file at a write, playing even where it was paused (wma), or stops it at the set and
-// leaves it stopped when the set is refused (m4a, wma). The play state is read just
-// before the set and just after the commit, so that only a change that came with this
-// write counts. Play tracking is off for the step whatever plays, so that neither a
-// restart nor a press of ours counts as a play: a file taken for stopped may play after
-// all (past the host's 32-bit positions it reads as stopped). An input plug-in may turn
-// tracking on again after its own stop, so it goes off again before our press of play.
-static ArtistWrite writeKeepingPlayback(const TrackFile& file, const textUnit* value, int listIndex,
-                                        Playback* playback) {
-    bool guarded = playback && playback->filePlays;
-    allowPlayTracking(false);
-    LRESULT before = guarded ? askHost(0, IPC_ISPLAYING) : HOST_STOPPED;
-    ArtistWrite write = writeArtist(file, value, listIndex);
-    LRESULT after = guarded ? askHost(0, IPC_ISPLAYING) : HOST_STOPPED;
-    if (before == HOST_PAUSED && after == HOST_PLAYING) {
-        pressHostButton(HOST_BUTTON_PAUSE);
-        addToList(filesUnpausedByWrites, file);
-        playback->pauseRestored = true;
-    } else if ((before == HOST_PLAYING || before == HOST_PAUSED) && after == HOST_STOPPED && write == ARTIST_REFUSED) {
-        // Where it stood: the position read last, moved on by the time since if it played.
-        long long at = playback->position;
-        if (before == HOST_PLAYING) at += GetTickCount() - playback->positionReadAt;
-        allowPlayTracking(false);
-        pressHostButton(HOST_BUTTON_PLAY);
-        askHost(static_cast<WPARAM>(at < INT_MAX ? at : INT_MAX), IPC_JUMPTOTIME);
-        if (before == HOST_PAUSED) pressHostButton(HOST_BUTTON_PAUSE);
+// Whether a write of file must wait: a refused set stopped it in this run, and it plays.
+static bool heldWhilePlaying(const TrackFile& file, const Playback* playback) {
+    return playback && playback->filePlays && listHolds(filesStoppedByRefusals, file);
+}
+
+// Writes value to file, keeping playback, and remembers what the write did to it.
+static ArtistWrite writeRemembering(const TrackFile& file, const textUnit* value, int listIndex, Playback* playback) {
+    ArtistWrite write = writeKeepingPlayback(file, value, listIndex, playback);
+    if (playback && playback->pauseRestored) addToList(filesUnpausedByWrites, file);
+    if (playback && playback->stoppedByRefusal) {
+        addToList(filesStoppedByRefusals, file);
+        addToList(refusedFiles, file);
     }
-    allowPlayTracking(true);
     return write;
 }
 
@@ -130,62 +115,79 @@ static bool holdsQuestionMark(const textUnit* text) {
     return false;
 }
 
-// Whether an artist of length units read from file is safe to stamp and later write
-// back; if so, takes off a stamp that a run left at its end. Only a stamp the journal
-// proves ours goes: an entry holds this file with exactly the artist without its ending.
-// No stamp of ours exists without its entry, so any other ending is the artist's own.
-static bool healOriginal(const TrackFile& file, textUnit* artist, int length) {
+// Whether an artist of length units read from file is safe to stamp and later write back;
+// if so, takes off a stamp that a run left at its end. Only a stamp the journal proves
+// ours goes: an entry holds this file with exactly the artist without its ending. Any
+// other such ending may be another player's stamp (two players, one file: each sees only
+// its own journal) or the artist's own: the file plays unstamped, its artist whole.
+static Unstamped healOriginal(const TrackFile& file, textUnit* artist, int length) {
+    if (length <= 0) return UNSTAMPED_UNREADABLE;
     // A value that fills the read buffer may have been cut to fit it: writing it back would
     // shorten it. An empty value may be a file the host could not open: it answers that
     // exactly as it answers a file without an artist.
-    if (length <= 0 || length >= (file.wide ? WIDE_TEXT_SIZE : METADATA_SIZE) - 1) return false;
+    if (length >= (file.wide ? WIDE_TEXT_SIZE : METADATA_SIZE) - 1) return UNSTAMPED_MAY_BE_CUT;
     // The single-byte requests hand text over in the system code page and turn what it
     // cannot represent into '?': writing that back would replace the real artist. On the
     // wide path a '?' is only a character.
-    if (!file.wide && holdsQuestionMark(artist)) return false;
+    if (!file.wide && holdsQuestionMark(artist)) return UNSTAMPED_QUESTION_MARK;
     int stamp = stampSuffixLengthAtEnd(artist, length);
     if (stamp > 0) {
         textUnit ending = artist[length - stamp];
         artist[length - stamp] = 0;
-        JournalLookup lookup = journalHoldsOriginal(file, artist);
-        // A journal that cannot be read now cannot tell: the file waits for a later play.
-        if (lookup == JOURNAL_CANNOT_TELL) return false;
-        if (lookup == JOURNAL_HOLDS)
-            length -= stamp;
-        else
+        if (journalHoldsOriginal(file, artist) != JOURNAL_HOLDS) {
             artist[length - stamp] = ending;
+            return UNSTAMPED_UNPROVEN_STAMP;
+        }
+        length -= stamp;
     }
     // The artist with its longest stamp must come back whole from a later read: else
     // neither the checks before each write nor the repair could tell what it holds.
-    return length + TIME_TEXT_SIZE - 1 < fieldReadSize(file) - 1;
+    return length + TIME_TEXT_SIZE - 1 < fieldReadSize(file) - 1 ? STAMPED : UNSTAMPED_MAY_BE_CUT;
+}
+
+// Makes claim the owner of slot.
+static void own(FileClaim* claim, int slot) {
+    slots[slot].owner = ++lastOwner;
+    claim->slot = slot;
+    claim->owner = lastOwner;
+    claim->why = STAMPED;
 }
 
 FileClaim claimFile(const TrackFile& file, textUnit* savedArtist) {
-    FileClaim claim = {-1, 0, false};
+    FileClaim claim = {-1, 0, UNSTAMPED_QUIETLY};
     // A file with no name, or one the host refused a stamp of in this run, is left alone.
     if (file.name[0] == 0 || stampRefusedInThisRun(file)) return claim;
     EnterCriticalSection(&claimsLock);
     int slot = findSlot(file);
-    if (slot >= 0) {
-        memcpy(savedArtist, slots[slot].originalArtist, sizeof slots[slot].originalArtist);
-    } else {
-        int free = freeSlot();
-        int length = free >= 0 ? readArtist(file, savedArtist, SAVED_ARTIST_SIZE) : -1;
-        if (free >= 0 && healOriginal(file, savedArtist, length)) {
-            slot = free;
-            memset(&slots[slot], 0, sizeof slots[slot]);
-            slots[slot].used = true;
-            slots[slot].file = file;
-            memcpy(slots[slot].originalArtist, savedArtist, sizeof slots[slot].originalArtist);
-            claim.valueJustRead = true;
-        }
-    }
-    if (slot >= 0) {
-        slots[slot].owner = ++lastOwner;
-        claim.slot = slot;
-        claim.owner = lastOwner;
-    }
+    if (slot >= 0) memcpy(savedArtist, slots[slot].originalArtist, sizeof slots[slot].originalArtist);
+    if (slot >= 0) own(&claim, slot);
+    int length = slot < 0 ? readArtist(file, savedArtist, SAVED_ARTIST_SIZE) : 0;
     LeaveCriticalSection(&claimsLock);
+    if (slot >= 0) return claim;
+
+    // The journal's disk work, holding nothing: a new file's entry is on disk before its claim is.
+    claim.why = healOriginal(file, savedArtist, length);
+    unsigned int sequence = 0;
+    if (claim.why == STAMPED && journalRecord(file, savedArtist, &sequence) != JOURNAL_WRITTEN)
+        claim.why = UNSTAMPED_NO_JOURNAL;
+    if (claim.why != STAMPED) return claim;
+
+    EnterCriticalSection(&claimsLock);
+    // Another worker may have claimed the file meanwhile, from the same original: it is taken over.
+    slot = findSlot(file);
+    bool takenOver = slot >= 0;
+    if (takenOver) memcpy(savedArtist, slots[slot].originalArtist, sizeof slots[slot].originalArtist);
+    if (!takenOver && (slot = freeSlot()) >= 0) {
+        memset(&slots[slot], 0, sizeof slots[slot]);
+        slots[slot].used = true;
+        slots[slot].file = file;
+        slots[slot].sequence = sequence;
+        memcpy(slots[slot].originalArtist, savedArtist, sizeof slots[slot].originalArtist);
+    }
+    if (slot >= 0) own(&claim, slot);
+    if (slot < 0) claim.why = UNSTAMPED_QUIETLY;
+    LeaveCriticalSection(&claimsLock);
+    if (takenOver || slot < 0) journalForget(sequence);
     return claim;
 }
 
@@ -221,30 +223,24 @@ static FieldState readField(const TrackFile& file, const textUnit* original) {
     return sameText(fieldNow, original) ? FIELD_STAMPED : FIELD_EDITED;
 }
 
-StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Playback* playback) {
+StampResult stampFile(const FileClaim& claim, const textUnit* value, int listIndex, Playback* playback) {
     EnterCriticalSection(&claimsLock);
-    bool owned = owns(*claim) && !slots[claim->slot].edited;
+    bool owned = owns(claim) && !slots[claim.slot].edited;
     StampResult result = owned ? STAMP_WRITTEN : STAMP_ENDED;
-    ClaimSlot& slot = slots[owned ? claim->slot : 0];
-    if (owned && !claim->valueJustRead) {
+    ClaimSlot& slot = slots[owned ? claim.slot : 0];
+    if (owned) {
         // Only a value that is ours to change: the original, or the original with a suffix of ours.
         FieldState field = readField(slot.file, slot.originalArtist);
         if (field == FIELD_EDITED) slot.edited = true;
         result = field == FIELD_EDITED ? STAMP_ENDED : field == FIELD_UNREADABLE ? STAMP_SKIPPED : STAMP_WRITTEN;
     }
-    claim->valueJustRead = false;
     // A file whose pause a write of ours once dropped gets no write while paused: its last
     // stamp stays until the listener plays on.
-    if (result == STAMP_WRITTEN && playback && playback->filePlays && !pauseMarkAllowed(slot.file) &&
+    if (result == STAMP_WRITTEN && playback->filePlays && !pauseMarkAllowed(slot.file) &&
         askHost(0, IPC_ISPLAYING) == HOST_PAUSED)
         result = STAMP_SKIPPED;
-    if (result == STAMP_WRITTEN && slot.sequence == 0) {
-        // Write-ahead: on disk before the first set that could leave a stamp behind; a file
-        // the journal cannot hold now is not stamped at all.
-        if (journalRecord(slot.file, slot.originalArtist, &slot.sequence) != JOURNAL_WRITTEN) result = STAMP_ENDED;
-    }
     if (result == STAMP_WRITTEN) {
-        ArtistWrite write = writeKeepingPlayback(slot.file, value, listIndex, playback);
+        ArtistWrite write = writeRemembering(slot.file, value, listIndex, playback);
         // An accepted set may have changed the file even where its write failed: undo it too.
         if (write != ARTIST_REFUSED) slot.stamped = true;
         if (write != ARTIST_WRITTEN) {
@@ -256,9 +252,9 @@ StampResult stampFile(FileClaim* claim, const textUnit* value, int listIndex, Pl
     return result;
 }
 
-bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry, Playback* playback) {
+RestoreOutcome restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry, Playback* playback) {
     EnterCriticalSection(&claimsLock);
-    bool done = true;
+    RestoreOutcome outcome = RESTORE_DONE;
     if (owns(claim)) {
         ClaimSlot& slot = slots[claim.slot];
         // Where the host never accepted a value of ours the file is as it was, and an edit
@@ -267,18 +263,22 @@ bool restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEnt
         // listener's clearing, and is tried again, and at worst left to the next start.
         FieldState field = slot.stamped && !slot.edited ? readField(slot.file, slot.originalArtist) : FIELD_ORIGINAL;
         if (field == FIELD_EDITED) slot.edited = true;
-        done = field == FIELD_ORIGINAL || field == FIELD_EDITED ||
-               (field == FIELD_STAMPED &&
-                writeKeepingPlayback(slot.file, slot.originalArtist, listIndex, playback) == ARTIST_WRITTEN);
-        if (done && slot.sequence > 0) *journalEntry = slot.sequence;
-        // The playlist holds the title it read last, a stamp where the file no longer plays.
-        if (done && slot.stamped) refreshPlaylistTitles(slot.file);
-        // Let go in this same step: a worker that took the file over after it would stamp
-        // it under the entry that the caller is about to drop.
-        if (done) slot.used = false;
+        if (field == FIELD_UNREADABLE) outcome = RESTORE_RETRY;
+        if (field == FIELD_STAMPED && heldWhilePlaying(slot.file, playback)) outcome = RESTORE_HELD;
+        if (field == FIELD_STAMPED && outcome == RESTORE_DONE &&
+            writeRemembering(slot.file, slot.originalArtist, listIndex, playback) != ARTIST_WRITTEN)
+            outcome = RESTORE_RETRY;
+        if (outcome == RESTORE_DONE) {
+            *journalEntry = slot.sequence;
+            // The playlist holds the title it read last, a stamp where the file no longer plays.
+            if (slot.stamped) refreshPlaylistTitles(slot.file);
+            // Let go in this same step: a worker that took the file over after it would stamp
+            // it under the entry that the caller is about to drop.
+            slot.used = false;
+        }
     }
     LeaveCriticalSection(&claimsLock);
-    return done;
+    return outcome;
 }
 
 void releaseFile(const FileClaim& claim) {
@@ -294,10 +294,19 @@ RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
         // Only the original with one stamp of ours behind it: anything else is someone's edit.
         FieldState field = readField(file, original);
         outcome = field == FIELD_UNREADABLE ? REPAIR_UNREADABLE : REPAIR_DONE;
-        ArtistWrite write = field == FIELD_STAMPED
-                                ? writeKeepingPlayback(file, original, askHostInt(0, IPC_GETLISTPOS), 0)
+        // The file the journal holds is the one a player started again most likely plays:
+        // written as a worker writes it.
+        Playback playback = {false, 0, 0, false, false};
+        if (field == FIELD_STAMPED) {
+            playback.filePlays = isCurrentFile(file) && askHost(0, IPC_ISPLAYING) != HOST_STOPPED;
+            playback.position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+            playback.positionReadAt = GetTickCount();
+        }
+        if (field == FIELD_STAMPED && heldWhilePlaying(file, &playback)) outcome = REPAIR_SKIPPED;
+        ArtistWrite write = field == FIELD_STAMPED && outcome == REPAIR_DONE
+                                ? writeRemembering(file, original, askHostInt(0, IPC_GETLISTPOS), &playback)
                                 : ARTIST_REFUSED;
-        if (field == FIELD_STAMPED && write != ARTIST_WRITTEN) outcome = REPAIR_REFUSED;
+        if (field == FIELD_STAMPED && outcome == REPAIR_DONE && write != ARTIST_WRITTEN) outcome = REPAIR_REFUSED;
         // The playlist read its titles from the files as the run that died left them.
         if (write != ARTIST_REFUSED) refreshPlaylistTitles(file);
     }

@@ -280,36 +280,24 @@ static bool replacedBy(const JournalEntry& old, const JournalEntry& entry) {
     return sameOwner(old, entry) && sameFileName(old.file, entry.file);
 }
 
-// The bytes by which the journal would outgrow its buffer with entry added; 0 when it fits.
-static int excessWith(Rewrite* rewrite, const JournalEntry& entry, int entryLength) {
-    int total = JOURNAL_HEADER_SIZE + entryLength;
-    for (int start; nextOldEntry(rewrite, &start);) {
-        if (!replacedBy(scratch, entry)) total += rewrite->offset - start;
-    }
-    rewrite->offset = journalVersion(contents, rewrite->size) == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;
-    return total > JOURNAL_BUFFER_SIZE ? total - JOURNAL_BUFFER_SIZE : 0;
-}
-
 // Adds entry, dropping an older one of its owner for its file. Where the journal would
-// outgrow its buffer, the oldest entries of players that have ended (kept for a drive
-// not plugged in) make room; where they cannot, nothing changes.
+// outgrow its buffer nothing changes: every entry it holds may be a stamp still to take
+// out (a file on a drive not plugged in), so the new file goes unstamped instead.
 static JournalUpdate rewriteAdding(int candidate, const JournalEntry& entry) {
     Rewrite rewrite;
     JournalUpdate begun = beginRewrite(candidate, &rewrite);
     if (begun != JOURNAL_WRITTEN) return begun;
-    int excess = excessWith(&rewrite, entry, encodeEntry(entry));
+    int total = JOURNAL_HEADER_SIZE;
     for (int start; nextOldEntry(&rewrite, &start);) {
-        bool replaced = replacedBy(scratch, entry);
-        if (!replaced && excess > 0 && ownerHasEnded(scratch)) {
-            excess -= rewrite.offset - start;
-            continue;
-        }
-        if (!replaced) keepOldEntry(&rewrite, start);
+        if (replacedBy(scratch, entry)) continue;
+        keepOldEntry(&rewrite, start);
+        total += rewrite.offset - start;
     }
-    rewrite.ok = rewrite.ok && excess <= 0;
-    writeNewEntry(&rewrite, entry);
+    int length = encodeEntry(entry);
+    bool fits = total + length <= JOURNAL_BUFFER_SIZE;
+    rewrite.ok = rewrite.ok && fits && writeAll(rewrite.out, encoded, length);
     JournalUpdate result = finishRewrite(&rewrite);
-    return excess > 0 ? JOURNAL_FULL : result;
+    return fits ? result : JOURNAL_FULL;
 }
 
 // Drops the entry of entry's owner and sequence.

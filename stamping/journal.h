@@ -15,7 +15,8 @@
 // units (16 bits each), 16 zero bits, then the name's and the original's units, oldest
 // entry first. A journal of a later version is left alone, and with it the whole journal;
 // an entry that is malformed or fails its check is never acted on and is dropped at the
-// next update. The journal never grows past JOURNAL_BUFFER_SIZE.
+// next update. The journal never grows past JOURNAL_BUFFER_SIZE: once full, a new file is
+// not stamped, and no entry is dropped to make room.
 //
 // Every update rewrites the file whole: a temporary file, flushed, then moved over the
 // journal in one step, under a lock file held open exclusively, which keeps the processes
@@ -55,7 +56,7 @@ enum JournalUpdate {
     JOURNAL_NO_FOLDER,      // no folder took the journal at init
     JOURNAL_UNREADABLE,     // it is there but could not be read (another program holds it): left as it was
     JOURNAL_LATER_VERSION,  // a later version's journal: not ours to change
-    JOURNAL_FULL,           // no room for the entry, even without the oldest ones of players that have ended
+    JOURNAL_FULL,           // no room for the entry
     JOURNAL_NOT_WRITTEN     // its lock, the new journal or the move over the old one failed
 };
 

@@ -1,6 +1,7 @@
 #include "stamping/worker.h"
 
 #include "host/requests.h"
+#include "stamping/debug_notes.h"
 #include "stamping/file_claims.h"
 #include "stamping/plugin_threads.h"
 #include "stamping/repair.h"
@@ -116,6 +117,39 @@ struct Track {
     textUnit savedArtist[SAVED_ARTIST_SIZE];
 };
 
+// Says why file plays unstamped, where a listener might ask.
+static void sayWhyUnstamped(const TrackFile& file, Unstamped why) {
+    const char* reason = 0;
+    switch (why) {
+    case UNSTAMPED_UNREADABLE:
+        reason = "plays unstamped: its artist cannot be read, or reads empty";
+        break;
+    case UNSTAMPED_MAY_BE_CUT:
+        reason = "plays unstamped: its artist is too long to be read back whole with a stamp";
+        break;
+    case UNSTAMPED_QUESTION_MARK:
+        reason = "plays unstamped: its artist holds '?', which may stand for a character the code page lacks";
+        break;
+    case UNSTAMPED_UNPROVEN_STAMP:
+        reason =
+            "plays unstamped: its artist ends like a stamp that no journal proves Vorlu's (another "
+            "player's, or the artist's own)";
+        break;
+    case UNSTAMPED_NO_JOURNAL:
+        reason = "plays unstamped: the journal cannot record it now";
+        break;
+    case UNSTAMPED_SET_REFUSED:
+        reason =
+            "plays unstamped from now on: the player refused to write it (read-only, or held by another "
+            "program)";
+        break;
+    case STAMPED:
+    case UNSTAMPED_QUIETLY:
+        break;
+    }
+    if (reason) noteForDebugger(file.name, file.wide, reason);
+}
+
 // Reads which entry plays, its length and its file, and claims the file. False when there
 // is nothing to stamp: another file plays already, nothing plays, the track is within its
 // end margin as the end of a cycle tests it (a stamp would be undone at once: on the host
@@ -133,6 +167,7 @@ static bool claimTrack(Track* track) {
     track->lastOutputTime = -2147483649LL;
     track->filePlays = true;
     track->claim = claimFile(track->file, track->savedArtist);
+    if (track->claim.slot < 0) sayWhyUnstamped(track->file, track->claim.why);
     return track->claim.slot >= 0;
 }
 
@@ -142,20 +177,25 @@ static StampResult stamp(Track* track, const char* suffix, int position, Playbac
     textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
     copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, track->savedArtist);
     appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, suffix);
-    playback->filePlays = track->filePlays;
-    playback->position = position;
-    playback->positionReadAt = GetTickCount();
-    playback->pauseRestored = false;
-    StampResult result = stampFile(&track->claim, artistWithTime, track->listPos, playback);
+    Playback written = {track->filePlays, position, GetTickCount(), false, false};
+    *playback = written;
+    StampResult result = stampFile(track->claim, artistWithTime, track->listPos, playback);
     clearBuffer(sizeof artistWithTime, artistWithTime);
     return result;
 }
 
+// Stamps the time the host gives, only while the track's file is the one that plays: any
+// move of the position since the last poll (the end of a pause among them) may be another
+// file's start.
 static StampResult stampTime(Track* track) {
+    if (!isCurrentFile(track->file)) {
+        track->filePlays = false;
+        return STAMP_ENDED;
+    }
+    int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
     char timeString[TIME_TEXT_SIZE];
-    clearBuffer(sizeof timeString, timeString);
-    int position = 0;
-    getFileTime(track->listPos, timeString, &position);
+    formatTimeText(position, length, timeString);
     Playback playback;
     return stamp(track, timeString, position, &playback);
 }
@@ -237,17 +277,35 @@ static bool anotherCycle(const Track* track) {
            track->currentListPos == track->knownListPos;
 }
 
+// Waits, a second at a time, until the track's file no longer plays: nothing plays, or
+// another file does. False when the threads are to stop while it still plays.
+static bool waitUntilFileStops(Track* track) {
+    for (;;) {
+        bool waited = waitOneSecond(track->record);
+        track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+        track->outputTimeReadAt = GetTickCount();
+        if (track->outputTime < 0 || !isCurrentFile(track->file)) {
+            track->filePlays = false;
+            return true;
+        }
+        if (!waited && pluginThreadsStopping()) return false;
+    }
+}
+
 // Writes the original back, again a second apart (closer once the threads are to stop)
-// while the host refuses it or the field cannot be read, and lets the file go. Returns the
-// sequence number of the journal entry that the write-back settled, or 0: an entry not
-// settled stays for the next start's repair.
+// while the host refuses it or the field cannot be read, and lets the file go. A file a
+// refused set stopped waits until it no longer plays. Returns the sequence number of the
+// journal entry that the write-back settled, or 0: an entry not settled stays for the
+// next start's repair.
 static unsigned int writeBack(Track* track) {
     markLeaving(track->record);
     unsigned int journalEntry = 0;
-    Playback playback = {track->filePlays, track->outputTime, track->outputTimeReadAt, false};
-    for (int retry = 0;
-         !restoreFile(track->claim, track->listPos, &journalEntry, &playback) && retry < WRITE_BACK_RETRIES; retry++)
-        waitBeforeRetry(track->record);
+    for (int retry = 0; retry <= WRITE_BACK_RETRIES; retry++) {
+        if (retry > 0) waitBeforeRetry(track->record);
+        Playback playback = {track->filePlays, track->outputTime, track->outputTimeReadAt, false, false};
+        RestoreOutcome outcome = restoreFile(track->claim, track->listPos, &journalEntry, &playback);
+        if (outcome == RESTORE_DONE || (outcome == RESTORE_HELD && !waitUntilFileStops(track))) break;
+    }
     releaseFile(track->claim);
     return journalEntry;
 }
@@ -260,7 +318,10 @@ static unsigned int stampTrack(WorkerRecord* record) {
     track.record = record;
     if (!claimTrack(&track)) return 0;
     for (bool stamping = true; stamping;) {
-        if (stampTime(&track) == STAMP_ENDED) break;
+        if (stampTime(&track) == STAMP_ENDED) {
+            if (stampRefusedInThisRun(track.file)) sayWhyUnstamped(track.file, UNSTAMPED_SET_REFUSED);
+            break;
+        }
         PollOutcome outcome = poll(&track);
         if (outcome == POLLS_TOLD) break;
         if (outcome == POLLS_PAUSED && (markPause(&track) == STAMP_ENDED || !waitOutPause(&track))) break;

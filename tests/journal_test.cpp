@@ -340,8 +340,7 @@ TEST(Journal, theRepairAndAWorkerShareTheClaimOnAFile) {
         bool stamped = false;
         for (const auto& commit : next.commitsOf(fileA)) stamped |= vorlu_test::isStamp(commit.artist, "Artist A");
         EXPECT_TRUE(stamped);
-        // Left to the worker, the entry waits for a start that finds the original.
-        EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), workerFirst ? 1u : 0u);
+        EXPECT_TRUE(entriesOf(bytesOf(journalPath(folder))).empty());
     }
 }
 
@@ -398,8 +397,8 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
         std::ofstream(journalPath(folder), std::ios::binary) << bytes;
         // A later version's journal is not ours to write: the next folder takes this run's.
         winshim::setModulePath(libraryPathIn(library));
-        // The file's stamp is taken out only from a whole entry, else it is kept as part of
-        // the artist; stamping goes on either way.
+        // The file's stamp is taken out only from a whole entry; else it stays, no journal
+        // proving it ours, and the file plays unstamped.
         PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}}, {.journalFolder = folder, .settleRepair = false});
         next.runFor(1000);
         std::string artist = c.validEntries ? "Artist A" : "Artist A (1:05/4:00)";
@@ -411,7 +410,7 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
         winshim::setModulePath("");
         bool stamped = false;
         for (const auto& commit : next.commitsOf(fileA)) stamped |= vorlu_test::isStamp(commit.artist, artist);
-        EXPECT_TRUE(stamped);
+        EXPECT_EQ(stamped, c.validEntries > 0);
         EXPECT_EQ(next.model.storedArtist(fileA), artist);
         // Not ours to judge, nor to remove at a clean quit: a later version's journal stays whole.
         plugin.quit();
@@ -845,15 +844,16 @@ struct ReadOnlyJournalCase {
     const char* name;
     std::string original;
     bool lockFileLeft;
+    bool stampedAfter;
 };
 
 // A killed run's entry sits in a folder that cannot be written now: the next start repairs
-// its stamp but cannot drop the entry, which outlives it. The file playing then is
-// stamped behind its whole artist, " (paused)" included, and written back whole. Where
-// no lock file can be made there, the journal is read as it stands all the same.
+// its stamp but cannot drop the entry, which outlives it. The file playing then keeps its
+// whole artist, " (paused)" included: an ending no entry proves ours plays unstamped.
+// Where no lock file can be made there, the journal is read as it stands all the same.
 TEST(Journal, aJournalInAFolderThatCannotBeWrittenIsReadAndNeverCutsARealEnding) {
-    const ReadOnlyJournalCase cases[] = {{"an entry that outlived its stamp", "The Band (paused)", true},
-                                         {"a folder that takes no lock file", "Artist A", false}};
+    const ReadOnlyJournalCase cases[] = {{"an entry that outlived its stamp", "The Band (paused)", true, false},
+                                         {"a folder that takes no lock file", "Artist A", false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string folder = freshFolder(), library = freshFolder();
@@ -873,48 +873,31 @@ TEST(Journal, aJournalInAFolderThatCannotBeWrittenIsReadAndNeverCutsARealEnding)
         winshim::setReadOnlyFolder(folder, false);
         winshim::setModulePath("");
         auto sets = next.sets();
-        ASSERT_GE(sets.size(), 2u);
-        EXPECT_EQ(sets[1].value, c.original + " (0:00/4:00)");
+        ASSERT_EQ(sets.size() >= 2u, c.stampedAfter) << sets.size();
+        if (c.stampedAfter) EXPECT_EQ(sets[1].value, c.original + " (0:00/4:00)");
         EXPECT_EQ(next.model.storedArtist(fileA), c.original);
         EXPECT_EQ(std::filesystem::exists(folder + "/vorlu.journal.lock"), c.lockFileLeft);
     }
 }
 
-// A journal never outgrows what is read of it: a new entry makes room by dropping the
-// oldest entries of players that have ended (files on a drive long unplugged); where the
-// entries are a running player's, the new file is not stamped.
-TEST(Journal, aFullJournalMakesRoomFromItsOldestEntriesOfPlayersThatHaveEnded) {
-    enum Owner { Ended, Runs, ThisPlayer };
-    for (Owner owner : {Ended, Runs, ThisPlayer}) {
-        bool ownersRun = owner != Ended;
-        SCOPED_TRACE(owner);
-        std::string folder = freshFolder();
-        leaveEntryOfADeadPlayer(folder, "Gone");
-        // The one entry again and again, up to the last that fits.
-        std::string one = bytesOf(journalPath(folder)).substr(JOURNAL_HEADER_SIZE);
-        std::size_t copies = (JOURNAL_BUFFER_SIZE - JOURNAL_HEADER_SIZE) / one.size();
-        std::string full = bytesOf(journalPath(folder)).substr(0, JOURNAL_HEADER_SIZE);
-        for (std::size_t i = 0; i < copies; ++i) full += one;
-        std::ofstream(journalPath(folder), std::ios::binary) << full;
-        if (owner == Runs) winshim::setOtherProcesses({{deadPlayer, 1}});
-        const std::string fileB = "C:\\music\\bb.mp3";  // a longer entry than the others
-        PluginSession session({{fileB, "Artist B", 240}},
-                              {.journalFolder = folder, .processId = owner == ThisPlayer ? deadPlayer : livePlayer});
-        session.play();
-        session.runUntil(5000);
-        winshim::setOtherProcesses({});
-        EXPECT_EQ(session.sets().empty(), ownersRun);
-        std::string now = bytesOf(journalPath(folder));
-        EXPECT_LE(now.size(), static_cast<std::size_t>(JOURNAL_BUFFER_SIZE));
-        if (ownersRun) {
-            EXPECT_EQ(now, full);
-            continue;
-        }
-        auto entries = entriesOf(now);
-        EXPECT_LT(entries.size(), copies + 1);
-        EXPECT_GE(entries.size(), copies - 2);
-        EXPECT_TRUE(sameFileName(entries.back().file, vorlu_test::trackFileOf(fileB)));
-    }
+// A journal never outgrows what is read of it, and a new stamp never makes room by
+// dropping entries, whosever they are: each may be a stamp still to take out (a file on a
+// drive not plugged in). The new file plays unstamped, and the journal stays as it was.
+TEST(Journal, aFullJournalRefusesANewStampAndKeepsEveryEntry) {
+    std::string folder = freshFolder();
+    leaveEntryOfADeadPlayer(folder, "Gone");
+    // The one entry again and again, up to the last that fits.
+    std::string one = bytesOf(journalPath(folder)).substr(JOURNAL_HEADER_SIZE);
+    std::size_t copies = (JOURNAL_BUFFER_SIZE - JOURNAL_HEADER_SIZE) / one.size();
+    std::string full = bytesOf(journalPath(folder)).substr(0, JOURNAL_HEADER_SIZE);
+    for (std::size_t i = 0; i < copies; ++i) full += one;
+    std::ofstream(journalPath(folder), std::ios::binary) << full;
+    const std::string fileB = "C:\\music\\bb.mp3";  // a longer entry than the others
+    PluginSession session({{fileB, "Artist B", 240}}, {.journalFolder = folder, .processId = livePlayer});
+    session.play();
+    session.runUntil(5000);
+    EXPECT_TRUE(session.sets().empty());
+    EXPECT_EQ(bytesOf(journalPath(folder)), full);
 }
 
 // While this player runs, the repair comes once per interval, not at every second of a

@@ -30,14 +30,16 @@ void journalFileA(const std::string& original) {
 
 struct HealCase {
     std::string stored;
-    std::string healed;
+    std::optional<std::string> healed;     // the artist stamped; none: the file plays unstamped
     std::optional<std::string> journaled;  // the original a journal entry holds for the file
 };
 
 // A stamp-like ending is taken off before the artist is saved only when the journal
 // proves it ours: an entry holds the file with exactly the rest as its original (a
-// player killed mid-track, or an entry that outlived the write-back of its stamp). Every
-// other ending is the artist's, stamped behind and written back whole. The track is 3:45.
+// player killed mid-track, or an entry that outlived the write-back of its stamp). A
+// stamp-like ending no journal proves may be another player's stamp or the artist's own:
+// the file plays unstamped, its artist whole. Any other ending is the artist's, stamped
+// behind and written back whole. The track is 3:45.
 TEST(NoStampLeft, onlyAStampTheJournalProvesOursIsTakenOffBeforeTheArtistIsSaved) {
     const HealCase cases[] = {
         {"Artist (1:05/3:45)", "Artist", "Artist"},
@@ -47,14 +49,14 @@ TEST(NoStampLeft, onlyAStampTheJournalProvesOursIsTakenOffBeforeTheArtistIsSaved
         {"Artist (12345:00/-35791394:00)", "Artist", "Artist"},
         {" (paused)", "", ""},
         {"Artist (1:05/3:45) (0:00/3:45)", "Artist (1:05/3:45)", "Artist (1:05/3:45)"},  // one suffix at a time
-        // Real artists that end like a stamp: no entry, or one holding another original.
-        {"Live Set (0:30/3:45)", "Live Set (0:30/3:45)"},
-        {"Concert (12:00/3:45)", "Concert (12:00/3:45)"},  // past the end: never a stamp
-        {"Artist (1:05/3:45)", "Artist (1:05/3:45)"},
-        {"The Band (paused)", "The Band (paused)"},
-        {"The Band (paused)", "The Band (paused)", "The Band (paused)"},  // its entry outlived the write-back
-        {"Ten Years (1:00/2:00)", "Ten Years (1:00/2:00)", "Someone Else"},
-        {"Artist (1:05/3:45)", "Artist (1:05/3:45)", "Artist (1:05/3:45) (0:15/3:45)"},
+        // Endings like a stamp that no entry proves ours: no entry, or one holding another original.
+        {"Live Set (0:30/3:45)", std::nullopt},
+        {"Concert (12:00/3:45)", std::nullopt},
+        {"Artist (1:05/3:45)", std::nullopt},
+        {"The Band (paused)", std::nullopt},
+        {"The Band (paused)", std::nullopt, "The Band (paused)"},  // its entry outlived the write-back
+        {"Ten Years (1:00/2:00)", std::nullopt, "Someone Else"},
+        {"Artist (1:05/3:45)", std::nullopt, "Artist (1:05/3:45) (0:15/3:45)"},
         // Not what the plug-in writes: kept as they are, whatever the journal holds.
         {"Artist (1:5/3:45)", "Artist (1:5/3:45)", "Artist"},
         {"Artist (01:05/3:45)", "Artist (01:05/3:45)", "Artist"},
@@ -78,9 +80,9 @@ TEST(NoStampLeft, onlyAStampTheJournalProvesOursIsTakenOffBeforeTheArtistIsSaved
         session.stop();
         session.runUntil(25000);
         auto sets = session.sets();
-        ASSERT_FALSE(sets.empty());
-        EXPECT_EQ(sets.front().value, c.healed + " (0:00/3:45)");
-        EXPECT_EQ(session.model.storedArtist(fileA), c.healed);
+        ASSERT_EQ(sets.empty(), !c.healed);
+        if (c.healed) EXPECT_EQ(sets.front().value, *c.healed + " (0:00/3:45)");
+        EXPECT_EQ(session.model.storedArtist(fileA), c.healed.value_or(c.stored));
     }
 }
 

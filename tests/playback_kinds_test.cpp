@@ -168,16 +168,20 @@ TEST(PlaybackKinds, aRefusedSetThatStopsTheFileHasItPlayOnWhereItStood) {
 }
 
 // The first stamp lands but the host answers that its write failed; the write-back it then
-// needs at once is refused, which stops an m4a: it plays on from where it stands now.
+// needs at once is refused, which stops an m4a: it plays on from where it stands now, and
+// gets no set while it plays (each would stop it again); once stopped, it is written back.
 TEST(PlaybackKinds, aWriteBackRefusedRightAfterTheFirstStampPlaysOnWhereItStood) {
     PluginSession session({{"C:\\m\\a.m4a", "Artist", 240}});
     session.model.setFaults("C:\\m\\a.m4a", {.writesLandButFail = true});
     session.model.acceptSets(vorlu_test::refuseWriteBacks("Artist", 2));
     session.runUntil(10500);
     session.play();
-    session.runUntil(16500);
+    session.runUntil(40500);
     EXPECT_EQ(session.model.state(), PlayState::Playing);
-    EXPECT_EQ(session.model.position(), 6000);
+    EXPECT_EQ(session.model.position(), 30000);
+    EXPECT_EQ(session.sets().size(), 2u);
+    session.stop();
+    session.runFor(5000);
     EXPECT_EQ(session.model.storedArtist("C:\\m\\a.m4a"), "Artist");
 }
 

@@ -1,47 +1,22 @@
 #include "trackinfo/time_text.h"
 
-#include "host/requests.h"
-
 #include <stdio.h>
 
-// Formats ms as convert2Sec does; long enough for a length in seconds times 1000.
-static void formatTime(int size, char* out, long long ms) {
-    char seconds[TIME_SCRATCH_SIZE] = {0};
-    char minutes[TIME_SCRATCH_SIZE] = {0};
-    size_t scratch = size < 1 ? 1 : size > TIME_SCRATCH_SIZE ? TIME_SCRATCH_SIZE : static_cast<size_t>(size);
-
-    if (ms <= 4999) {
-        snprintf(seconds, scratch, "00");
-    } else {
-        int s = static_cast<int>((ms / 1000) % 60);
-        snprintf(seconds, scratch, s > 9 ? "%d" : "0%d", s);
-    }
-    // A length of INT_MIN seconds is -35791394 minutes: every count fits an int.
-    snprintf(minutes, scratch, "%d", static_cast<int>(ms / 60000));
-    // At most "-35791394" and two digits, which the precisions state for the compiler.
-    snprintf(out, FORMATTED_TIME_SIZE, "%.9s:%.2s", minutes, seconds);
-}
-
-int convert2Sec(int size, char* out, int ms) {
-    formatTime(size, out, ms);
-    return 0;
+// Formats ms into out (FORMATTED_TIME_SIZE bytes): the whole minute count, a colon and
+// two seconds digits, which read 00 below 5000 ms and for every negative time. A length
+// of INT_MIN seconds is -35791394 minutes: every count fits an int.
+static void formatTime(long long ms, char* out) {
+    int seconds = ms <= 4999 ? 0 : static_cast<int>(ms / 1000 % 60);
+    snprintf(out, FORMATTED_TIME_SIZE, "%d:%02d", static_cast<int>(ms / 60000), seconds);
 }
 
 void formatTimeText(int position, int length, char* out) {
-    char positionText[FORMATTED_TIME_SIZE] = {0};
-    char lengthText[FORMATTED_TIME_SIZE] = {0};
-    convert2Sec(TIME_SCRATCH_SIZE, positionText, position);
-    formatTime(TIME_SCRATCH_SIZE, lengthText, static_cast<long long>(length) * 1000);
-    // A position is at most "-35791:00", nine characters.
+    char positionText[FORMATTED_TIME_SIZE];
+    char lengthText[FORMATTED_TIME_SIZE];
+    formatTime(position, positionText);
+    formatTime(static_cast<long long>(length) * 1000, lengthText);
+    // A position is at most "-35791:00", nine characters; a length twelve.
     snprintf(out, TIME_TEXT_SIZE, " (%.9s/%.12s)", positionText, lengthText);
-}
-
-int getFileTime(int, char* out, int* position) {
-    int ms = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-    int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
-    formatTimeText(ms, length, out);
-    if (position) *position = ms;
-    return 0;
 }
 
 // Digits of the longest minute count a time text holds: a length of 2147483647 s.

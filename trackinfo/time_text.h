@@ -1,6 +1,6 @@
 // The time text stamped behind the artist: " (position/length)", each time as minutes,
 // a colon and two seconds digits, e.g. " (1:05/4:00)". Every function here runs on any
-// thread and takes no lock; only getFileTime asks the host anything.
+// thread, takes no lock and asks the host nothing.
 #ifndef VORLU_TRACKINFO_TIME_TEXT_H
 #define VORLU_TRACKINFO_TIME_TEXT_H
 
@@ -8,23 +8,14 @@
 
 // Every time the host can give prints whole: a position is a 32-bit count of ms (at most
 // 35791 minutes either way), a length a 32-bit count of seconds (at most 35791394 minutes).
-const int TIME_SCRATCH_SIZE = 10;    // what callers pass convert2Sec for its scratch texts: "-35791394"
 const int FORMATTED_TIME_SIZE = 13;  // the longest formatted time, "-35791394:00", and its terminator
 // The longest time text, " (-35791:00/-35791394:00)", and its terminator.
 const int TIME_TEXT_SIZE = 26;
 
-// Formats ms into out (FORMATTED_TIME_SIZE bytes): the whole minute count, a colon and two
-// seconds digits. Seconds read 00 below 5000 ms and for every negative time. size is the
-// capacity of the scratch texts, at most TIME_SCRATCH_SIZE. Returns 0.
-int convert2Sec(int size, char* out, int ms);
-
-// Writes the time text of position (ms) and length (s) into out (TIME_TEXT_SIZE bytes).
+// Writes the time text of position (ms) and length (s) into out (TIME_TEXT_SIZE bytes):
+// each time as its whole minute count, a colon and two seconds digits, which read 00
+// below 5000 ms and for every negative time.
 void formatTimeText(int position, int length, char* out);
-
-// Asks: the position (ms), then the length (s). Writes their time text into out
-// (TIME_TEXT_SIZE bytes), and the position into *position unless it is null. index is not
-// used. Returns 0.
-int getFileTime(int index, char* out, int* position);
 
 // The suffix written while playback stands still.
 extern const char pauseSuffix[];

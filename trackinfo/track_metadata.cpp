@@ -28,7 +28,37 @@ void initTrackMetadata() {
     nameLock = CreateEventA(0, FALSE, TRUE, 0);
 }
 
-bool sameFileName(const TrackFile& a, const TrackFile& b) { return a.wide == b.wide && sameText(a.name, b.name); }
+// Windows' file systems tell names apart ordinally, ignoring case as the invariant upper
+// case has it.
+static textUnit upperCase(textUnit unit) {
+    WCHAR upper = static_cast<WCHAR>(unit);
+    const WCHAR original = upper;
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &original, 1, &upper, 1);
+    return static_cast<textUnit>(upper);
+}
+
+static bool sameNameIgnoringCase(const textUnit* a, const textUnit* b) {
+    while (*a != 0 && (*a == *b || upperCase(*a) == upperCase(*b))) {
+        a++;
+        b++;
+    }
+    return *a == 0 && *b == 0;
+}
+
+// A single-byte name as the system's code page reads it: false when it cannot be read.
+static bool wideNameOf(const textUnit* units, textUnit* out) {
+    char bytes[FILE_NAME_SIZE];
+    bytesFromUnits(bytes, FILE_NAME_SIZE, units);
+    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<LPWSTR>(out), FILE_NAME_SIZE) > 0;
+}
+
+bool sameFileName(const TrackFile& a, const TrackFile& b) {
+    if (a.wide != b.wide) return false;
+    if (a.wide) return sameNameIgnoringCase(a.name, b.name);
+    textUnit wideA[FILE_NAME_SIZE], wideB[FILE_NAME_SIZE];
+    if (!wideNameOf(a.name, wideA) || !wideNameOf(b.name, wideB)) return sameText(a.name, b.name);
+    return sameNameIgnoringCase(wideA, wideB);
+}
 
 bool hostHasWideRequests() { return hostVersion() >= HOST_VERSION_WIDE_REQUESTS; }
 
@@ -54,11 +84,10 @@ static void copyName(const char* name, char* out) {
     out[length] = '\0';
 }
 
-int GetFileName(char* out) {
+static void GetFileName(char* out) {
     lockNames();
     copyName(reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE)), out);
     unlockNames();
-    return 0;
 }
 
 int GetFileNameW(textUnit* out, int size) {
@@ -93,7 +122,10 @@ void readCurrentFile(TrackFile* file) {
     unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
 }
 
-char* GetExtendedFileInfo(const char* fileName, const char* field) {
+// Reads field of fileName into the shared read buffer and returns its address, or null
+// when the host cannot read it. The buffer is overwritten by the next read on any thread:
+// only under metadataLock.
+static char* GetExtendedFileInfo(const char* fileName, const char* field) {
     extendedFileInfoStruct request;
     memset(&request, 0, sizeof request);
     request.filename = fileName;
@@ -104,7 +136,9 @@ char* GetExtendedFileInfo(const char* fileName, const char* field) {
     return metadata;
 }
 
-int copyExtendedFileInfo(const char* fileName, const char* field, char* out, int outSize) {
+// Reads field of fileName and copies it into out (outSize bytes). Returns the value's
+// length, or -1 when the host cannot read it or the value does not fit out.
+static int copyExtendedFileInfo(const char* fileName, const char* field, char* out, int outSize) {
     EnterCriticalSection(&metadataLock);
     const char* value = GetExtendedFileInfo(fileName, field);
     int length = -1;
@@ -146,45 +180,47 @@ int readArtist(const TrackFile& file, textUnit* out, int size) {
     return length;
 }
 
-// The host answers the input plug-in's write result: 0 when the write failed or nothing
-// was pending.
-static ArtistWrite commitArtist(int listIndex) {
-    return askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO) != 0 ? ARTIST_WRITTEN
-                                                                                      : ARTIST_NOT_WRITTEN;
+// Asks the host request given, reading the play state around it where states are asked.
+static LRESULT askWriteRequest(WPARAM wParam, LPARAM code, PlayStateAround* around) {
+    return around ? askHostReadingPlayState(wParam, code, around) : askHost(wParam, code);
 }
 
-ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
-    if (!file.wide) {
-        char name[FILE_NAME_SIZE];
-        char bytes[METADATA_SIZE + TIME_TEXT_SIZE];  // a value read on this path and its suffix
-        bytesFromUnits(name, sizeof name, file.name);
-        bytesFromUnits(bytes, sizeof bytes, value);
-        return writeArtist(name, bytes, listIndex);
-    }
-    extendedFileInfoStructW request;
-    request.filename = file.name;
-    request.metadata = wideArtistField;
-    request.ret = const_cast<textUnit*>(value);  // the host only reads ret on a set
-    request.retlen = 0;
-    if (askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW) == 0) return ARTIST_REFUSED;
-    return commitArtist(listIndex);
-}
-
-LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value) {
+// Sets field of fileName on the single-byte path; the host's answer (non-zero: accepted).
+static LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value,
+                                   PlayStateAround* around) {
     extendedFileInfoStruct request;
     request.filename = fileName;
     request.metadata = field;
     request.ret = const_cast<char*>(value);  // the host only reads ret on a set
     request.retlen = 0;
-    return askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO);
+    return askWriteRequest(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO, around);
 }
 
-ArtistWrite writeArtist(const char* fileName, const char* value, int listIndex) {
-    if (SetExtendedFileInfo(fileName, artistField, value) == 0) return ARTIST_REFUSED;
-    return commitArtist(listIndex);
+static LRESULT setWideArtist(const textUnit* fileName, const textUnit* value, PlayStateAround* around) {
+    extendedFileInfoStructW request;
+    request.filename = fileName;
+    request.metadata = wideArtistField;
+    request.ret = const_cast<textUnit*>(value);  // the host only reads ret on a set
+    request.retlen = 0;
+    return askWriteRequest(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW, around);
 }
 
-int setArtist(const char* fileName, const char* value, int listIndex) {
-    writeArtist(fileName, value, listIndex);
-    return 0;
+ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex, WritePlayStates* states) {
+    if (states) states->commit.seen = false;
+    LRESULT accepted;
+    if (file.wide) {
+        accepted = setWideArtist(file.name, value, states ? &states->set : 0);
+    } else {
+        char name[FILE_NAME_SIZE];
+        char bytes[METADATA_SIZE + TIME_TEXT_SIZE];  // a value read on this path and its suffix
+        bytesFromUnits(name, sizeof name, file.name);
+        bytesFromUnits(bytes, sizeof bytes, value);
+        accepted = SetExtendedFileInfo(name, artistField, bytes, states ? &states->set : 0);
+    }
+    if (accepted == 0) return ARTIST_REFUSED;
+    // The host answers the input plug-in's write result: 0 when the write failed or nothing
+    // was pending.
+    LRESULT written =
+        askWriteRequest(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO, states ? &states->commit : 0);
+    return written != 0 ? ARTIST_WRITTEN : ARTIST_NOT_WRITTEN;
 }

@@ -5,6 +5,7 @@
 #ifndef VORLU_TRACKINFO_TRACK_METADATA_H
 #define VORLU_TRACKINFO_TRACK_METADATA_H
 
+#include "host/requests.h"
 #include "trackinfo/text_units.h"
 
 #include <windows.h>
@@ -23,15 +24,12 @@ struct TrackFile {
     textUnit name[WIDE_TEXT_SIZE];  // UTF-16 on the wide path, else the single-byte name; empty: none
 };
 
-// On: any. Takes: none. Whether two files are one: the same path and the same name on it.
+// On: any. Takes: none. Whether two files are one: the same path and the same name on
+// it, as Windows' file systems compare names (ordinal, ignoring case).
 bool sameFileName(const TrackFile& a, const TrackFile& b);
 
 // On: any. Takes: none. Whether the host's version has the wide requests.
 bool hostHasWideRequests();
-
-// On: any. Takes: names. Asks: the current index, its name. Copies the current entry's
-// file name into out (FILE_NAME_SIZE bytes): empty when there is none, cut when long.
-int GetFileName(char* out);
 
 // On: any. Takes: names. Asks: the current index, its wide name. Copies the current
 // entry's UTF-16 file name into out (size units) and returns its length; -1 when the host
@@ -56,33 +54,19 @@ enum ArtistWrite {
     ARTIST_WRITTEN
 };
 
+// The play state around a write's set and around its commit, as the host handled each.
+struct WritePlayStates {
+    PlayStateAround set;
+    PlayStateAround commit;  // not seen where no commit was made
+};
+
 // On: worker or repair, holding claims. Takes: none. Asks: a set, and its commit. Sets
 // ARTIST of file on its path and, only when the host accepted it, commits it with
 // listIndex as the entry to write; the commit's answer is the only sign of a failed write.
 // The host keeps one pending edit, which a set for another file drops: a caller makes
-// no other set between this one and its commit.
-ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex);
-
-// On: any, holding metadata. Takes: none. Asks: a read. Reads field of fileName into the
-// shared read buffer and returns its address, or null
-// when the host cannot read it. The buffer is overwritten by the next read on any
-// thread: use copyExtendedFileInfo unless the metadata lock is held.
-char* GetExtendedFileInfo(const char* fileName, const char* field);
-
-// On: any. Takes: metadata. Asks: a read. Reads field of fileName and copies it into out
-// (outSize bytes). Returns the value's length, or -1 when the host cannot read it or the value
-// does not fit out.
-int copyExtendedFileInfo(const char* fileName, const char* field, char* out, int outSize);
-
-// On: any, holding claims. Takes: none. Asks: a set. Asks the host to set field of
-// fileName to value; returns its answer (non-zero: accepted).
-LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value);
-
-// On: any, holding claims. Takes: none. Asks: a set, and its commit. Sets ARTIST and,
-// only when the host accepted it, commits it with listIndex as the entry to write. Returns 0.
-int setArtist(const char* fileName, const char* value, int listIndex);
-// The same, telling whether the host accepted the value and wrote it.
-ArtistWrite writeArtist(const char* fileName, const char* value, int listIndex);
+// no other set between this one and its commit. With states, the play state is read
+// around the set and the commit as the host handles them.
+ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex, WritePlayStates* states = 0);
 
 // On: init, before any worker can start. Takes: none. Prepares the metadata and name locks.
 void initTrackMetadata();

@@ -40,6 +40,7 @@ std::vector<winshim::MessageBoxCall> boxes;
 std::vector<HWND> setWindowLongLog;
 int singleByteCallsOnUnicode = 0;
 std::function<void()> whileMessageBoxShows;
+std::vector<std::string> debugLines;
 
 WindowRecord* findRecord(HWND window) {
     std::size_t n = reinterpret_cast<std::size_t>(window);
@@ -271,6 +272,11 @@ void mapDrive(char letter, const std::string& folder) {
     mappedDrives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = folder;
 }
 
+std::vector<std::string> debugOutput() {
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    return debugLines;
+}
+
 std::vector<std::string> fileOperations() {
     std::lock_guard<std::mutex> lock(filesMutex);
     return fileOperationLog;
@@ -297,6 +303,7 @@ void reset(int realTimeDivisor) {
         whileMessageBoxShows = nullptr;
         setWindowLongLog.clear();
         singleByteCallsOnUnicode = 0;
+        debugLines.clear();
     }
     {
         std::lock_guard<std::mutex> lock(filesMutex);
@@ -788,6 +795,26 @@ DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR name, DWORD size) {
     DWORD length =
         static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, 0, modulePath.c_str(), -1, name, static_cast<int>(size)));
     return length > 0 ? length - 1 : 0;
+}
+
+void WINAPI OutputDebugStringW(LPCWSTR text) {
+    std::string line = utf8Of(text);
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    debugLines.push_back(line);
+}
+
+// Upper case for the letters the tests' names use: ASCII, Latin-1, Greek and Cyrillic.
+int WINAPI LCMapStringW(DWORD, DWORD, LPCWSTR source, int length, LPWSTR out, int size) {
+    if (length < 0 || length > size) return 0;
+    for (int i = 0; i < length; ++i) {
+        char16_t c = source[i];
+        bool lowerLatin = (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+        bool lowerGreek = c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2;
+        if (lowerLatin || lowerGreek || (c >= 0x430 && c <= 0x44F)) c = static_cast<char16_t>(c - 0x20);
+        if (c >= 0x450 && c <= 0x45F) c = static_cast<char16_t>(c - 0x50);
+        out[i] = c;
+    }
+    return length;
 }
 
 // CP_ACP reads as ISO 8859-1 here, the native tests' code page; CP_UTF8 as UTF-8.

@@ -94,6 +94,8 @@ void mapDrive(char letter, const std::string& folder);
 void writeShort(bool shortWrites);
 // While on, every file read fails (an I/O error, a byte-range lock).
 void failReads(bool fail);
+// Every line written with OutputDebugStringW since reset, in UTF-8.
+std::vector<std::string> debugOutput();
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
 std::vector<std::string> fileOperations();
 

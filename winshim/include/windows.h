@@ -124,6 +124,10 @@ void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section);
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 BOOL WINAPI FreeLibrary(HMODULE module);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
+#define LOCALE_INVARIANT 0x007Fu
+#define LCMAP_UPPERCASE 0x00000200u
+int WINAPI LCMapStringW(DWORD locale, DWORD flags, LPCWSTR source, int length, LPWSTR out, int size);
+void WINAPI OutputDebugStringW(LPCWSTR text);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int length, LPWSTR out, int size);
 
 // Files on the native file system, their UTF-16 paths as UTF-8, backslashes read as

@@ -1,0 +1,13 @@
+// One line to the debugger's output (OutputDebugStringW, seen in any debug-output viewer)
+// for each decision a listener may ask about: why a file plays unstamped, the journal's
+// folder, each stamp the start's repair takes out. No file, no setting.
+#ifndef VORLU_STAMPING_DEBUG_NOTES_H
+#define VORLU_STAMPING_DEBUG_NOTES_H
+
+#include "trackinfo/track_metadata.h"
+
+// On: any. Takes: none. Asks: nothing. Writes "Vorlu: <name>: <what>", name in UTF-16 (a
+// folder, or a file's name on the wide path) or else the system code page's.
+void noteForDebugger(const textUnit* name, bool wide, const char* what);
+
+#endif
