@@ -6,7 +6,8 @@ void noteForDebugger(const textUnit* name, bool wide, const char* what) {
     textUnit note[NOTE_SIZE];
     textUnit wideName[WIDE_TEXT_SIZE];
     wideName[0] = 0;
-    if (wide) {
+    if (!name) {
+    } else if (wide) {
         copyText(wideName, WIDE_TEXT_SIZE, name);
     } else {
         char bytes[FILE_NAME_SIZE];
@@ -16,7 +17,7 @@ void noteForDebugger(const textUnit* name, bool wide, const char* what) {
     copyText(note, NOTE_SIZE, u"Vorlu: ");
     int length = textLength(note, NOTE_SIZE);
     copyText(note + length, NOTE_SIZE - length, wideName);
-    appendAscii(note, NOTE_SIZE, ": ");
+    if (wideName[0] != 0) appendAscii(note, NOTE_SIZE, ": ");
     appendAscii(note, NOTE_SIZE, what);
     appendAscii(note, NOTE_SIZE, "\n");
     OutputDebugStringW(reinterpret_cast<LPCWSTR>(note));

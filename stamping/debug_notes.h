@@ -7,7 +7,8 @@
 #include "trackinfo/track_metadata.h"
 
 // On: any. Takes: none. Asks: nothing. Writes "Vorlu: <name>: <what>", name in UTF-16 (a
-// folder, or a file's name on the wide path) or else the system code page's.
+// folder, or a file's name on the wide path) or else the system code page's; without a
+// name (null), "Vorlu: <what>".
 void noteForDebugger(const textUnit* name, bool wide, const char* what);
 
 #endif

@@ -306,7 +306,8 @@ RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
         ArtistWrite write = field == FIELD_STAMPED && outcome == REPAIR_DONE
                                 ? writeRemembering(file, original, askHostInt(0, IPC_GETLISTPOS), &playback)
                                 : ARTIST_REFUSED;
-        if (field == FIELD_STAMPED && outcome == REPAIR_DONE && write != ARTIST_WRITTEN) outcome = REPAIR_REFUSED;
+        if (field == FIELD_STAMPED && outcome == REPAIR_DONE)
+            outcome = write == ARTIST_WRITTEN ? REPAIR_TAKEN_OUT : REPAIR_REFUSED;
         // The playlist read its titles from the files as the run that died left them.
         if (write != ARTIST_REFUSED) refreshPlaylistTitles(file);
     }

@@ -92,6 +92,7 @@ bool pauseMarkAllowed(const TrackFile& file);
 enum RepairOutcome {
     REPAIR_SKIPPED,     // a worker of this run has the file, or it plays after a refused set stopped it: left
     REPAIR_DONE,        // the file holds its original, or someone's edit: left as it is
+    REPAIR_TAKEN_OUT,   // the stamp is taken out: the original is written back
     REPAIR_UNREADABLE,  // the host cannot read it now, or reads it empty
     REPAIR_REFUSED      // the host refused the original or failed to write it
 };

@@ -1,12 +1,18 @@
 #include "stamping/journal.h"
 
+#include "stamping/debug_notes.h"
+#include "stamping/file_place.h"
+
 #include <string.h>
 
 static const char journalMagic[] = "VORLUJNL";
 static const char journalName[] = "\\vorlu.journal";
 static const char temporaryName[] = "\\vorlu.journal.new";
 static const char lockName[] = "\\vorlu.journal.lock";
-const int ENTRY_FIXED_SIZE = 24;  // the payload before the units
+// The payload before the units: 24 bytes in a version 1 journal, without the volume.
+const int ENTRY_FIXED_SIZE = 28;
+const int VERSION_1_FIXED_SIZE = 24;
+const unsigned int ENTRY_VOLUME_KNOWN = 1;  // the flag of an entry whose volume serial holds
 const int ENTRY_MAX_SIZE = 8 + ENTRY_FIXED_SIZE + 2 * 2 * (WIDE_TEXT_SIZE - 1);
 const int LOCK_ATTEMPTS = 200;  // ten milliseconds apart: another process's update is short
 const DWORD LOCK_RETRY_MS = 10;
@@ -28,9 +34,13 @@ static textUnit candidates[JOURNAL_FOLDERS][JOURNAL_PATH_SIZE];
 static int folderInUse;  // JOURNAL_FOLDERS: none took it
 static unsigned int ownProcessId, ownCreationLow, ownCreationHigh;
 static unsigned int lastSequence;
-static unsigned char contents[JOURNAL_BUFFER_SIZE];
-static unsigned char encoded[ENTRY_MAX_SIZE];
-static JournalEntry scratch;
+// The buffers of the one update or lookup under way: too large for a thread's stack.
+static struct {
+    unsigned char contents[JOURNAL_BUFFER_SIZE];  // the journal as read
+    unsigned char encoded[ENTRY_MAX_SIZE];        // an entry as written
+    JournalEntry entry;                           // an old entry as read
+    JournalEntry own;                             // this process's entry to add or drop
+} work;
 
 static unsigned int crc32(const unsigned char* data, int size) {
     unsigned int crc = 0xFFFFFFFFu;
@@ -79,25 +89,29 @@ static bool readUnits(const unsigned char* p, int length, bool wide, textUnit* o
 
 int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid) {
     *valid = false;
-    if (offset < JOURNAL_HEADER_SIZE || offset > size - 8) return -1;
+    int version = journalVersion(data, size);
+    if (version < 1 || version > JOURNAL_VERSION || offset < JOURNAL_HEADER_SIZE || offset > size - 8) return -1;
+    int fixedSize = version == 1 ? VERSION_1_FIXED_SIZE : ENTRY_FIXED_SIZE;
     unsigned int payloadSize = read32(data + offset);
     if (payloadSize > static_cast<unsigned int>(size - offset - 8)) return -1;  // cut off: nothing more to read
     int next = offset + 8 + static_cast<int>(payloadSize);
     const unsigned char* payload = data + offset + 8;
-    if (payloadSize < static_cast<unsigned int>(ENTRY_FIXED_SIZE) ||
+    if (payloadSize < static_cast<unsigned int>(fixedSize) ||
         crc32(payload, static_cast<int>(payloadSize)) != read32(data + offset + 4))
         return next;
+    unsigned int flags = read16(payload + 22);
     unsigned int wide = payload[16];
     unsigned int nameLength = read16(payload + 18);
     unsigned int originalLength = read16(payload + 20);
     // A value the read may have cut is never saved: no original reaches its read's last unit.
     unsigned int longest = wide ? WIDE_TEXT_SIZE - 2 : METADATA_SIZE - 2;
     if (wide > 1 || nameLength == 0 || nameLength > WIDE_TEXT_SIZE - 1 || originalLength > longest ||
-        read16(payload + 22) != 0 || payloadSize != ENTRY_FIXED_SIZE + 2 * (nameLength + originalLength))
+        (flags & ~ENTRY_VOLUME_KNOWN) != 0 || (version == 1 && flags != 0) ||
+        payloadSize != static_cast<unsigned int>(fixedSize) + 2 * (nameLength + originalLength))
         return next;
     memset(&entry->file, 0, sizeof entry->file);
     entry->file.wide = wide == 1;
-    const unsigned char* units = payload + ENTRY_FIXED_SIZE;
+    const unsigned char* units = payload + fixedSize;
     if (!readUnits(units, static_cast<int>(nameLength), entry->file.wide, entry->file.name) ||
         !readUnits(units + 2 * nameLength, static_cast<int>(originalLength), entry->file.wide, entry->original))
         return next;
@@ -106,15 +120,17 @@ int readJournalEntry(const unsigned char* data, int size, int offset, JournalEnt
     entry->creationHigh = read32(payload + 8);
     entry->sequence = read32(payload + 12);
     entry->starts = payload[17];
+    entry->volumeKnown = (flags & ENTRY_VOLUME_KNOWN) != 0;
+    entry->volumeSerial = version == 1 ? 0 : read32(payload + 24);
     *valid = true;
     return next;
 }
 
-// The entry as it is written, into encoded; its size in bytes.
+// The entry as it is written, into work.encoded; its size in bytes.
 static int encodeEntry(const JournalEntry& entry) {
     int nameLength = textLength(entry.file.name, WIDE_TEXT_SIZE);
     int originalLength = textLength(entry.original, WIDE_TEXT_SIZE);
-    unsigned char* payload = encoded + 8;
+    unsigned char* payload = work.encoded + 8;
     write32(payload, entry.processId);
     write32(payload + 4, entry.creationLow);
     write32(payload + 8, entry.creationHigh);
@@ -123,13 +139,14 @@ static int encodeEntry(const JournalEntry& entry) {
     payload[17] = static_cast<unsigned char>(entry.starts);
     write16(payload + 18, static_cast<unsigned int>(nameLength));
     write16(payload + 20, static_cast<unsigned int>(originalLength));
-    write16(payload + 22, 0);
+    write16(payload + 22, entry.volumeKnown ? ENTRY_VOLUME_KNOWN : 0);
+    write32(payload + 24, entry.volumeSerial);
     unsigned char* units = payload + ENTRY_FIXED_SIZE;
     for (int i = 0; i < nameLength; i++) write16(units + 2 * i, entry.file.name[i]);
     for (int i = 0; i < originalLength; i++) write16(units + 2 * (nameLength + i), entry.original[i]);
     int payloadSize = ENTRY_FIXED_SIZE + 2 * (nameLength + originalLength);
-    write32(encoded, static_cast<unsigned int>(payloadSize));
-    write32(encoded + 4, crc32(payload, payloadSize));
+    write32(work.encoded, static_cast<unsigned int>(payloadSize));
+    write32(work.encoded + 4, crc32(payload, payloadSize));
     return 8 + payloadSize;
 }
 
@@ -191,7 +208,7 @@ static bool writeAll(HANDLE file, const unsigned char* data, int size) {
 }
 
 // One update of the journal in a folder: under the folder's lock, the journal as it stood
-// (in contents) and the new one written beside it, then moved over it.
+// (in work.contents) and the new one written beside it, then moved over it.
 struct Rewrite {
     int candidate;
     HANDLE lock;
@@ -205,8 +222,8 @@ static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
     rewrite->candidate = candidate;
     rewrite->lock = lockFolder(candidates[candidate]);
     if (rewrite->lock == INVALID_HANDLE_VALUE) return JOURNAL_NOT_WRITTEN;
-    JournalRead read = readJournal(candidate, contents, &rewrite->size);
-    int version = journalVersion(contents, rewrite->size);
+    JournalRead read = readJournal(candidate, work.contents, &rewrite->size);
+    int version = journalVersion(work.contents, rewrite->size);
     JournalUpdate begun = read == READ_HELD           ? JOURNAL_UNREADABLE
                           : version > JOURNAL_VERSION ? JOURNAL_LATER_VERSION
                                                       : JOURNAL_WRITTEN;
@@ -224,29 +241,36 @@ static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
     memcpy(header, journalMagic, 8);
     write32(header + 8, JOURNAL_VERSION);
     rewrite->ok = writeAll(rewrite->out, header, JOURNAL_HEADER_SIZE);
-    rewrite->offset = version == JOURNAL_VERSION ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
+    rewrite->offset = version >= 1 ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
     return JOURNAL_WRITTEN;
 }
 
-// The next whole entry of the old journal into scratch, from *start; false past the last.
+// The next whole entry of the old journal into work.entry, from *start; false past the last.
 // Broken entries are stepped over, and so dropped.
 static bool nextOldEntry(Rewrite* rewrite, int* start) {
     while (rewrite->offset >= 0) {
         bool valid;
         *start = rewrite->offset;
-        rewrite->offset = readJournalEntry(contents, rewrite->size, rewrite->offset, &scratch, &valid);
+        rewrite->offset = readJournalEntry(work.contents, rewrite->size, rewrite->offset, &work.entry, &valid);
         if (rewrite->offset >= 0 && valid) return true;
     }
     return false;
 }
 
-// Copies the old entry that begins at start, byte for byte.
-static void keepOldEntry(Rewrite* rewrite, int start) {
-    rewrite->ok = rewrite->ok && writeAll(rewrite->out, contents + start, rewrite->offset - start);
+static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
+    rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.encoded, encodeEntry(entry));
 }
 
-static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
-    rewrite->ok = rewrite->ok && writeAll(rewrite->out, encoded, encodeEntry(entry));
+// Keeps the old entry that begins at start (read into work.entry): byte for byte, or
+// written anew from an older version's journal. Returns its size as kept.
+static int keepOldEntry(Rewrite* rewrite, int start) {
+    if (journalVersion(work.contents, rewrite->size) == JOURNAL_VERSION) {
+        rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.contents + start, rewrite->offset - start);
+        return rewrite->offset - start;
+    }
+    int length = encodeEntry(work.entry);
+    rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.encoded, length);
+    return length;
 }
 
 static JournalUpdate finishRewrite(Rewrite* rewrite) {
@@ -289,13 +313,11 @@ static JournalUpdate rewriteAdding(int candidate, const JournalEntry& entry) {
     if (begun != JOURNAL_WRITTEN) return begun;
     int total = JOURNAL_HEADER_SIZE;
     for (int start; nextOldEntry(&rewrite, &start);) {
-        if (replacedBy(scratch, entry)) continue;
-        keepOldEntry(&rewrite, start);
-        total += rewrite.offset - start;
+        if (!replacedBy(work.entry, entry)) total += keepOldEntry(&rewrite, start);
     }
     int length = encodeEntry(entry);
     bool fits = total + length <= JOURNAL_BUFFER_SIZE;
-    rewrite.ok = rewrite.ok && fits && writeAll(rewrite.out, encoded, length);
+    rewrite.ok = rewrite.ok && fits && writeAll(rewrite.out, work.encoded, length);
     JournalUpdate result = finishRewrite(&rewrite);
     return fits ? result : JOURNAL_FULL;
 }
@@ -306,7 +328,7 @@ static JournalUpdate rewriteDropping(int candidate, const JournalEntry& entry) {
     JournalUpdate begun = beginRewrite(candidate, &rewrite);
     if (begun != JOURNAL_WRITTEN) return begun;
     for (int start; nextOldEntry(&rewrite, &start);) {
-        if (!isEntryOf(scratch, entry)) keepOldEntry(&rewrite, start);
+        if (!isEntryOf(work.entry, entry)) keepOldEntry(&rewrite, start);
     }
     return finishRewrite(&rewrite);
 }
@@ -317,10 +339,10 @@ static JournalUpdate rewriteCountingStart(int candidate, const JournalEntry& ent
     JournalUpdate begun = beginRewrite(candidate, &rewrite);
     if (begun != JOURNAL_WRITTEN) return begun;
     for (int start; nextOldEntry(&rewrite, &start);) {
-        if (!isEntryOf(scratch, entry)) {
+        if (!isEntryOf(work.entry, entry)) {
             keepOldEntry(&rewrite, start);
-        } else if (++scratch.starts < JOURNAL_MAX_STARTS) {
-            writeNewEntry(&rewrite, scratch);
+        } else if (++work.entry.starts < JOURNAL_MAX_STARTS) {
+            writeNewEntry(&rewrite, work.entry);
         }
     }
     return finishRewrite(&rewrite);
@@ -364,7 +386,7 @@ static void addCandidate(int i, const textUnit* folder) {
 
 // This process's entry of sequence, to fill in or to name an entry to drop.
 static JournalEntry& ownEntry(unsigned int sequence) {
-    static JournalEntry own;
+    JournalEntry& own = work.own;
     memset(&own, 0, sizeof own);
     own.processId = ownProcessId;
     own.creationLow = ownCreationLow;
@@ -397,6 +419,10 @@ void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsF
     while (folderInUse < JOURNAL_FOLDERS &&
            (candidates[folderInUse][0] == 0 || rewriteKeepingAll(folderInUse) != JOURNAL_WRITTEN))
         folderInUse++;
+    if (folderInUse < JOURNAL_FOLDERS)
+        noteForDebugger(candidates[folderInUse], true, "the journal's folder");
+    else
+        noteForDebugger(0, true, "no folder takes the journal: no file is stamped in this run");
 }
 
 JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, unsigned int* sequence) {
@@ -405,6 +431,7 @@ JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, uns
     if (folderInUse < JOURNAL_FOLDERS) {
         JournalEntry& entry = ownEntry(++lastSequence);
         entry.file = file;
+        entry.volumeKnown = volumeSerialOf(file, &entry.volumeSerial);
         copyText(entry.original, WIDE_TEXT_SIZE, original);
         result = update(rewriteAdding, folderInUse, entry);
         *sequence = result == JOURNAL_WRITTEN ? entry.sequence : 0;
@@ -438,7 +465,7 @@ static int snapshotOf(int candidate, unsigned char* buffer) {
     JournalRead read = readJournal(candidate, buffer, &size);
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
     if (read == READ_HELD) return -1;
-    return journalVersion(buffer, size) == JOURNAL_VERSION ? size : 0;
+    return journalVersion(buffer, size) >= 1 && journalVersion(buffer, size) <= JOURNAL_VERSION ? size : 0;
 }
 
 int journalSnapshot(int candidate, unsigned char* snapshot) {
@@ -452,12 +479,12 @@ JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* origin
     EnterCriticalSection(&journalLock);
     JournalLookup found = JOURNAL_LACKS;
     for (int candidate = 0; candidate < JOURNAL_FOLDERS && found != JOURNAL_HOLDS; candidate++) {
-        int size = snapshotOf(candidate, contents);
+        int size = snapshotOf(candidate, work.contents);
         if (size < 0) found = JOURNAL_CANNOT_TELL;
         for (int offset = size > 0 ? JOURNAL_HEADER_SIZE : -1; found != JOURNAL_HOLDS && offset >= 0;) {
             bool valid;
-            offset = readJournalEntry(contents, size, offset, &scratch, &valid);
-            if (valid && sameFileName(scratch.file, file) && sameText(scratch.original, original))
+            offset = readJournalEntry(work.contents, size, offset, &work.entry, &valid);
+            if (valid && sameFileName(work.entry.file, file) && sameText(work.entry.original, original))
                 found = JOURNAL_HOLDS;
         }
     }
@@ -468,10 +495,11 @@ JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* origin
 // Whether the journal bytes hold no whole entry (or are no journal at all).
 static bool holdsNoEntry(const unsigned char* data, int size) {
     if (size == 0) return true;
-    if (journalVersion(data, size) != JOURNAL_VERSION) return false;  // not ours to judge
+    int version = journalVersion(data, size);
+    if (version < 1 || version > JOURNAL_VERSION) return false;  // not ours to judge
     bool valid = false;
     for (int offset = JOURNAL_HEADER_SIZE; !valid && offset >= 0;)
-        offset = readJournalEntry(data, size, offset, &scratch, &valid);
+        offset = readJournalEntry(data, size, offset, &work.entry, &valid);
     return !valid;
 }
 
@@ -488,7 +516,7 @@ void journalLetGo() {
         HANDLE lock = lockFolder(folder);
         if (lock == INVALID_HANDLE_VALUE) continue;
         int size;
-        bool empty = readJournal(candidate, contents, &size) != READ_HELD && holdsNoEntry(contents, size);
+        bool empty = readJournal(candidate, work.contents, &size) != READ_HELD && holdsNoEntry(work.contents, size);
         if (empty) DeleteFileW(widePath(journal));
         CloseHandle(lock);
         // Fails while another player holds the lock: then it is theirs to keep.

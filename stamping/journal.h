@@ -8,15 +8,17 @@
 // with none, nothing is stamped in this run. The repair reads the journal in each of them.
 // Every path goes through the wide file calls, so a folder named in any script serves.
 //
-// Format (little-endian): "VORLUJNL", a 32-bit version (1), then entries, each a 32-bit
+// Format (little-endian): "VORLUJNL", a 32-bit version (2), then entries, each a 32-bit
 // payload size, the CRC-32 of the payload, and the payload: the owner's process id and
 // creation time (two 32-bit halves), a sequence number, the path (1 wide, 0 single-byte),
 // how many starts found the file unreadable, the name's and the original's lengths in
-// units (16 bits each), 16 zero bits, then the name's and the original's units, oldest
-// entry first. A journal of a later version is left alone, and with it the whole journal;
-// an entry that is malformed or fails its check is never acted on and is dropped at the
-// next update. The journal never grows past JOURNAL_BUFFER_SIZE: once full, a new file is
-// not stamped, and no entry is dropped to make room.
+// units (16 bits each), 16 bits of flags (bit 0: the volume is known), the serial number
+// of the volume the file was on (32 bits), then the name's and the original's units,
+// oldest entry first. A version 1 journal, whose entries have neither flags nor serial,
+// is read, and written anew as version 2 at its next update. A journal of a later version is left alone, and with it
+// the whole journal; an entry that is malformed or fails its check is never acted on and is dropped at the next update.
+// The journal never grows past JOURNAL_BUFFER_SIZE: once full, a new file is not stamped, and no entry is dropped to
+// make room.
 //
 // Every update rewrites the file whole: a temporary file, flushed, then moved over the
 // journal in one step, under a lock file held open exclusively, which keeps the processes
@@ -30,7 +32,7 @@
 
 #include "trackinfo/track_metadata.h"
 
-const int JOURNAL_VERSION = 1;
+const int JOURNAL_VERSION = 2;
 const int JOURNAL_HEADER_SIZE = 12;
 // The largest journal, read and written whole: a few thousand entries.
 const int JOURNAL_BUFFER_SIZE = 512 * 1024;
@@ -47,6 +49,8 @@ struct JournalEntry {
     unsigned int creationHigh;
     unsigned int sequence;  // tells two entries of one owner for one file apart
     int starts;
+    bool volumeKnown;  // the file's volume, as its serial number, when its entry was made
+    unsigned int volumeSerial;
     TrackFile file;
     textUnit original[WIDE_TEXT_SIZE];
 };

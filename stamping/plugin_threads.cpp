@@ -39,9 +39,9 @@ bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument) {
 }
 
 void endPluginThread(unsigned int journalEntry) {
-    InterlockedDecrement(&liveThreads);
-    // Quit waits no longer for this thread: the journal's update may take a disk's while.
     if (journalEntry > 0) journalForget(journalEntry);
+    // Counted out last: quit, once no thread of ours runs, finds every entry they settled gone.
+    InterlockedDecrement(&liveThreads);
     // Drops this thread's reference without returning into code that may be unloaded.
     FreeLibraryAndExitThread(libraryModule, 0);
 }

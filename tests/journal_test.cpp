@@ -37,7 +37,7 @@ std::vector<JournalEntry> entriesOf(const std::string& bytes) {
     std::vector<JournalEntry> entries;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     int size = static_cast<int>(bytes.size());
-    if (journalVersion(data, size) != JOURNAL_VERSION) return entries;
+    if (journalVersion(data, size) < 1 || journalVersion(data, size) > JOURNAL_VERSION) return entries;
     static JournalEntry entry;
     bool valid;
     for (int offset = JOURNAL_HEADER_SIZE; (offset = readJournalEntry(data, size, offset, &entry, &valid)) >= 0;) {
@@ -77,14 +77,16 @@ std::string freshFolder() {
 }
 
 // Where fileA is when the repair looks for it.
-enum class Place { There, Deleted, DriveUnplugged };
+enum class Place { There, Deleted, DriveUnplugged, AnotherVolume };
 
-// Maps fileA's drive to a fresh folder, holding the file or not, or unplugs the drive.
+// Maps fileA's drive to a fresh folder, holding the file or not, or unplugs the drive;
+// another volume under its letter holds no such file.
 void placeFileA(Place place) {
     std::string drive = freshFolder();
     std::filesystem::create_directories(drive + "/music");
     if (place == Place::There) std::ofstream(drive + "/music/a.mp3") << "";
-    winshim::mapDrive('C', place == Place::DriveUnplugged ? "" : drive);
+    winshim::mapDrive('C', place == Place::DriveUnplugged ? "" : drive,
+                      place == Place::AnotherVolume ? 0x5EED0002 : 0x5EED0001);
 }
 
 struct RepairCase {
@@ -115,6 +117,8 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
          RepairCase::NoFault, Place::DriveUnplugged},
         {"unreadable, the file deleted", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)", false, false, 0,
          RepairCase::NoFault, Place::Deleted},
+        {"another volume under its drive letter, without the file", "Artist A (1:05/4:00)", false, true,
+         "Artist A (1:05/4:00)", false, true, 0, RepairCase::NoFault, Place::AnotherVolume},
         {"the write-back refused", "Artist A (1:05/4:00)", true, false, "Artist A (1:05/4:00)", true, true},
         {"read as empty: it could not be opened, or the artist was cleared", "Artist A (1:05/4:00)", true, true,
          "Artist A (1:05/4:00)", false, true, 1, RepairCase::ReadsEmpty},
@@ -126,6 +130,7 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string folder = freshFolder();
+        placeFileA(Place::There);  // the volume the entry names
         leaveEntryOfADeadPlayer(folder, c.original);
         placeFileA(c.place);
         PluginSession next({{fileA, c.storedNow, 240}}, {.journalFolder = folder, .settleRepair = false});
@@ -344,6 +349,25 @@ TEST(Journal, theRepairAndAWorkerShareTheClaimOnAFile) {
     }
 }
 
+// A journal of one entry as version 1 wrote it: no flags, no volume serial.
+std::string asVersion1(std::string j) {
+    const std::size_t payload = JOURNAL_HEADER_SIZE + 8;
+    j[8] = 1;
+    j.erase(payload + 22, 6);
+    j.insert(payload + 22, 2, '\0');
+    unsigned int size = static_cast<unsigned int>(j.size() - payload), crc = 0xFFFFFFFFu;
+    for (std::size_t i = payload; i < j.size(); ++i) {
+        crc ^= static_cast<unsigned char>(j[i]);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc = ~crc;
+    for (int i = 0; i < 4; ++i) {
+        j[JOURNAL_HEADER_SIZE + i] = static_cast<char>(size >> (8 * i));
+        j[JOURNAL_HEADER_SIZE + 4 + i] = static_cast<char>(crc >> (8 * i));
+    }
+    return j;
+}
+
 std::string validJournal() {
     std::string folder = freshFolder();
     leaveEntryOfADeadPlayer(folder, "Artist A");
@@ -368,10 +392,11 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
          0},
         {"a later version",
          [](std::string j) {
-             j[8] = 2;
+             j[8] = JOURNAL_VERSION + 1;
              return j;
          },
          0},
+        {"version 1, as an earlier Vorlu wrote it", asVersion1, 1},
         {"cut inside its entry", [](std::string j) { return j.substr(0, j.size() - 3); }, 0},
         {"a bit flipped in a name",
          [](std::string j) {
@@ -892,12 +917,14 @@ TEST(Journal, aFullJournalRefusesANewStampAndKeepsEveryEntry) {
     std::string full = bytesOf(journalPath(folder)).substr(0, JOURNAL_HEADER_SIZE);
     for (std::size_t i = 0; i < copies; ++i) full += one;
     std::ofstream(journalPath(folder), std::ios::binary) << full;
-    const std::string fileB = "C:\\music\\bb.mp3";  // a longer entry than the others
+    winshim::setOtherProcesses({{deadPlayer, 1}});  // its player runs: the repair leaves its entries
+    const std::string fileB = "C:\\music\\bb.mp3";
     PluginSession session({{fileB, "Artist B", 240}}, {.journalFolder = folder, .processId = livePlayer});
     session.play();
     session.runUntil(5000);
+    winshim::setOtherProcesses({});
     EXPECT_TRUE(session.sets().empty());
-    EXPECT_EQ(bytesOf(journalPath(folder)), full);
+    EXPECT_TRUE(bytesOf(journalPath(folder)) == full);
 }
 
 // While this player runs, the repair comes once per interval, not at every second of a

@@ -24,6 +24,7 @@ LRESULT CALLBACK laterSubclass(HWND window, UINT message, WPARAM wParam, LPARAM 
 struct QuitCase {
     const char* name;
     std::function<void(PluginSession&)> play;
+    int threadsLeft = 0;  // still waiting for the journal when quit returns, their write-backs made
 };
 
 // Where playback stands when the host ends the plug-in.
@@ -95,6 +96,19 @@ TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
                               s.play();
                               s.runUntil(20500);
                           }});
+    // The next file's claim waits for the journal, which another player holds: no
+    // write-back waits with it (only the dropping of its entry).
+    situations.push_back({"while a newer file waits for the journal another player holds",
+                          [](PluginSession& s) {
+                              s.play();
+                              s.runUntil(20500);
+                              CreateFileW(standin::utf16FromUtf8(s.journalFolder + "/vorlu.journal.lock").c_str(),
+                                          GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                          nullptr);
+                              s.next();
+                              s.runUntil(20600);
+                          },
+                          2});
     for (bool logOff : {false, true}) {
         for (const auto& c : situations) {
             SCOPED_TRACE(std::string(logOff ? "log-off " : "exit ") + c.name);
@@ -107,8 +121,8 @@ TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
             ASSERT_FALSE(session.storedWhenQuitCalled.empty());
             EXPECT_EQ(session.storedWhenQuitCalled.at(fileA), "Artist A");
             EXPECT_EQ(session.storedWhenQuitCalled.at(fileB), "Artist B");
-            EXPECT_EQ(winshim::threadsRunning(), 0);
-            EXPECT_EQ(winshim::moduleReferences(), 0);
+            EXPECT_EQ(winshim::threadsRunning(), c.threadsLeft);
+            EXPECT_EQ(winshim::moduleReferences(), c.threadsLeft);
             // Nothing of ours is left in a destroyed window; a quit from inside a message keeps the library.
             EXPECT_EQ(winshim::moduleLoadPins(), logOff ? 1 : 0);
         }

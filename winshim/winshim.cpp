@@ -205,6 +205,7 @@ ProcessRecord ownProcess{4242, 1};
 std::vector<ProcessRecord> otherProcesses;
 std::list<ProcessRecord> openedProcesses;
 std::map<char, std::string> mappedDrives;
+std::map<char, DWORD> driveSerials;
 std::string modulePath;
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
@@ -267,9 +268,11 @@ void setOtherProcesses(const std::vector<OtherProcess>& processes) {
     otherProcesses = processes;
 }
 
-void mapDrive(char letter, const std::string& folder) {
+void mapDrive(char letter, const std::string& folder, DWORD serial) {
     std::lock_guard<std::mutex> lock(processesMutex);
-    mappedDrives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = folder;
+    char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    mappedDrives[drive] = folder;
+    driveSerials[drive] = serial;
 }
 
 std::vector<std::string> debugOutput() {
@@ -795,6 +798,19 @@ DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR name, DWORD size) {
     DWORD length =
         static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, 0, modulePath.c_str(), -1, name, static_cast<int>(size)));
     return length > 0 ? length - 1 : 0;
+}
+
+BOOL WINAPI GetVolumeInformationW(LPCWSTR root, LPWSTR, DWORD, DWORD* serial, DWORD*, DWORD*, LPWSTR, DWORD) {
+    std::string path = utf8Of(root);
+    struct stat info;
+    if (stat(nativePath(root).c_str(), &info) != 0) return FALSE;
+    DWORD number = static_cast<DWORD>(std::hash<std::string>()(path));
+    if (path.size() >= 2 && path[1] == ':') {
+        std::lock_guard<std::mutex> lock(processesMutex);
+        number = driveSerials[static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])))];
+    }
+    if (serial) *serial = number;
+    return TRUE;
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR text) {

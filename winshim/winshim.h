@@ -86,9 +86,10 @@ void setModulePath(const std::string& path);
 // A folder whose files can be opened and written but where none can be made, renamed or
 // deleted, as a folder the user may not write to (root ignores the file system's own).
 void setReadOnlyFolder(const std::string& folder, bool readOnly);
-// Paths on drive letter go to folder from now on; an empty folder unplugs the drive (its
-// root is not there). A drive never mapped is not there either.
-void mapDrive(char letter, const std::string& folder);
+// Paths on drive letter go to folder from now on, a volume whose serial number is serial;
+// an empty folder unplugs the drive (its root is not there). A drive never mapped is not
+// there either. A share (\\server\share\) is the volume of its folder's name.
+void mapDrive(char letter, const std::string& folder, DWORD serial = 0x5EED0001);
 // From now on, while on, every file write reports success having written half its bytes
 // (a file system that writes short).
 void writeShort(bool shortWrites);

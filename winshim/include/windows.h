@@ -142,6 +142,8 @@ BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 BOOL WINAPI DeleteFileW(LPCWSTR name);
 DWORD WINAPI GetFileAttributesW(LPCWSTR name);
+BOOL WINAPI GetVolumeInformationW(LPCWSTR root, LPWSTR name, DWORD nameSize, DWORD* serial, DWORD* maxComponent,
+                                  DWORD* flags, LPWSTR fileSystem, DWORD fileSystemSize);
 DWORD WINAPI GetLastError(void);
 
 // Processes as the tests declare them (winshim.h); WaitForSingleObject on a process

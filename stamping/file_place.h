@@ -1,0 +1,26 @@
+// Where a stamped file lives: the volume it is on, and whether it is there now. A drive
+// letter is not a volume (another stick may be E: today), so an entry keeps the volume's
+// serial number. Every call here touches the file system, never the host.
+#ifndef VORLU_STAMPING_FILE_PLACE_H
+#define VORLU_STAMPING_FILE_PLACE_H
+
+#include "trackinfo/track_metadata.h"
+
+// On: any. Takes: none. The serial number of the volume at file's root ("X:\" or
+// "\\server\share\"); false when the path tells no root or no volume is there.
+bool volumeSerialOf(const TrackFile& file, unsigned int* serial);
+
+// On: repair. Takes: none. Whether the volume at file's root is the one of serial, where
+// it is known: another stick under the same letter holds other files, whatever their names.
+bool onItsVolume(const TrackFile& file, bool volumeKnown, unsigned int serial);
+
+enum Whereabouts {
+    FILE_THERE,
+    FILE_GONE,         // deleted or moved: its drive or share is there, the file is not
+    FILE_OUT_OF_REACH  // its drive or share is missing, or the path tells no root
+};
+
+// On: repair. Takes: none. Where file is now.
+Whereabouts whereabouts(const TrackFile& file);
+
+#endif
