@@ -242,26 +242,18 @@ TEST(Journal, aQuitDuringTheRepairLeavesTheRestForTheNextStart) {
     EXPECT_EQ(later.model.storedArtist(fileA), "Artist A");
 }
 
+// Each file's entry is on disk at every set (the harness checks that in every session),
+// and goes once its original is back.
 TEST(Journal, holdsEachStampedFileFromBeforeItsFirstSetUntilItsOriginalIsBack) {
     PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
-    std::vector<std::size_t> entriesAtSets;
-    session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
-        if (code == IPC_SET_EXTENDED_FILE_INFO || code == IPC_SET_EXTENDED_FILE_INFOW)
-            entriesAtSets.push_back(entriesOf(bytesOf(journalPath(session.journalFolder))).size());
-        return std::nullopt;
-    };
     session.play();
     session.runUntil(20500);
     session.next();
     session.runUntil(40500);
     session.stop();
     session.runUntil(45000);
-    // A's stamps, A's write-back and B's first stamp together, then B's alone.
-    ASSERT_GE(entriesAtSets.size(), 5u);
-    EXPECT_EQ(entriesAtSets.front(), 1u);
-    for (std::size_t count : entriesAtSets) EXPECT_GE(count, 1u);
-    auto left = entriesOf(bytesOf(journalPath(session.journalFolder)));
-    EXPECT_TRUE(left.empty());
+    EXPECT_GE(session.sets().size(), 5u);
+    EXPECT_TRUE(entriesOf(bytesOf(journalPath(session.journalFolder))).empty());
 }
 
 // F, G and F again in quick succession: the new worker for F may take F over between the
@@ -485,6 +477,7 @@ TEST(Journal, livesInTheFirstFolderItCanBeWrittenIn) {
                 {{fileA, "Artist A", 240}},
                 {.hostVersion = c.hostVersion, .journalFolder = c.settingsName.empty() ? "" : settings});
             session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
+                // In the folder expected: the harness finds the entry in either.
                 if (code == IPC_SET_EXTENDED_FILE_INFO || code == IPC_SET_EXTENDED_FILE_INFOW)
                     entriesAtSets.push_back(entriesOf(bytesOf(expected)).size());
                 return std::nullopt;
@@ -611,22 +604,15 @@ TEST(Journal, everyUpdateIsOnDiskBeforeItReplacesTheJournal) {
 // comes with its entry on disk.
 TEST(Journal, aFileIsStampedOnceAnotherPlayerLetsTheJournalGo) {
     std::string folder = freshFolder();
-    std::vector<std::size_t> entriesAtSets;
     PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = folder});
     HANDLE held = CreateFileW(standin::utf16FromUtf8(folder + "/vorlu.journal.lock").c_str(),
                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
-        if (code == session.setCode()) entriesAtSets.push_back(entriesOf(bytesOf(journalPath(folder))).size());
-        return std::nullopt;
-    };
     session.play();
     session.runFor(500);
     EXPECT_TRUE(session.sets().empty());
     CloseHandle(held);
     session.runUntil(5000);
-    ASSERT_FALSE(entriesAtSets.empty());
-    EXPECT_EQ(entriesAtSets.front(), 1u);
     EXPECT_TRUE(vorlu_test::isStamp(session.model.storedArtist(fileA), "Artist A"));
 }
 
@@ -690,15 +676,6 @@ TEST(Journal, aFailedUpdateIsTriedAgainInTheSameFolderAndNoFileIsStampedWithoutI
         std::string folder = freshFolder();
         PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}},
                               {.journalFolder = folder});
-        std::vector<bool> held;
-        session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
-            if (code != session.setCode()) return std::nullopt;
-            bool found = false;
-            for (const auto& entry : entriesOf(bytesOf(journalPath(folder))))
-                found |= sameFileName(entry.file, vorlu_test::trackFileOf(vorlu_test::fileOfSet(wParam, code)));
-            held.push_back(found);
-            return std::nullopt;
-        };
         winshim::setReadOnlyFolder(folder, true);
         session.play();
         session.runFor(c.failsFor);
@@ -710,7 +687,6 @@ TEST(Journal, aFailedUpdateIsTriedAgainInTheSameFolderAndNoFileIsStampedWithoutI
         session.runUntil(45000);
         EXPECT_EQ(session.commitsOf(fileA).empty(), !c.firstStamped);
         EXPECT_FALSE(session.commitsOf("C:\\music\\b.mp3").empty());
-        for (bool entryThere : held) EXPECT_TRUE(entryThere);
         EXPECT_TRUE(entriesOf(bytesOf(journalPath(folder))).empty());
     }
 }

@@ -542,6 +542,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     auto sets = session.sets();
     std::string why = session.setWithoutItsWrite();
     if (!why.empty()) return why;
+    if (!(why = session.brokenInvariant()).empty()) return why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
     if (std::string stale = staleTitle(session); !stale.empty()) return stale;
     if (realTimeDivisor == 0) {

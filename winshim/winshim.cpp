@@ -206,7 +206,7 @@ std::vector<ProcessRecord> otherProcesses;
 std::list<ProcessRecord> openedProcesses;
 std::map<char, std::string> mappedDrives;
 std::map<char, DWORD> driveSerials;
-std::string modulePath;
+std::string libraryPath;  // GetModuleFileNameW's answer, in UTF-8
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string utf8Of(LPCWSTR text) {
@@ -295,7 +295,12 @@ void setReadOnlyFolder(const std::string& folder, bool readOnly) {
 
 void setModulePath(const std::string& path) {
     std::lock_guard<std::mutex> lock(processesMutex);
-    modulePath = path;
+    libraryPath = path;
+}
+
+std::string modulePath() {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    return libraryPath;
 }
 
 void reset(int realTimeDivisor) {
@@ -794,9 +799,9 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
 // it does not fit, as Windows truncates.
 DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR name, DWORD size) {
     std::lock_guard<std::mutex> lock(processesMutex);
-    if (modulePath.empty() || size == 0) return 0;
+    if (libraryPath.empty() || size == 0) return 0;
     DWORD length =
-        static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, 0, modulePath.c_str(), -1, name, static_cast<int>(size)));
+        static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, 0, libraryPath.c_str(), -1, name, static_cast<int>(size)));
     return length > 0 ? length - 1 : 0;
 }
 

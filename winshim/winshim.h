@@ -83,6 +83,7 @@ struct OtherProcess {
 void setProcess(DWORD id, unsigned long long creationTime);
 void setOtherProcesses(const std::vector<OtherProcess>& processes);
 void setModulePath(const std::string& path);
+std::string modulePath();
 // A folder whose files can be opened and written but where none can be made, renamed or
 // deleted, as a folder the user may not write to (root ignores the file system's own).
 void setReadOnlyFolder(const std::string& folder, bool readOnly);

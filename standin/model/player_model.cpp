@@ -500,6 +500,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             }
             break;
         case IPC_GETOUTPUTTIME:
+            if (playState != PlayState::Stopped) request.file = entries[static_cast<std::size_t>(index)].file;
             if (wParam == IPC_GETOUTPUTTIME_POSITION_MS)
                 result = titleFromWrite ? -1 : restarting ? 0 : positionLocked();
             else if (wParam == IPC_GETOUTPUTTIME_LENGTH_S)

@@ -100,7 +100,7 @@ struct Request {
     long long time;
     int code;
     long long wParam;    // the index for 211, 214 and 295, otherwise what the code says
-    std::string file;    // for the metadata requests, in UTF-8 whichever path they took
+    std::string file;    // for the metadata requests, in UTF-8 whichever path they took; for 105, the playing file
     std::string value;   // the value set or read, in UTF-8
     long long capacity;  // retlen of a read
     std::string sender;  // what the sender tagger said, e.g. which thread sent it

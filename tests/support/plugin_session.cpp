@@ -1,10 +1,16 @@
 #include "plugin_session.h"
 
 #include "plugin/gen_vorlu.h"
+#include "stamping/journal.h"
+#include "support/artist_checks.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <unistd.h>
 #include <stdexcept>
@@ -77,6 +83,7 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     for (const auto& [file, artist] : options.storedArtists) model.setStoredArtist(file, artist);
     replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
+    driverThread = winshim::currentThreadId();
     if (options.init) {
         winampGeneralPurposePlugin* descriptor = winampGetGeneralPurposePlugin();
         descriptor->hwndParent = mainWindow;
@@ -84,6 +91,7 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
         if (!options.settleRepair) return;
         winshim::runUntilThreadsEnd(60000);
         winshim::restartThreadsAndClock(options.realTimeDivisor);
+        driverThread = winshim::currentThreadId();
     }
 }
 
@@ -91,6 +99,7 @@ PluginSession::~PluginSession() {
     // What an override captured may be gone already: the host answers as itself from here.
     overrideAnswer = nullptr;
     finish();
+    EXPECT_EQ(brokenInvariant(), "");
     current = nullptr;
     if (ownFolder) std::filesystem::remove_all(journalFolder);
 }
@@ -121,6 +130,8 @@ LRESULT CALLBACK PluginSession::mainProcedure(HWND window, UINT message, WPARAM 
             current->sendNotice(false);
     }
     if (message == WM_WA_IPC) {
+        if (lParam == IPC_SET_EXTENDED_FILE_INFO || lParam == IPC_SET_EXTENDED_FILE_INFOW)
+            current->checkJournalAtSet(wParam, lParam);
         if (current->overrideAnswer) {
             if (auto answer = current->overrideAnswer(wParam, lParam)) return *answer;
         }
@@ -269,6 +280,66 @@ bool PluginSession::everyPlaybackChangeOfOursIsABlip(std::string* why, long long
     }
     if (open) *why = "a change of ours at " + std::to_string(since) + " was never undone";
     return !open;
+}
+
+void PluginSession::checkJournalAtSet(WPARAM wParam, LPARAM code) {
+    if (winshim::currentThreadId() == driverThread) return;
+    TrackFile file{};
+    file.wide = code == IPC_SET_EXTENDED_FILE_INFOW;
+    std::string name = fileOfSet(wParam, code);
+    // A wide name in UTF-8; a single-byte one as its bytes.
+    std::u16string units = file.wide ? standin::utf16FromUtf8(name) : std::u16string(name.begin(), name.end());
+    for (std::size_t i = 0; i < units.size(); ++i) file.name[i] = file.wide ? units[i] : units[i] & 0xFF;
+    // The folders a journal may be in: the host's, and the library's.
+    std::string library = winshim::modulePath();
+    std::replace(library.begin(), library.end(), '\\', '/');
+    for (const std::string& folder : {journalFolder, library.substr(0, library.find_last_of('/'))}) {
+        std::ifstream in(folder + "/vorlu.journal", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+        int size = static_cast<int>(bytes.size());
+        static JournalEntry entry;
+        bool valid;
+        for (int offset = JOURNAL_HEADER_SIZE; (offset = readJournalEntry(data, size, offset, &entry, &valid)) >= 0;) {
+            if (valid && sameFileName(entry.file, file)) return;
+        }
+    }
+    std::lock_guard<std::mutex> lock(messagesMutex);
+    setsWithoutEntry.push_back("a set of " + fileOfSet(wParam, code) + " at " + std::to_string(winshim::now()) +
+                               " with no journal entry for it on disk");
+}
+
+std::string PluginSession::brokenInvariant() const {
+    {
+        std::lock_guard<std::mutex> lock(messagesMutex);
+        if (!setsWithoutEntry.empty()) return setsWithoutEntry.front();
+    }
+    // What each thread was last answered for the position and the length, and which file played then.
+    struct Answered {
+        long long position = 0, length = 0;
+        std::string positionOf, lengthOf;
+        bool asked = false;
+    };
+    std::map<std::string, Answered> answers;
+    for (const auto& request : model.requests()) {
+        Answered& answered = answers[request.sender];
+        if (request.code == IPC_GETOUTPUTTIME) {
+            bool position = request.wParam == IPC_GETOUTPUTTIME_POSITION_MS;
+            (position ? answered.position : answered.length) = request.answer;
+            (position ? answered.positionOf : answered.lengthOf) = request.file;
+            answered.asked = true;
+        }
+        bool set = request.code == IPC_SET_EXTENDED_FILE_INFO || request.code == IPC_SET_EXTENDED_FILE_INFOW;
+        if (!set || request.sender == std::to_string(driverThread) || !answered.asked) continue;
+        // A stamp made from those answers: they must be of the file it is written into.
+        std::string timeText = expectedTimeText(answered.position, answered.length);
+        bool stamp = request.value.size() > timeText.size() &&
+                     request.value.compare(request.value.size() - timeText.size(), timeText.size(), timeText) == 0;
+        if (stamp && (answered.positionOf != request.file || answered.lengthOf != request.file))
+            return "\"" + request.value + "\" stamped into " + request.file + " at " + std::to_string(request.time) +
+                   " with the times of " + (answered.positionOf.empty() ? "nothing playing" : answered.positionOf);
+    }
+    return "";
 }
 
 std::vector<std::string> PluginSession::artistHistory(const std::string& file) const {

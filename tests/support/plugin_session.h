@@ -155,6 +155,11 @@ public:
     // The first accepted set whose write (295) did not follow before another set, as the
     // host's one pending edit needs; empty when every set was written in one step.
     std::string setWithoutItsWrite() const;
+    // What the plug-in must keep in every session, checked by the harness itself: every
+    // set of the plug-in's comes with its file's journal entry on disk, and every stamp
+    // shows the position and length the host gave while that file played. The first
+    // break, or empty. Every session's end fails its test on one.
+    std::string brokenInvariant() const;
     std::string journalFolder;
 
 private:
@@ -166,6 +171,10 @@ private:
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // A set of the plug-in's (not the driver's own) whose file no journal entry on disk names.
+    void checkJournalAtSet(WPARAM wParam, LPARAM code);
+    int driverThread = 0;
+    std::vector<std::string> setsWithoutEntry;
     std::map<std::string, std::string> originals;
     mutable std::mutex messagesMutex;
     std::vector<Message> mainLog;
