@@ -294,7 +294,7 @@ static bool waitUntilFileStops(Track* track) {
 
 // Writes the original back, again a second apart (closer once the threads are to stop)
 // while the host refuses it or the field cannot be read, and lets the file go. A file a
-// refused set stopped waits until it no longer plays. Returns the sequence number of the
+// refused set stopped waits until it no longer plays, or the threads are to stop. Returns the sequence number of the
 // journal entry that the write-back settled, or 0: an entry not settled stays for the
 // next start's repair.
 static unsigned int writeBack(Track* track) {
@@ -304,7 +304,9 @@ static unsigned int writeBack(Track* track) {
         if (retry > 0) waitBeforeRetry(track->record);
         Playback playback = {track->filePlays, track->outputTime, track->outputTimeReadAt, false, false};
         RestoreOutcome outcome = restoreFile(track->claim, track->listPos, &journalEntry, &playback);
-        if (outcome == RESTORE_DONE || (outcome == RESTORE_HELD && !waitUntilFileStops(track))) break;
+        if (outcome == RESTORE_DONE) break;
+        // At quit the player closes: its playback is no longer ours to keep, and the tries go on.
+        if (outcome == RESTORE_HELD && !waitUntilFileStops(track)) track->filePlays = false;
     }
     releaseFile(track->claim);
     return journalEntry;

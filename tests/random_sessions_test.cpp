@@ -70,6 +70,9 @@ struct Plan {
     Ending ending;
     long long killAt = -1;   // the player dies then, and starts again on the same files
     std::string editedFile;  // edited by hand between the two runs
+    // The listener acts just before the plug-in's n-th set reaches the host: between our
+    // requests, as a click the host's window handles first.
+    std::map<int, std::string> clicksInWrites;
 
     std::string describe() const {
         std::ostringstream out;
@@ -79,6 +82,7 @@ struct Plan {
                             : "")
             << "\nplaylist:";
         for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
+        for (const auto& [write, kind] : clicksInWrites) out << "\n  " << kind << " before write " << write;
         for (const auto& a : actions) {
             out << "\n  " << a.time << " " << a.kind << " " << a.argument;
             for (const auto& e : a.playlist) out << " [" << e.file << " " << e.lengthSeconds << "s]";
@@ -109,6 +113,10 @@ public:
         for (int i = 0; i < count; ++i) {
             t += chance(4) ? between(1, 900) : between(500, 40000);
             p.actions.push_back(action(t));
+        }
+        for (int clicks = chance(3) ? between(1, 3) : 0; clicks > 0; --clicks) {
+            static const char* kinds[] = {"pause", "resume", "stop", "next", "play"};
+            p.clicksInWrites[between(1, 40)] = kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
         }
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
@@ -360,6 +368,27 @@ bool stampsKeepToTheRules(const Plan& plan, const PluginSession& session, std::m
     return true;
 }
 
+// A refused set that stopped a file is followed by no other that stops it again before the
+// listener starts that file again: no set of it while it plays, write-backs included.
+bool noFileStoppedTwiceByRefusals(const PluginSession& session, std::string* why) {
+    auto starts = session.model.starts();
+    std::map<std::string, long long> stoppedAt;
+    for (const auto& [time, file] : session.model.refusedSetStops()) {
+        auto last = stoppedAt.find(file);
+        bool startedSince =
+            last != stoppedAt.end() && std::any_of(starts.begin(), starts.end(), [&](const standin::PlayStart& s) {
+                return s.file == file && s.by == standin::Starter::Listener && s.time > last->second && s.time <= time;
+            });
+        if (last != stoppedAt.end() && !startedSince) {
+            *why = file + " stopped again at " + std::to_string(time) + " by a refused set, as at " +
+                   std::to_string(last->second);
+            return false;
+        }
+        stoppedAt[file] = time;
+    }
+    return true;
+}
+
 // Whether someone edited file by hand after its last stamp before time.
 bool editedSinceItsLastStamp(const PluginSession& session, const std::string& file, long long time,
                              const FileStamps* stamps) {
@@ -408,6 +437,11 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session,
         if (!stampable(update.file, artistAt(session, update.file, t))) continue;
         auto found = stamps.find(update.file);
         if (found != stamps.end() && found->second.refusedAt <= t + settle) continue;
+        // A refused set that stopped the file bars its stamps for the run (each would stop it again).
+        auto stops = session.model.refusedSetStops();
+        if (std::any_of(stops.begin(), stops.end(),
+                        [&](const auto& stop) { return stop.second == update.file && stop.first <= t + settle; }))
+            continue;
         // An edit by hand ends the stamping worker at its next look at the field, which a
         // pause puts off: a worker that has not looked yet still holds the file at this
         // update, and the edit is stamped from the host's next notice on.
@@ -503,6 +537,26 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         session.model.setFaults(plan.faultyFile, {.readOnly = true});
         break;
     }
+    // The clicks within our writes, on the virtual clock, where the driver waits meanwhile;
+    // made, they count among the listener's actions.
+    Plan seen = plan;
+    std::vector<long long> clickTimes;
+    int writes = 0;
+    const int driver = winshim::currentThreadId();
+    struct Unhook {
+        ~Unhook() { winshim::setBeforeSend(nullptr); }
+    } unhook;
+    if (realTimeDivisor == 0)
+        winshim::setBeforeSend([&](HWND window, UINT message, WPARAM, LPARAM code) {
+            bool set = code == session.setCode();
+            if (window != session.mainWindow || message != WM_WA_IPC || !set || winshim::currentThreadId() == driver)
+                return;
+            auto click = plan.clicksInWrites.find(++writes);
+            if (click == plan.clicksInWrites.end()) return;
+            clickTimes.push_back(winshim::now());
+            seen.actions.push_back(Action{clickTimes.back(), click->second, 0, {}});
+            perform(session, seen.actions.back());
+        });
     for (const auto& action : plan.actions) {
         if (killed && action.time > plan.killAt) break;
         session.runUntil(action.time);
@@ -545,11 +599,16 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     if (!(why = session.brokenInvariant()).empty()) return why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
     if (std::string stale = staleTitle(session); !stale.empty()) return stale;
+    std::stable_sort(seen.actions.begin(), seen.actions.end(),
+                     [](const Action& a, const Action& b) { return a.time < b.time; });
     if (realTimeDivisor == 0) {
-        // Only the listener's starts count as plays, every one of them: on the virtual
-        // clock no action of the listener's comes within a write of ours.
-        auto miscounted = session.model.miscountedPlays();
-        if (!miscounted.empty()) return miscounted.front();
+        // Only the listener's starts count as plays, every one of them but a click within a
+        // write of ours (play tracking is off for its step, on the real host too).
+        for (const auto& start : session.model.starts()) {
+            bool clicked = std::count(clickTimes.begin(), clickTimes.end(), start.time) > 0;
+            bool listeners = start.by == standin::Starter::Listener;
+            if (start.counted != listeners && !(listeners && clicked)) return standin::describe(start);
+        }
         if (!session.model.playTracking()) return "play tracking left off";
         // The play state stays the one the listener's actions left, but for blips of ours;
         // unless the host answered positions past its 32-bit range, which read as stopped.
@@ -557,11 +616,12 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         bool positionsWrapped = std::any_of(requests.begin(), requests.end(), [](const standin::Request& r) {
             return r.code == IPC_GETOUTPUTTIME && r.wParam == IPC_GETOUTPUTTIME_POSITION_MS && r.answer < -1;
         });
-        if (!positionsWrapped && !session.everyPlaybackChangeOfOursIsABlip(&why, plan.actions.back().time + 5000))
+        if (!positionsWrapped && !session.everyPlaybackChangeOfOursIsABlip(&why, seen.actions.back().time + 5000))
             return why;
         std::map<std::string, FileStamps> stamps;
-        if (!stampsKeepToTheRules(plan, session, &stamps, &why)) return why;
-        if (!everyLongPlayIsStamped(plan, session, stamps, &why)) return why;
+        if (!stampsKeepToTheRules(seen, session, &stamps, &why)) return why;
+        if (!everyLongPlayIsStamped(seen, session, stamps, &why)) return why;
+        if (!noFileStoppedTwiceByRefusals(session, &why)) return why;
     }
     for (const auto& [file, stored] : session.model.storedArtists()) {
         std::string original = session.expectedEnd(file);

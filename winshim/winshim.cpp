@@ -40,6 +40,7 @@ std::vector<winshim::MessageBoxCall> boxes;
 std::vector<HWND> setWindowLongLog;
 int singleByteCallsOnUnicode = 0;
 std::function<void()> whileMessageBoxShows;
+std::function<void(HWND, UINT, WPARAM, LPARAM)> beforeSend;
 std::vector<std::string> debugLines;
 
 WindowRecord* findRecord(HWND window) {
@@ -309,6 +310,7 @@ void reset(int realTimeDivisor) {
         windowTable.clear();
         boxes.clear();
         whileMessageBoxShows = nullptr;
+        beforeSend = nullptr;
         setWindowLongLog.clear();
         singleByteCallsOnUnicode = 0;
         debugLines.clear();
@@ -369,6 +371,11 @@ std::vector<HWND> setWindowLongCalls() {
 void setWhileMessageBoxShows(std::function<void()> action) {
     std::lock_guard<std::mutex> lock(windowsMutex);
     whileMessageBoxShows = std::move(action);
+}
+
+void setBeforeSend(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook) {
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    beforeSend = std::move(hook);
 }
 
 std::vector<MessageBoxCall> messageBoxes() {
@@ -508,6 +515,12 @@ BOOL WINAPI IsWindow(HWND window) {
 }
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::function<void(HWND, UINT, WPARAM, LPARAM)> hook;
+    {
+        std::lock_guard<std::mutex> lock(windowsMutex);
+        hook = beforeSend;
+    }
+    if (hook) hook(window, message, wParam, lParam);
     WNDPROC procedure = winshim::windowProcedure(window);
     return procedure ? procedure(window, message, wParam, lParam) : 0;
 }

@@ -44,6 +44,9 @@ int singleByteCallsOnUnicodeWindows();
 std::vector<MessageBoxCall> messageBoxes();
 // Runs action while a message box shows, as its own message loop runs the host's messages.
 void setWhileMessageBoxShows(std::function<void()> action);
+// Runs hook at the start of every SendMessageA, before any procedure of the window: what
+// the window's thread handles before a message sent to it from another thread (a click).
+void setBeforeSend(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook);
 
 long long now();                // ms since reset
 void runUntil(long long time);  // let the other threads run until the clock reads time

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <cstring>
 
 namespace standin {
@@ -95,6 +96,14 @@ void PlayerModel::changeStateLocked(PlayState state) {
 
 std::vector<PlayStateChange> PlayerModel::playStates() const {
     std::lock_guard<std::mutex> lock(mutex);
+    std::vector<PlayStateChange> changes;
+    std::copy_if(stateLog.begin(), stateLog.end(), std::back_inserter(changes),
+                 [](const PlayStateChange& change) { return !change.listenerAction; });
+    return changes;
+}
+
+std::vector<PlayStateChange> PlayerModel::playHistory() const {
+    std::lock_guard<std::mutex> lock(mutex);
     return stateLog;
 }
 
@@ -183,6 +192,7 @@ bool PlayerModel::setLocked(const std::string& file, const std::string& value, b
         wasPaused = playState == PlayState::Paused;
         changeStateLocked(PlayState::Stopped);
         stoppedForSet = accepted;
+        if (!accepted) refusedStopLog.emplace_back(clock(), file);
         titleNoticeAt = -1;
         notices.push_back(index);
     }
@@ -240,6 +250,7 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
 
 bool PlayerModel::play() {
     std::lock_guard<std::mutex> lock(mutex);
+    ListenerAction acted{*this};
     if (playState == PlayState::Paused) {
         resumeLocked();
         return false;
@@ -268,16 +279,19 @@ void PlayerModel::stopLocked() {
 
 void PlayerModel::pause() {
     std::lock_guard<std::mutex> lock(mutex);
+    ListenerAction acted{*this};
     pauseLocked();
 }
 
 void PlayerModel::resume() {
     std::lock_guard<std::mutex> lock(mutex);
+    ListenerAction acted{*this};
     resumeLocked();
 }
 
 void PlayerModel::stop() {
     std::lock_guard<std::mutex> lock(mutex);
+    ListenerAction acted{*this};
     stopLocked();
 }
 
@@ -310,16 +324,19 @@ void PlayerModel::seek(long long ms) {
 
 bool PlayerModel::next() {
     std::lock_guard<std::mutex> lock(mutex);
+    ListenerAction acted{*this};
     return startLocked(index + 1, Starter::Listener);
 }
 
 bool PlayerModel::previous() {
     std::lock_guard<std::mutex> lock(mutex);
+    ListenerAction acted{*this};
     return startLocked(index - 1, Starter::Listener);
 }
 
 bool PlayerModel::jump(int newIndex) {
     std::lock_guard<std::mutex> lock(mutex);
+    ListenerAction acted{*this};
     return startLocked(newIndex, Starter::Listener);
 }
 
@@ -420,6 +437,11 @@ std::vector<std::string> PlayerModel::staleTitles() const {
 std::vector<PlayStart> PlayerModel::starts() const {
     std::lock_guard<std::mutex> lock(mutex);
     return startLog;
+}
+
+std::vector<std::pair<long long, std::string>> PlayerModel::refusedSetStops() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return refusedStopLog;
 }
 
 std::vector<std::string> PlayerModel::miscountedPlays() const {

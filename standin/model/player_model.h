@@ -123,6 +123,7 @@ struct PlayStateChange {
     long long time;
     PlayState state;
     bool byPlugin;
+    bool listenerAction = false;  // no change: an action of the listener's, and the state it left
 };
 
 // The code under which an edit by hand stands in the request log, among the requests.
@@ -170,6 +171,9 @@ public:
     // write by the host and not marked to be read again.
     std::vector<std::string> staleTitles() const;
     std::vector<PlayStart> starts() const;
+    // Every stop of the playing file that a refused set made (its input plug-in stops it at
+    // the set): when, and which file.
+    std::vector<std::pair<long long, std::string>> refusedSetStops() const;
     // The starts whose count differs from the listener's: one of the host's or a plug-in's
     // that counted as a play, or one of the listener's that did not.
     std::vector<std::string> miscountedPlays() const;
@@ -199,6 +203,9 @@ public:
     int currentIndex() const;
     PlayState state() const;
     std::vector<PlayStateChange> playStates() const;  // every change, in order
+    // The changes and, among them in order, every action of the listener's (play, pause,
+    // resume, stop, next, previous, jump) with the state it left, changed or not.
+    std::vector<PlayStateChange> playHistory() const;
     const std::vector<Entry>& playlist() const { return entries; }
 
     // Failure injection: a set or read is refused, or an accepted set fails at its write
@@ -236,6 +243,11 @@ public:
     void tagSenders(std::function<std::string()> tagger);
 
 private:
+    // Notes a listener's action, made under the lock, as it ends.
+    struct ListenerAction {
+        PlayerModel& model;
+        ~ListenerAction() { model.stateLog.push_back(PlayStateChange{model.clock(), model.playState, false, true}); }
+    };
     int positionLocked() const;
     // The stored file a single-byte name stands for: only a name that the code page
     // represents whole names a file.
@@ -296,11 +308,12 @@ private:
     std::function<void(LPARAM)> noticeCallback;
     std::function<std::string()> senderTagger;
     std::vector<Request> requestLog;
-    std::vector<PlayStateChange> stateLog;
-    bool servingPlugin = false;  // within an answer or a button: changes are the plug-in's
+    std::vector<PlayStateChange> stateLog;  // the play history
+    bool servingPlugin = false;             // within an answer or a button: changes are the plug-in's
     bool tracking = true;
     std::string lastPlayedFile;
     std::vector<PlayStart> startLog;
+    std::vector<std::pair<long long, std::string>> refusedStopLog;
     long long hostWrites = 0;                      // writes by the host that changed a stored artist
     std::map<std::string, long long> lastWriteOf;  // file -> hostWrites after its last one
     bool titleUpdateAsked = false;                 // 243, for the display timer's next tick

@@ -261,15 +261,18 @@ bool PluginSession::finish() {
 
 bool PluginSession::everyPlaybackChangeOfOursIsABlip(std::string* why, long long until) const {
     const long long blip = 100;
+    // The changes, with the listener's actions among them: an action within a run of ours
+    // (a click between our requests) decides the state from then on.
     standin::PlayState before = standin::PlayState::Stopped, state = standin::PlayState::Stopped;
     long long since = 0;
     bool open = false;  // a run of our changes not yet undone
-    for (const auto& change : model.playStates()) {
+    for (const auto& change : model.playHistory()) {
         if (until >= 0 && change.time > until) break;
-        if (open && (!change.byPlugin || change.time - since > blip)) {
+        if (open && (change.time - since > blip || (!change.byPlugin && change.time != since))) {
             *why = "a change of ours at " + std::to_string(since) + " was not undone by " + std::to_string(change.time);
             return false;
         }
+        if (!change.byPlugin) open = false;
         if (change.byPlugin && !open) {
             open = true;
             before = state;
