@@ -482,10 +482,25 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     auto onDisk = killed.model.storedArtists();
     const std::string edit = "Edited by hand";
     if (!plan.editedFile.empty()) onDisk[plan.editedFile] = edit;
+    // The player starts again on its playlist, and most likely plays what it played when it
+    // died, paused if it was, while the repair runs.
+    auto playlist = killed.model.playlist();
+    int playing = killed.model.currentIndex();
+    standin::PlayState state = killed.model.state();
     killed.~PluginSession();
-    new (&killed) PluginSession(
-        plan.playlist, {.journalFolder = folder, .storedArtists = onDisk, .processId = 4243, .settleRepair = false});
-    killed.runFor(3000);  // the repair, nothing playing
+    new (&killed) PluginSession(playlist, {.journalFolder = folder,
+                                           .storedArtists = onDisk,
+                                           .processId = 4243,
+                                           .settleRepair = false,
+                                           .titleDelayMin = 100,
+                                           .titleDelayMax = 500});
+    if (state != standin::PlayState::Stopped) killed.jump(playing);
+    if (state == standin::PlayState::Paused) killed.pause();
+    killed.runFor(3000);
+    // The repair keeps the play state as the listener left it, as a worker does.
+    if (!killed.everyPlaybackChangeOfOursIsABlip(&why)) return "at the next start's repair, " + why;
+    killed.finish();
+    if (!(why = killed.brokenInvariant()).empty()) return "after the next start, " + why;
     if (std::string stale = staleTitle(killed); !stale.empty()) return "after the next start's repair, " + stale;
     for (const auto& [file, original] : originals) {
         std::string expected = file == plan.editedFile ? edit : original;
