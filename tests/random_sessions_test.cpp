@@ -184,11 +184,16 @@ private:
         }
     }
 
+    // Entries of the files, now and then one named in other case: the same file on Windows.
     std::vector<standin::Entry> playlist() {
         std::vector<standin::Entry> entries;
         int size = between(1, 6);
-        for (int i = 0; i < size; ++i)
+        for (int i = 0; i < size; ++i) {
             entries.push_back(files[static_cast<std::size_t>(between(0, static_cast<int>(files.size()) - 1))]);
+            if (chance(8)) {
+                for (char& c : entries.back().file) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+        }
         return entries;
     }
 
@@ -278,7 +283,7 @@ bool oneWriterAtATime(const std::vector<standin::Request>& sets, const std::stri
     std::vector<std::string> finished;
     std::string current;
     for (const auto& set : sets) {
-        if (set.file != file || set.sender == current) continue;
+        if (!standin::sameFile(set.file, file) || set.sender == current) continue;
         if (std::find(finished.begin(), finished.end(), set.sender) != finished.end()) {
             *why = "thread " + set.sender + " wrote " + file + " again after thread " + current;
             return false;
@@ -336,7 +341,7 @@ std::string artistAt(const PluginSession& session, const std::string& file, long
 // file gets no stamp after the host refused one of its stamps or failed to write it (on
 // the real host each would stop or restart its playback again). Collects each file's
 // stamps for the liveness check.
-bool stampsKeepToTheRules(const Plan& plan, const PluginSession& session, std::map<std::string, FileStamps>* stamps,
+bool stampsKeepToTheRules(const Plan& plan, const PluginSession& session, standin::FileMap<FileStamps>* stamps,
                           std::string* why) {
     std::string awaitingWrite;  // the file of the stamp whose write comes next
     for (const auto& request : session.model.requests()) {
@@ -377,7 +382,8 @@ bool noFileStoppedTwiceByRefusals(const PluginSession& session, std::string* why
         auto last = stoppedAt.find(file);
         bool startedSince =
             last != stoppedAt.end() && std::any_of(starts.begin(), starts.end(), [&](const standin::PlayStart& s) {
-                return s.file == file && s.by == standin::Starter::Listener && s.time > last->second && s.time <= time;
+                return standin::sameFile(s.file, file) && s.by == standin::Starter::Listener && s.time > last->second &&
+                       s.time <= time;
             });
         if (last != stoppedAt.end() && !startedSince) {
             *why = file + " stopped again at " + std::to_string(time) + " by a refused set, as at " +
@@ -418,8 +424,8 @@ bool stampable(const std::string& file, const std::string& artist) {
 // Liveness: a file that plays on, well before its end, for 3 s after a title update with
 // nothing done meanwhile is stamped by then (or was, within its last cycle), unless the
 // host cannot hand its name and artist over whole, fails it on purpose, or refused it.
-bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session,
-                            const std::map<std::string, FileStamps>& stamps, std::string* why) {
+bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session, const standin::FileMap<FileStamps>& stamps,
+                            std::string* why) {
     const long long settle = 3000, cycle = 16500;
     long long last = plan.actions.back().time + 5000;
     bool faultyFileExempt = plan.refusal == Refusal::ReadsOfOneFile || plan.refusal == Refusal::EmptyReadsOfOneFile ||
@@ -428,19 +434,20 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session,
         long long t = update.time;
         if (update.file.empty() || update.state != standin::PlayState::Playing || t + settle > last) continue;
         if (std::any_of(plan.actions.begin(), plan.actions.end(),
-                        [t, settle](const Action& a) { return a.time > t && a.time <= t + settle; }))
+                        [t, settle](const Action& a) { return a.time >= t && a.time <= t + settle; }))
             continue;
         // Well before its end, and before its position leaves the host's 32-bit answers.
         long long end = std::min(update.lengthSeconds * 1000LL, static_cast<long long>(INT_MAX));
         if (update.lengthSeconds <= 0 || update.position < 0 || update.position + 1500LL + settle >= end) continue;
-        if (faultyFileExempt && update.file == plan.faultyFile) continue;
+        if (faultyFileExempt && standin::sameFile(update.file, plan.faultyFile)) continue;
         if (!stampable(update.file, artistAt(session, update.file, t))) continue;
         auto found = stamps.find(update.file);
         if (found != stamps.end() && found->second.refusedAt <= t + settle) continue;
         // A refused set that stopped the file bars its stamps for the run (each would stop it again).
         auto stops = session.model.refusedSetStops();
-        if (std::any_of(stops.begin(), stops.end(),
-                        [&](const auto& stop) { return stop.second == update.file && stop.first <= t + settle; }))
+        if (std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
+                return standin::sameFile(stop.second, update.file) && stop.first <= t + settle;
+            }))
             continue;
         // An edit by hand ends the stamping worker at its next look at the field, which a
         // pause puts off: a worker that has not looked yet still holds the file at this
@@ -503,7 +510,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     if (!(why = killed.brokenInvariant()).empty()) return "after the next start, " + why;
     if (std::string stale = staleTitle(killed); !stale.empty()) return "after the next start's repair, " + stale;
     for (const auto& [file, original] : originals) {
-        std::string expected = file == plan.editedFile ? edit : original;
+        std::string expected = standin::sameFile(file, plan.editedFile) ? edit : original;
         if (standin::utf16FromUtf8(killed.model.storedArtist(file)) != standin::utf16FromUtf8(expected))
             return file + " holds \"" + killed.model.storedArtist(file) + "\" after the next start, not \"" + expected +
                    "\"";
@@ -543,7 +550,8 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         session.model.acceptWrites([=](const std::string&) { return outsideTheWindows(); });
         break;
     case Refusal::ReadsOfOneFile:
-        session.model.acceptReads([&plan](const std::string& file) { return file != plan.faultyFile; });
+        session.model.acceptReads(
+            [&plan](const std::string& file) { return !standin::sameFile(file, plan.faultyFile); });
         break;
     case Refusal::EmptyReadsOfOneFile:
         session.model.setFaults(plan.faultyFile, {.emptyReads = true});
@@ -633,7 +641,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         });
         if (!positionsWrapped && !session.everyPlaybackChangeOfOursIsABlip(&why, seen.actions.back().time + 5000))
             return why;
-        std::map<std::string, FileStamps> stamps;
+        standin::FileMap<FileStamps> stamps;
         if (!stampsKeepToTheRules(seen, session, &stamps, &why)) return why;
         if (!everyLongPlayIsStamped(seen, session, stamps, &why)) return why;
         if (!noFileStoppedTwiceByRefusals(session, &why)) return why;

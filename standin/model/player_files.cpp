@@ -99,8 +99,8 @@ std::vector<ScriptAction> readScript(const std::string& path) {
     return actions;
 }
 
-std::map<std::string, std::string> readTags(const std::string& path) {
-    std::map<std::string, std::string> tags;
+FileMap<std::string> readTags(const std::string& path) {
+    FileMap<std::string> tags;
     auto lines = contentLines(path, false);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (skipped(lines[i])) continue;
@@ -111,7 +111,7 @@ std::map<std::string, std::string> readTags(const std::string& path) {
     return tags;
 }
 
-void writeTags(const std::string& path, const std::map<std::string, std::string>& tags) {
+void writeTags(const std::string& path, const FileMap<std::string>& tags) {
     std::string temporary = path + ".new";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

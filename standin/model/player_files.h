@@ -38,8 +38,8 @@ std::vector<std::string> splitFields(const std::string& line);  // unescaped
 // Each throws std::runtime_error naming the file and line on a malformed line.
 std::vector<Entry> readPlaylist(const std::string& path);
 std::vector<ScriptAction> readScript(const std::string& path);
-std::map<std::string, std::string> readTags(const std::string& path);  // empty when the file is absent
-void writeTags(const std::string& path, const std::map<std::string, std::string>& tags);
+FileMap<std::string> readTags(const std::string& path);  // empty when the file is absent
+void writeTags(const std::string& path, const FileMap<std::string>& tags);
 
 }  // namespace standin
 

@@ -21,6 +21,15 @@ FileKind kindOf(const std::string& file) {
     return FileKind::Mp3;
 }
 
+static char foldedAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameFileLess::operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return foldedAscii(x) < foldedAscii(y); });
+}
+
+bool sameFile(const std::string& a, const std::string& b) { return !SameFileLess()(a, b) && !SameFileLess()(b, a); }
+
 std::string titleOf(const Entry& entry) {
     std::size_t folder = entry.file.find_last_of("\\/");
     std::string name = folder == std::string::npos ? entry.file : entry.file.substr(folder + 1);
@@ -131,9 +140,9 @@ bool PlayerModel::startLocked(int newIndex, Starter by) {
 bool PlayerModel::playFromStopLocked(Starter by) {
     int start = index;
     bool current = start >= 0 && start < static_cast<int>(entries.size()) &&
-                   entries[static_cast<std::size_t>(start)].file == lastPlayedFile;
+                   sameFile(entries[static_cast<std::size_t>(start)].file, lastPlayedFile);
     for (int i = 0; !tracking && !current && i < static_cast<int>(entries.size()); ++i) {
-        if (entries[static_cast<std::size_t>(i)].file == lastPlayedFile) {
+        if (sameFile(entries[static_cast<std::size_t>(i)].file, lastPlayedFile)) {
             start = i;
             current = true;
         }
@@ -172,7 +181,8 @@ void PlayerModel::setFaults(const std::string& file, FileFaults fileFaults) {
 }
 
 bool PlayerModel::playingFileLocked(const std::string& file) const {
-    return playState != PlayState::Stopped && !entries.empty() && entries[static_cast<std::size_t>(index)].file == file;
+    return playState != PlayState::Stopped && !entries.empty() &&
+           sameFile(entries[static_cast<std::size_t>(index)].file, file);
 }
 
 bool PlayerModel::setLocked(const std::string& file, const std::string& value, bool accepted,
@@ -211,8 +221,10 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
     auto fault = faults.find(edit.file);
     bool landsButFails = fault != faults.end() && fault->second.writesLandButFail;
     if (!writeAccepted || writeAccepted(edit.file)) {
-        if (stored[edit.file] != edit.value) {
-            stored[edit.file] = edit.value;
+        auto file = stored.find(edit.file);
+        if (file != stored.end() && file->second != edit.value) {
+            file->second = edit.value;
+            edit.file = file->first;
             lastWriteOf[edit.file] = ++hostWrites;
             commitLog.push_back(Commit{clock(), edit.file, edit.value});
             changed.push_back(commitLog.back());
@@ -668,6 +680,9 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
         }
         servingPlugin = false;
         request.answer = result;
+        // A file in the spelling it was first known by.
+        auto known = request.file.empty() ? stored.end() : stored.find(request.file);
+        if (known != stored.end()) request.file = known->first;
         requestLog.push_back(std::move(request));
     }
     if (commitCallback) {
@@ -726,15 +741,16 @@ void PlayerModel::setStoredArtist(const std::string& file, const std::string& ar
     stored[file] = artist;
 }
 
-void PlayerModel::editArtist(const std::string& file, const std::string& artist) {
+void PlayerModel::editArtist(const std::string& name, const std::string& artist) {
     std::lock_guard<std::mutex> lock(mutex);
-    stored[file] = artist;
+    stored[name] = artist;
+    const std::string& file = stored.find(name)->first;
     long long now = clock();
     requestLog.push_back(Request{now, EDIT_BY_HAND, 0, file, artist, 0, "hand", 1});
     commitLog.push_back(Commit{now, file, artist, true});
 }
 
-std::map<std::string, std::string> PlayerModel::storedArtists() const {
+FileMap<std::string> PlayerModel::storedArtists() const {
     std::lock_guard<std::mutex> lock(mutex);
     return stored;
 }

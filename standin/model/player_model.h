@@ -54,6 +54,15 @@ struct Entry {
 // The title an entry shows and a saved playlist holds: "artist - name of the file".
 std::string titleOf(const Entry& entry);
 
+// Names that differ only in the case of ASCII letters are one file, as on Windows; a
+// file keeps the spelling it was first known by.
+struct SameFileLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+bool sameFile(const std::string& a, const std::string& b);
+template <typename Value>
+using FileMap = std::map<std::string, Value, SameFileLess>;
+
 // Who started playback: the listener (the script, the driver of a test, the end of a
 // track), the host's input plug-in restarting the file it writes, or a plug-in's button.
 enum class Starter { Listener, Restart, Plugin };
@@ -234,7 +243,7 @@ public:
     // Someone edits the field while the player runs: stored at once, and logged among the
     // requests (EDIT_BY_HAND) and the commits (byHand).
     void editArtist(const std::string& file, const std::string& artist);
-    std::map<std::string, std::string> storedArtists() const;
+    FileMap<std::string> storedArtists() const;
     std::vector<Request> requests() const;
     std::vector<Commit> commits() const;
     // Called, outside the lock, for every commit that changed a stored artist.
@@ -279,7 +288,7 @@ private:
     PlayState playState = PlayState::Stopped;
     long long positionBase = 0;  // position when playback last started or stood still
     long long startedAt = 0;     // clock time of that moment
-    std::map<std::string, std::string> stored;
+    FileMap<std::string> stored;
     LRESULT hostVersion = modernHostVersion;
     std::string settingsFolder;  // UTF-8
     std::string settingsFolderBytes;
@@ -300,7 +309,7 @@ private:
     long long titleDelayMin = 0, titleDelayMax = 0;
     std::mt19937 titleDelays;
     bool inputPluginsShutDown = false;
-    std::map<std::string, FileFaults> faults;
+    FileMap<FileFaults> faults;
     std::function<bool(const std::string&, const std::string&)> setAccepted;
     std::function<bool(const std::string&)> readAccepted;
     std::function<bool(const std::string&)> writeAccepted;
@@ -314,9 +323,9 @@ private:
     std::string lastPlayedFile;
     std::vector<PlayStart> startLog;
     std::vector<std::pair<long long, std::string>> refusedStopLog;
-    long long hostWrites = 0;                      // writes by the host that changed a stored artist
-    std::map<std::string, long long> lastWriteOf;  // file -> hostWrites after its last one
-    bool titleUpdateAsked = false;                 // 243, for the display timer's next tick
+    long long hostWrites = 0;        // writes by the host that changed a stored artist
+    FileMap<long long> lastWriteOf;  // file -> hostWrites after its last one
+    bool titleUpdateAsked = false;   // 243, for the display timer's next tick
     std::vector<Commit> commitLog;
 };
 

@@ -338,7 +338,8 @@ std::string PluginSession::brokenInvariant() const {
         std::string timeText = expectedTimeText(answered.position, answered.length);
         bool stamp = request.value.size() > timeText.size() &&
                      request.value.compare(request.value.size() - timeText.size(), timeText.size(), timeText) == 0;
-        if (stamp && (answered.positionOf != request.file || answered.lengthOf != request.file))
+        if (stamp && (!standin::sameFile(answered.positionOf, request.file) ||
+                      !standin::sameFile(answered.lengthOf, request.file)))
             return "\"" + request.value + "\" stamped into " + request.file + " at " + std::to_string(request.time) +
                    " with the times of " + (answered.positionOf.empty() ? "nothing playing" : answered.positionOf);
     }
@@ -362,7 +363,7 @@ std::string PluginSession::expectedEnd(const std::string& file) const {
 std::vector<standin::Commit> PluginSession::commitsOf(const std::string& file) const {
     std::vector<standin::Commit> result;
     for (const auto& commit : model.commits()) {
-        if (commit.file == file) result.push_back(commit);
+        if (standin::sameFile(commit.file, file)) result.push_back(commit);
     }
     return result;
 }

@@ -46,7 +46,7 @@ struct SessionOptions {
     // one of the session's own unless given.
     std::optional<std::string> journalFolder;
     // What the files hold when the session begins, where it is not their playlist entry's artist.
-    std::map<std::string, std::string> storedArtists;
+    standin::FileMap<std::string> storedArtists;
     // This process as the plug-in sees it.
     DWORD processId = 4242;
     unsigned long long processCreation = 1;
@@ -128,7 +128,7 @@ public:
     // which the session and the host go on.
     void cancelledLogOff();
     // The stored artists as they stood when the host called quit (exit and logOff).
-    std::map<std::string, std::string> storedWhenQuitCalled;
+    standin::FileMap<std::string> storedWhenQuitCalled;
 
     // Advances the virtual clock, moving on at the end of each track.
     void runUntil(long long time);
@@ -175,7 +175,7 @@ private:
     void checkJournalAtSet(WPARAM wParam, LPARAM code);
     int driverThread = 0;
     std::vector<std::string> setsWithoutEntry;
-    std::map<std::string, std::string> originals;
+    standin::FileMap<std::string> originals;
     mutable std::mutex messagesMutex;
     std::vector<Message> mainLog;
     std::vector<Message> editorLog;
