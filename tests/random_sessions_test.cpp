@@ -68,8 +68,9 @@ struct Plan {
     std::string faultyFile;
     std::vector<Action> actions;
     Ending ending;
-    long long killAt = -1;   // the player dies then, and starts again on the same files
-    std::string editedFile;  // edited by hand between the two runs
+    long long killAt = -1;       // the player dies then, and starts again on the same files
+    int killAfterOperation = 0;  // or it dies right after this flush or move of the journal's
+    std::string editedFile;      // edited by hand between the two runs
     // The listener acts just before the plug-in's n-th set reaches the host: between our
     // requests, as a click the host's window handles first.
     std::map<int, std::string> clicksInWrites;
@@ -77,10 +78,9 @@ struct Plan {
     std::string describe() const {
         std::ostringstream out;
         out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << ", ending " << static_cast<int>(ending)
-            << (killAt >= 0 ? ", killed at " + std::to_string(killAt) +
-                                  (editedFile.empty() ? "" : ", then " + editedFile + " edited")
-                            : "")
-            << "\nplaylist:";
+            << (killAt >= 0 ? ", killed at " + std::to_string(killAt) : "")
+            << (killAfterOperation > 0 ? ", killed after file operation " + std::to_string(killAfterOperation) : "")
+            << (editedFile.empty() ? "" : ", then " + editedFile + " edited") << "\nplaylist:";
         for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
         for (const auto& [write, kind] : clicksInWrites) out << "\n  " << kind << " before write " << write;
         for (const auto& a : actions) {
@@ -121,7 +121,11 @@ public:
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
         if (chance(4)) {
-            p.killAt = between(0, static_cast<int>(t));
+            // At a moment, or at any point of the journal's updates (each a flush, then a move).
+            if (chance(2))
+                p.killAt = between(0, static_cast<int>(t));
+            else
+                p.killAfterOperation = between(1, 16);
             if (chance(2)) p.editedFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         }
         // A file locked for a moment, never longer than the write-back retries last, and
@@ -472,10 +476,9 @@ std::string staleTitle(const PluginSession& session) {
     return stale.empty() ? "" : "the playlist's " + stale.front() + ", read before its file's last write";
 }
 
-// The player dies at plan.killAt: from then on it answers nothing, and quit ends the
-// plug-in's threads as the end of the process would. A new run on the same files and
-// journal, as another process, must leave every file as its original, or as the edit
-// made in between.
+// The player dies (at plan.killAt, or after a file operation, whenever it comes): from then
+// on it answers nothing, and quit ends the plug-in's threads as the end of the process would. A new run on the same
+// files and journal, as another process, must leave every file as its original, or as the edit made in between.
 std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std::string& folder) {
     killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
     plugin.quit();
@@ -520,7 +523,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
 
 std::string runSession(const Plan& plan, int realTimeDivisor) {
     // A kill is simulated by swapping the host's answers, which only the virtual clock does safely.
-    bool killed = plan.killAt >= 0 && realTimeDivisor == 0;
+    bool killed = (plan.killAt >= 0 || plan.killAfterOperation > 0) && realTimeDivisor == 0;
     std::string folder = vorlu_test::emptyFolder("random");
     PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor,
                                           .journalFolder = folder,
@@ -580,8 +583,12 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
             seen.actions.push_back(Action{clickTimes.back(), click->second, 0, {}});
             perform(session, seen.actions.back());
         });
+    if (killed && plan.killAfterOperation > 0)
+        winshim::dieAfterFileOperations(plan.killAfterOperation, [&session] {
+            session.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
+        });
     for (const auto& action : plan.actions) {
-        if (killed && action.time > plan.killAt) break;
+        if (killed && plan.killAt >= 0 && action.time > plan.killAt) break;
         session.runUntil(action.time);
         // Nothing can keep an edit from landing between a worker's read of the field and
         // its set: on real threads that instant is reachable, so edits are left to the
@@ -591,7 +598,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         perform(session, action);
     }
     if (killed) {
-        session.runUntil(plan.killAt);
+        session.runUntil(plan.killAt >= 0 ? plan.killAt : winshim::now() + 5000);
         return killAndStartAgain(session, plan, folder);
     }
     session.runFor(5000);

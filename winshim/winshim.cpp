@@ -193,6 +193,16 @@ std::atomic<bool> readsFail{false};
 std::set<FileRecord*> liveFiles;
 std::set<std::string> readOnlyFolders;
 std::vector<std::string> fileOperationLog;
+std::size_t deathAfter = 0;  // the length of the log at which the process dies; 0: never
+bool deadToFiles = false;
+std::function<void()> onDeath;
+
+// After logging an operation, under filesMutex: the death it brings, if any, to run outside the lock.
+std::function<void()> dueDeath() {
+    if (deathAfter == 0 || deadToFiles || fileOperationLog.size() < deathAfter) return nullptr;
+    deadToFiles = true;
+    return onDeath;
+}
 
 // Whether path is a file directly in a folder where no file may be made, renamed or deleted.
 bool inReadOnlyFolder(const std::string& path) {
@@ -286,6 +296,13 @@ std::vector<std::string> fileOperations() {
     return fileOperationLog;
 }
 
+void dieAfterFileOperations(int count, std::function<void()> death) {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    deathAfter = fileOperationLog.size() + static_cast<std::size_t>(count);
+    deadToFiles = false;
+    onDeath = std::move(death);
+}
+
 void setReadOnlyFolder(const std::string& folder, bool readOnly) {
     std::lock_guard<std::mutex> lock(filesMutex);
     if (readOnly)
@@ -318,6 +335,9 @@ void reset(int realTimeDivisor) {
     {
         std::lock_guard<std::mutex> lock(filesMutex);
         fileOperationLog.clear();
+        deathAfter = 0;
+        deadToFiles = false;
+        onDeath = nullptr;
     }
     restartThreadsAndClock(realTimeDivisor);
 }
@@ -722,6 +742,10 @@ DWORD WINAPI GetLastError(void) { return lastError; }
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD disposition, DWORD, HANDLE) {
     std::string path = nativePath(name);
     std::lock_guard<std::mutex> lock(filesMutex);
+    if (deadToFiles) {
+        lastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
     bool exclusive = (share & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
     if (exclusivePaths.count(path) || (exclusive && openPaths.count(path))) {
         lastError = ERROR_SHARING_VIOLATION;
@@ -760,21 +784,31 @@ BOOL WINAPI ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read, void*) 
 }
 
 BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* written, void*) {
+    {
+        std::lock_guard<std::mutex> lock(filesMutex);
+        if (deadToFiles) return FALSE;
+    }
     ssize_t put = ::write(static_cast<FileRecord*>(file)->descriptor, buffer, shortWrites ? size / 2 : size);
     *written = put > 0 ? static_cast<DWORD>(put) : 0;
     return put >= 0;
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) {
+    std::function<void()> death;
     {
         std::lock_guard<std::mutex> lock(filesMutex);
+        if (deadToFiles) return FALSE;
         fileOperationLog.push_back("flush " + static_cast<FileRecord*>(file)->path);
+        death = dueDeath();
     }
-    return ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0;
+    bool flushed = ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0;
+    if (death) death();
+    return flushed;
 }
 
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     std::string target = nativePath(to);
+    std::function<void()> death;
     {
         std::lock_guard<std::mutex> lock(filesMutex);
         // Windows replaces no file open without delete sharing, nor any file unless asked to.
@@ -784,16 +818,20 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
             lastError = exists && !(flags & MOVEFILE_REPLACE_EXISTING) ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED;
             return FALSE;
         }
+        if (deadToFiles) return FALSE;
         fileOperationLog.push_back("move " + nativePath(from) + " -> " + target);
+        death = dueDeath();
     }
-    return ::rename(nativePath(from).c_str(), target.c_str()) == 0;
+    bool moved = ::rename(nativePath(from).c_str(), target.c_str()) == 0;
+    if (death) death();
+    return moved;
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR name) {
     std::lock_guard<std::mutex> lock(filesMutex);
     std::string path = nativePath(name);
     // Windows deletes no file open without delete sharing.
-    if (undeletablePaths.count(path) || inReadOnlyFolder(path)) return FALSE;
+    if (deadToFiles || undeletablePaths.count(path) || inReadOnlyFolder(path)) return FALSE;
     return ::unlink(path.c_str()) == 0;
 }
 

@@ -101,6 +101,10 @@ void writeShort(bool shortWrites);
 void failReads(bool fail);
 // Every line written with OutputDebugStringW since reset, in UTF-8.
 std::vector<std::string> debugOutput();
+// The process dies to the file system right after the count-th flush or move from now on
+// (counted as fileOperations logs them): that one completes, every later create, write,
+// flush, move and delete fails, and death runs, once, on the thread that made it.
+void dieAfterFileOperations(int count, std::function<void()> death);
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
 std::vector<std::string> fileOperations();
 
