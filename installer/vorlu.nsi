@@ -2,11 +2,14 @@
 ; in Add/Remove Programs. makensis -DVERSION=1.0 -DDLL=path\gen_vorlu.dll -DOUTFILE=...
 ;
 ; Silent use: Vorlu-<version>-setup.exe /S [/LOG=path] [/D=C:\path\to\player]
+; /D= comes last and unquoted, spaces and all (/D=C:\Other Player): NSIS takes it no other way.
 ; Exit codes, the uninstaller's too: 0 done; 1 cancelled; 2 no player in the folder; 3 the
-; library is in use (the player runs); 4 the Plugins folder cannot be written. Whatever
-; the code, a run that fails changes nothing. A run writes what happened to /LOG=path; a
-; silent one without it to Vorlu-setup.log beside the installer (Vorlu-uninstall.log in the
-; temporary folder for the uninstaller, whose own folder it is cleaning).
+; library is in use (the player runs); 4 the Plugins folder cannot be written; 5 a /D=
+; that NSIS could not take (quoted, say), rather than an install into another folder.
+; Whatever the code, a run that fails changes nothing. A run writes what happened to
+; /LOG=path; a silent one without it to Vorlu-setup.log beside the installer, or in the
+; temporary folder when it cannot write there (Vorlu-uninstall.log in the temporary folder
+; for the uninstaller, whose own folder it is cleaning).
 ;
 ; The uninstaller is this same program, copied into the Plugins folder as
 ; uninstall_vorlu.exe: run under that name it uninstalls the copy beside it, in place, and
@@ -60,6 +63,7 @@ Page instfiles
 
 Var KEY  ; this player folder's Add/Remove entry
 Var LOG  ; where the run says what happened (silent, or given /LOG=); empty: nowhere
+Var DIR_OPTION  ; the folder a /D= names, unquoted; empty: no /D=
 
 ; Writes the outcome, exit code $R0 and what happened $R1, to the log, if there is one.
 Function WriteLog
@@ -232,9 +236,10 @@ Function Uninstall
   Call Finish
 FunctionEnd
 
-; Sets LOG to the path that /LOG= names, however the command line quotes it
-; (/LOG="C:\a b.log" as typed, or "/LOG=C:\a b.log" as programs pass it).
-Function ReadLogOption
+; Sets LOG to the path that /LOG= names, and DIR_OPTION to the folder /D= names, however
+; the command line quotes them (/LOG="C:\a b.log" as typed, or "/LOG=C:\a b.log" as
+; programs pass it).
+Function ReadOptions
   System::Call 'kernel32::GetCommandLineW() p .r0'
   System::Call 'shell32::CommandLineToArgvW(p r0, *i .r1) p .r2'
   StrCpy $3 1  ; past the program's own name
@@ -246,6 +251,9 @@ Function ReadLogOption
     StrCpy $7 $6 5
     StrCmp $7 "/LOG=" 0 +2
       StrCpy $LOG $6 "" 5
+    StrCpy $7 $6 3
+    StrCmp $7 "/D=" 0 +2
+      StrCpy $DIR_OPTION $6 "" 3
     IntOp $3 $3 + 1
   ${Loop}
   System::Call 'kernel32::LocalFree(p r2)'
@@ -254,15 +262,37 @@ FunctionEnd
 ; Where the player is: its uninstaller's folder, else the folder it recorded for itself,
 ; else the default; each only if winamp.exe is there.
 Function .onInit
-  Call ReadLogOption
+  Call ReadOptions
   ${If} $LOG == ""
   ${AndIf} ${Silent}
-    StrCpy $LOG "$EXEDIR\Vorlu-setup.log"
-    StrCmp $EXEFILE "${UNINSTALLER}" 0 +2
+    ${If} $EXEFILE == "${UNINSTALLER}"
       StrCpy $LOG "$TEMP\Vorlu-uninstall.log"
+    ${Else}
+      ; Run from a folder it cannot write (a share, a disc), it logs where it can.
+      StrCpy $LOG "$EXEDIR\Vorlu-setup.log"
+      ClearErrors
+      FileOpen $0 "$LOG" a
+      ${If} ${Errors}
+        StrCpy $LOG "$TEMP\Vorlu-setup.log"
+      ${Else}
+        FileClose $0
+      ${EndIf}
+    ${EndIf}
   ${EndIf}
   ${If} $EXEFILE == "${UNINSTALLER}"
     Call Uninstall
+  ${EndIf}
+  ; NSIS takes /D= only last and unquoted, and else ignores it, or keeps its quotes: the
+  ; folder it took must begin with the one named, or the run would install elsewhere.
+  ${If} $DIR_OPTION != ""
+    StrLen $0 $DIR_OPTION
+    StrCpy $0 $INSTDIR $0
+    ${If} $0 != $DIR_OPTION
+      MessageBox MB_OK|MB_ICONSTOP "Cannot take /D=$DIR_OPTION: write /D= last and without quotes, even around a folder with spaces (/D=C:\Other Player)." /SD IDOK
+      StrCpy $R0 5
+      StrCpy $R1 "cannot take /D=$DIR_OPTION: /D= goes last and unquoted (/D=C:\Other Player); nothing was changed"
+      Call Finish
+    ${EndIf}
   ${EndIf}
   ; Space required counts the uninstaller, a copy of this program.
   StrCpy $0 "$EXEPATH"

@@ -82,14 +82,14 @@ int readJournalEntry(const unsigned char* data, int size, int offset, JournalEnt
 // (either of the host's may be null) and chooses the first that takes the journal, by
 // rewriting it there (creating it where there is none).
 void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsFolder);
-// On: worker, holding claims. Takes: journal. Records file and its original before its
-// first stamp; *sequence receives the entry's number. Anything but JOURNAL_WRITTEN: the
-// file is not to be stamped.
+// On: worker, holding nothing. Takes: journal. Records file, its original and its volume
+// before its claim is published; *sequence receives the entry's number. Anything but
+// JOURNAL_WRITTEN: the file is not to be stamped.
 JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, unsigned int* sequence);
-// On: worker or repair, ending. Takes: journal. Drops this process's entry of sequence,
-// once its original is back.
+// On: worker or repair, holding nothing. Takes: journal. Drops this process's entry of
+// sequence, once its original is back or its claim was never published.
 JournalUpdate journalForget(unsigned int sequence);
-// On: worker, holding claims. Takes: journal. Whether an entry of any player holds file
+// On: worker, holding nothing. Takes: journal. Whether an entry of any player holds file
 // with exactly original.
 JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* original);
 

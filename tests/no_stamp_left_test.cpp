@@ -83,6 +83,11 @@ TEST(NoStampLeft, onlyAStampTheJournalProvesOursIsTakenOffBeforeTheArtistIsSaved
         ASSERT_EQ(sets.empty(), !c.healed);
         if (c.healed) EXPECT_EQ(sets.front().value, *c.healed + " (0:00/3:45)");
         EXPECT_EQ(session.model.storedArtist(fileA), c.healed.value_or(c.stored));
+        // The debugger hears why.
+        auto notes = winshim::debugOutput();
+        bool said = std::any_of(notes.begin(), notes.end(),
+                                [](const std::string& note) { return note.find("ends like a stamp") != std::string::npos; });
+        EXPECT_EQ(said, !c.healed);
     }
 }
 
