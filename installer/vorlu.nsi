@@ -268,7 +268,7 @@ Function .onInit
     ${If} $EXEFILE == "${UNINSTALLER}"
       StrCpy $LOG "$TEMP\Vorlu-uninstall.log"
     ${Else}
-      ; Run from a folder it cannot write (a share, a disc), it logs where it can.
+      ; Beside itself, unless it runs from a folder it cannot write (a share, a disc).
       StrCpy $LOG "$EXEDIR\Vorlu-setup.log"
       ClearErrors
       FileOpen $0 "$LOG" a
@@ -288,9 +288,10 @@ Function .onInit
     StrLen $0 $DIR_OPTION
     StrCpy $0 $INSTDIR $0
     ${If} $0 != $DIR_OPTION
-      MessageBox MB_OK|MB_ICONSTOP "Cannot take /D=$DIR_OPTION: write /D= last and without quotes, even around a folder with spaces (/D=C:\Other Player)." /SD IDOK
+      StrCpy $R1 "/D=$DIR_OPTION not taken: this installer takes /D= only last and without quotes, even around spaces (/D=C:\Other Player)"
+      MessageBox MB_OK|MB_ICONSTOP "$R1." /SD IDOK
       StrCpy $R0 5
-      StrCpy $R1 "cannot take /D=$DIR_OPTION: /D= goes last and unquoted (/D=C:\Other Player); nothing was changed"
+      StrCpy $R1 "$R1; nothing was changed"
       Call Finish
     ${EndIf}
   ${EndIf}

@@ -15,10 +15,11 @@
 // units (16 bits each), 16 bits of flags (bit 0: the volume is known), the serial number
 // of the volume the file was on (32 bits), then the name's and the original's units,
 // oldest entry first. A version 1 journal, whose entries have neither flags nor serial,
-// is read, and written anew as version 2 at its next update. A journal of a later version is left alone, and with it
-// the whole journal; an entry that is malformed or fails its check is never acted on and is dropped at the next update.
-// The journal never grows past JOURNAL_BUFFER_SIZE: once full, a new file is not stamped, and no entry is dropped to
-// make room.
+// is read, and written anew as version 2 at its next update. A journal of a later
+// version is left alone, and with it the whole journal; an entry that is malformed or
+// fails its check is never acted on and is dropped at the next update. The journal never
+// grows past JOURNAL_BUFFER_SIZE: once full, a new file is not stamped, and no entry is
+// dropped to make room.
 //
 // Every update rewrites the file whole: a temporary file, flushed, then moved over the
 // journal in one step, under a lock file held open exclusively, which keeps the processes

@@ -294,9 +294,9 @@ static bool waitUntilFileStops(Track* track) {
 
 // Writes the original back, again a second apart (closer once the threads are to stop)
 // while the host refuses it or the field cannot be read, and lets the file go. A file a
-// refused set stopped waits until it no longer plays, or the threads are to stop. Returns the sequence number of the
-// journal entry that the write-back settled, or 0: an entry not settled stays for the
-// next start's repair.
+// refused set stopped waits until it no longer plays, or the threads are to stop.
+// Returns the sequence number of the journal entry that the write-back settled, or 0: an
+// entry not settled stays for the next start's repair.
 static unsigned int writeBack(Track* track) {
     markLeaving(track->record);
     unsigned int journalEntry = 0;

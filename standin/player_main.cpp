@@ -28,9 +28,12 @@
 // start of playback (who made it, whether it counted as a play) and check to --results
 // for the tests. Its playlist holds titles and counts plays as the host does (see
 // player_model.h); `save-playlist FILE` saves the playlist with its held titles. Its
-// windows show the play state and every entry's held title and stored ARTIST;
-// --screenshot saves them as a PNG at a `screenshot` action of the script, or else at
-// the end.
+// windows show the play state and every entry's held title and stored ARTIST, the
+// playlist scrolled to the current entry; --screenshot saves them as a PNG at a
+// `screenshot` action of the script, or else at the end. `edit I TEXT` sets the ARTIST of
+// entry I's file to TEXT as another program would (a tag editor) while it runs, and
+// `repeat-one on|off` makes the playing entry start again at its end, or not. Every
+// script action is listed in player_files.h.
 #include <windows.h>
 
 #include "player_files.h"
@@ -125,6 +128,7 @@ struct Player {
     std::map<std::string, FileFaults> faults;
     std::set<std::string> failingWrites;
     std::optional<std::chrono::steady_clock::time_point> stoppedSince;  // playback stopped then, real time
+    std::string hiddenCurrentEntry;  // the first paint of the playlist editor without the current entry
 
     long long clock() const {
         auto elapsed = std::chrono::steady_clock::now() - start;
@@ -315,8 +319,19 @@ LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     return defaultProcedure(window, message, wParam, lParam);
 }
 
+// A list longer than the editor's rows must still show the current entry.
+void paintPlaylistEditor(HDC dc, const RECT& area, standin::PlayerModel& model) {
+    standin::ShownEntries shown = standin::paintPlaylistView(dc, area, model);
+    std::size_t current = static_cast<std::size_t>(shown.current);
+    if (shown.current >= 0 && (current < shown.first || current >= shown.first + shown.count) &&
+        player->hiddenCurrentEntry.empty())
+        player->hiddenCurrentEntry = "entry " + std::to_string(current + 1) + " not among entries " +
+                                     std::to_string(shown.first + 1) + " to " +
+                                     std::to_string(shown.first + shown.count);
+}
+
 LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (paintWith(standin::paintPlaylistView, window, message)) return 0;
+    if (paintWith(paintPlaylistEditor, window, message)) return 0;
     noteText(1, message, wParam, lParam);
     if (message == probeMessage) {
         player->lastProbe[1] = {message, wParam, lParam};
@@ -920,6 +935,7 @@ int playScript(Player& p) {
         p.check("title_updates_keep_their_text", p.titleFailure.empty(),
                 std::to_string(p.titleUpdates) + " updates; " + p.titleFailure);
     if (!p.screenshotTaken) takeScreenshot();
+    p.check("playlist_shows_the_current_entry", p.hiddenCurrentEntry.empty(), p.hiddenCurrentEntry);
     persistTags();
     summarize();
     checkWhatTheListenerKeeps();

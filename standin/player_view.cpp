@@ -112,7 +112,7 @@ void paintMainView(HDC dc, const RECT& area, PlayerModel& model) {
     DeleteObject(small);
 }
 
-void paintPlaylistView(HDC dc, const RECT& area, PlayerModel& model) {
+ShownEntries paintPlaylistView(HDC dc, const RECT& area, PlayerModel& model) {
     fill(dc, area, background);
     HFONT font = uiFont(14, false);
     HGDIOBJ old = SelectObject(dc, font);
@@ -121,12 +121,16 @@ void paintPlaylistView(HDC dc, const RECT& area, PlayerModel& model) {
     PlayState state = model.state();
     // The play state in the last row, whatever the list's length.
     RECT status = {area.left, area.bottom - rowHeight - 2, area.right, area.bottom - 2};
+    // The current entry in the last row when the list would hide it further down.
+    std::size_t rows = static_cast<std::size_t>((status.top - area.top - 4) / rowHeight);
+    std::size_t first =
+        current >= 0 && static_cast<std::size_t>(current) >= rows ? static_cast<std::size_t>(current) + 1 - rows : 0;
     // Only the rows shown read their marked titles again.
-    std::vector<std::string> titles =
-        model.paintTitles(0, static_cast<std::size_t>((status.top - area.top - 4) / rowHeight));
-    for (std::size_t i = 0; i < titles.size(); ++i) {
-        RECT row = {area.left, area.top + 4 + static_cast<LONG>(i) * rowHeight, area.right,
-                    area.top + 4 + static_cast<LONG>(i + 1) * rowHeight};
+    std::vector<std::string> titles = model.paintTitles(first, rows);
+    for (std::size_t shown = 0; shown < titles.size(); ++shown) {
+        std::size_t i = first + shown;
+        RECT row = {area.left, area.top + 4 + static_cast<LONG>(shown) * rowHeight, area.right,
+                    area.top + 4 + static_cast<LONG>(shown + 1) * rowHeight};
         bool isCurrent = static_cast<int>(i) == current;
         if (isCurrent) fill(dc, row, currentBackground);
         COLORREF color = isCurrent ? currentText : entryText;
@@ -138,7 +142,7 @@ void paintPlaylistView(HDC dc, const RECT& area, PlayerModel& model) {
                                                          : marks[2];
         // The title the playlist holds, then the ARTIST the file holds now.
         RECT title = {row.left + 6, row.top, row.left + 300, row.bottom};
-        text(dc, title, mark + std::to_string(i + 1) + ". " + titles[i], color);
+        text(dc, title, mark + std::to_string(i + 1) + ". " + titles[shown], color);
         RECT stored = {row.left + 306, row.top, row.right - 70, row.bottom};
         text(dc, stored, "ARTIST " + model.storedArtist(entries[i].file), isCurrent ? currentText : dimText);
         RECT right = {row.right - 66, row.top, row.right - 8, row.bottom};
@@ -150,6 +154,7 @@ void paintPlaylistView(HDC dc, const RECT& area, PlayerModel& model) {
     text(dc, {status.left + 6, status.top, status.right - 8, status.bottom}, stateName(state) + where, dimText);
     SelectObject(dc, old);
     DeleteObject(font);
+    return {first, titles.size(), entries.empty() ? -1 : current};
 }
 
 void saveScreenshot(const std::string& path, PlayerModel& model) {

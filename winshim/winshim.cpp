@@ -801,9 +801,10 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
         fileOperationLog.push_back("flush " + static_cast<FileRecord*>(file)->path);
         death = dueDeath();
     }
-    bool flushed = ::fsync(static_cast<FileRecord*>(file)->descriptor) == 0;
+    // Logged, not synced: the tests read the order of flushes and moves, and a real sync
+    // would only make every journal update wait for the disk.
     if (death) death();
-    return flushed;
+    return TRUE;
 }
 
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {

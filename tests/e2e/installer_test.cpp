@@ -62,6 +62,16 @@ fs::path copyOfSetup(const fs::path& folder) {
     return folder / fs::path(VORLU_INSTALLER).filename();
 }
 
+// Wine's temporary folder (%TEMP%), as a Linux path.
+fs::path wineTemporaryFolder() {
+    FILE* shell = popen("export WINEDEBUG=-all; winepath -u \"$(wine cmd /c echo %TEMP% | tr -d '\\r')\"", "r");
+    if (!shell) return {};
+    char line[4096] = {};
+    std::string folder = std::fgets(line, sizeof line, shell) ? line : "";
+    pclose(shell);
+    return folder.substr(0, folder.find('\n'));
+}
+
 // A log the setup program wrote (UTF-16 with a byte order mark), as UTF-8.
 std::string logText(const fs::path& file) {
     std::string bytes = bytesOf(file);
@@ -221,6 +231,14 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
         EXPECT_FALSE(fs::exists(second / "Plugins" / "gen_vorlu.dll"));
         EXPECT_FALSE(keyExists(vorluUninstallKey(second)));
     }
+    // A /D= that NSIS does not take (quoted, as Wine quotes a folder with a space) is
+    // refused, not ignored for the registered player.
+    fs::path spaced = freshDirectory() / "Other Player";
+    fs::create_directories(spaced);
+    std::ofstream(spaced / "winamp.exe") << "stand-in";
+    EXPECT_EQ(wineExitCode(setup + " /S " + shellQuoted("/D=" + windowsPath(spaced))), 5);
+    EXPECT_FALSE(fs::exists(spaced / "Plugins"));
+    EXPECT_TRUE(logSays(setupLog, 5, spaced));
     forgetPlayerKeys();
 
     // Told a folder without the player, a silent install changes nothing and says so, in
@@ -232,7 +250,8 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
 }
 
 // A Plugins folder that cannot be written is not a library in use: the installer and the
-// uninstaller answer 4, change nothing and log why; once it can be written, both work.
+// uninstaller answer 4, change nothing and log why; once it can be written, both work. An
+// installer run from a folder it cannot write logs in the temporary folder.
 TEST(Installer, aPluginsFolderThatCannotBeWrittenAnswers4AndNothingChanges) {
     fs::path dir = freshDirectory();
     const std::string setup = shellQuoted(copyOfSetup(dir / "setup").string());
@@ -251,7 +270,15 @@ TEST(Installer, aPluginsFolderThatCannotBeWrittenAnswers4AndNothingChanges) {
         EXPECT_TRUE(fs::is_empty(plugins));
         EXPECT_FALSE(keyExists(vorluUninstallKey(player)));
     }
-    ASSERT_EQ(wineExitCode(setup + " /S" + toPlayer), 0);
+    {
+        // Run from a folder it cannot write, a silent install logs in the temporary folder.
+        Unwritable lockedSetup(dir / "setup");
+        ASSERT_TRUE(lockedSetup.made());
+        const fs::path temporaryLog = wineTemporaryFolder() / "Vorlu-setup.log";
+        fs::remove(temporaryLog);
+        ASSERT_EQ(wineExitCode(setup + " /S" + toPlayer), 0);
+        EXPECT_TRUE(logSays(temporaryLog, 0, plugins));
+    }
     const std::string uninstaller = shellQuoted((plugins / "uninstall_vorlu.exe").string());
     {
         Unwritable locked(plugins);

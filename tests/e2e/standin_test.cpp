@@ -27,9 +27,12 @@ TEST(Standin, loadsShowsItsNoticeAndUnloadsLeavingWorkingWindows) {
     EXPECT_TRUE(run.commits.empty());
 }
 
+// Ten entries, more than the playlist editor's rows: it scrolls to show the one playing.
 TEST(Standin, savesAScreenshotOfBothWindowsAsPng) {
     std::filesystem::path shot = freshDirectory() / "shot.png";
-    RunPlan plan{{{"C:\\Music\\a.mp3", "Artist A", 60}}, "0 play\n1 screenshot\n2 stop\n", 1.0};
+    RunPlan plan{{}, "0 jump 9\n1 screenshot\n2 stop\n", 1.0};
+    for (char name = 'a'; name <= 'j'; ++name)
+        plan.playlist.push_back({"C:\\Music\\" + std::string(1, name) + ".mp3", "Artist", 60});
     plan.extraArguments = "--screenshot '" + windowsPath(shot) + "'";
     StandinRun run = runStandin(plan);
     ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -37,6 +40,7 @@ TEST(Standin, savesAScreenshotOfBothWindowsAsPng) {
     char signature[8] = {};
     png.read(signature, sizeof signature);
     EXPECT_EQ(std::string(signature, sizeof signature), "\x89PNG\r\n\x1a\n") << run.output;
+    EXPECT_EQ(run.checks["playlist_shows_the_current_entry"], "ok") << run.output;
 }
 
 // --plugin as a shell user means it: a path from the current folder, not from the player's
