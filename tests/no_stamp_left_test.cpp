@@ -85,8 +85,9 @@ TEST(NoStampLeft, onlyAStampTheJournalProvesOursIsTakenOffBeforeTheArtistIsSaved
         EXPECT_EQ(session.model.storedArtist(fileA), c.healed.value_or(c.stored));
         // The debugger hears why.
         auto notes = winshim::debugOutput();
-        bool said = std::any_of(notes.begin(), notes.end(),
-                                [](const std::string& note) { return note.find("ends like a stamp") != std::string::npos; });
+        bool said = std::any_of(notes.begin(), notes.end(), [](const std::string& note) {
+            return note.find("ends like a stamp") != std::string::npos;
+        });
         EXPECT_EQ(said, !c.healed);
     }
 }
