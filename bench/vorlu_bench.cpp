@@ -126,8 +126,8 @@ void steadyPlayback(std::vector<Figure>& figures, std::map<std::string, double>&
         (request.thread == "worker" ? workers : watcher) += 1;
         perCode[std::to_string(request.code) + (request.thread == "worker" ? "" : " (watcher)")] += 1;
     }
-    figures.push_back({"workers' requests per minute, steady playback", workers, "/min", "about 159",
-                       workers >= 146 && workers <= 171});
+    figures.push_back({"workers' requests per minute, steady playback", workers, "/min", "about 176",
+                       workers >= 162 && workers <= 190});
     figures.push_back({"watcher's requests per minute (repeated notices)", watcher, "/min", "", true});
     double cpuMs = std::stod(run.values.at("plugin_thread_cpu_ms"));
     figures.push_back({"plug-in threads' CPU time per hour of playback", cpuMs * 60, "ms", "", true});
