@@ -98,13 +98,15 @@ TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
                           }});
     // The next file's claim waits for the journal, which another player holds: no
     // write-back waits with it (only the dropping of its entry).
+    std::vector<HANDLE> heldLocks;
     situations.push_back({"while a newer file waits for the journal another player holds",
-                          [](PluginSession& s) {
+                          [&heldLocks](PluginSession& s) {
                               s.play();
                               s.runUntil(20500);
-                              CreateFileW(standin::utf16FromUtf8(s.journalFolder + "/vorlu.journal.lock").c_str(),
-                                          GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                          nullptr);
+                              heldLocks.push_back(
+                                  CreateFileW(standin::utf16FromUtf8(s.journalFolder + "/vorlu.journal.lock").c_str(),
+                                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
                               s.next();
                               s.runUntil(20600);
                           },
@@ -125,6 +127,8 @@ TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
             EXPECT_EQ(winshim::moduleReferences(), c.threadsLeft);
             // Nothing of ours is left in a destroyed window; a quit from inside a message keeps the library.
             EXPECT_EQ(winshim::moduleLoadPins(), logOff ? 1 : 0);
+            for (HANDLE held : heldLocks) CloseHandle(held);
+            heldLocks.clear();
         }
     }
 }
