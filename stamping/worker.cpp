@@ -193,6 +193,10 @@ static StampResult stampTime(Track* track) {
         return STAMP_ENDED;
     }
     int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    if (position < 0) {
+        track->filePlays = false;  // stopped since
+        return STAMP_ENDED;
+    }
     int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
     char timeString[TIME_TEXT_SIZE];
     formatTimeText(position, length, timeString);

@@ -97,12 +97,13 @@ TEST(Quit, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
                               s.runUntil(20500);
                           }});
     // The next file's claim waits for the journal, which another player holds: no
-    // write-back waits with it (only the dropping of its entry).
+    // write-back waits with it (only the dropping of its entry), a retried one neither.
     std::vector<HANDLE> heldLocks;
     situations.push_back({"while a newer file waits for the journal another player holds",
                           [&heldLocks](PluginSession& s) {
                               s.play();
                               s.runUntil(20500);
+                              s.model.acceptSets(vorlu_test::refuseWriteBacks("Artist A", 1));  // retried after
                               heldLocks.push_back(
                                   CreateFileW(standin::utf16FromUtf8(s.journalFolder + "/vorlu.journal.lock").c_str(),
                                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,

@@ -58,6 +58,7 @@ LRESULT recordedResult(UINT message, WPARAM wParam, LPARAM lParam) {
 PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOptions options)
     : model([] { return winshim::now(); }) {
     if (current) throw std::logic_error("one session at a time");
+    virtualClock = options.realTimeDivisor == 0;
     current = this;
     winshim::reset(options.realTimeDivisor);
     hostMainProcedure = mainProcedure;
@@ -333,7 +334,7 @@ std::string PluginSession::brokenInvariant() const {
             answered.asked = true;
         }
         bool set = request.code == IPC_SET_EXTENDED_FILE_INFO || request.code == IPC_SET_EXTENDED_FILE_INFOW;
-        if (!set || request.sender == std::to_string(driverThread) || !answered.asked) continue;
+        if (!set || !virtualClock || request.sender == std::to_string(driverThread) || !answered.asked) continue;
         // A stamp made from those answers: they must be of the file it is written into.
         std::string timeText = expectedTimeText(answered.position, answered.length);
         bool stamp = request.value.size() > timeText.size() &&

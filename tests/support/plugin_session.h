@@ -156,9 +156,10 @@ public:
     // host's one pending edit needs; empty when every set was written in one step.
     std::string setWithoutItsWrite() const;
     // What the plug-in must keep in every session, checked by the harness itself: every
-    // set of the plug-in's comes with its file's journal entry on disk, and every stamp
-    // shows the position and length the host gave while that file played. The first
-    // break, or empty. Every session's end fails its test on one.
+    // set of the plug-in's comes with its file's journal entry on disk, and (on the
+    // virtual clock, where no action of the driver's comes between a worker's reads and
+    // its set) every stamp shows the position and length the host gave while that file
+    // played. The first break, or empty. Every session's end fails its test on one.
     std::string brokenInvariant() const;
     std::string journalFolder;
 
@@ -174,6 +175,7 @@ private:
     // A set of the plug-in's (not the driver's own) whose file no journal entry on disk names.
     void checkJournalAtSet(WPARAM wParam, LPARAM code);
     int driverThread = 0;
+    bool virtualClock;
     std::vector<std::string> setsWithoutEntry;
     standin::FileMap<std::string> originals;
     mutable std::mutex messagesMutex;
