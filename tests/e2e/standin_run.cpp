@@ -30,6 +30,18 @@ standin::PlayState playState(const std::string& name) {
     return standin::PlayState::Stopped;
 }
 
+// The library just built, copied once per test process: a player that finds no other
+// folder for its journal keeps it beside the library, and tests that run at once must not
+// share one (a player of one test would repair the files of another).
+fs::path ownCopyOfThePlugin() {
+    static const fs::path copy = [] {
+        fs::path path = freshDirectory() / "gen_vorlu.dll";
+        fs::copy_file(VORLU_PLUGIN_DLL, path);
+        return path;
+    }();
+    return copy;
+}
+
 }  // namespace
 
 bool oldHostRun() {
@@ -109,7 +121,7 @@ StandinRun runStandin(const RunPlan& plan) {
     run.tagsPath = plan.tagsPath.empty() ? (dir / "tags.txt").string() : plan.tagsPath;
     fs::path results = dir / "results.txt";
     std::ostringstream command;
-    fs::path plugin = plan.pluginPath.empty() ? fs::path(VORLU_PLUGIN_DLL) : fs::path(plan.pluginPath);
+    fs::path plugin = plan.pluginPath.empty() ? ownCopyOfThePlugin() : fs::path(plan.pluginPath);
     std::string pluginArgument = plugin.is_relative() ? plugin.string() : windowsPath(plugin);
     std::replace(pluginArgument.begin(), pluginArgument.end(), '/', '\\');
     command << "cd " << quoted(dir.string()) << " && WINEDEBUG=-all wine "
