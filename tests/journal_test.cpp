@@ -17,6 +17,8 @@
 #include <memory>
 #include <random>
 
+using vorlu_test::bytesOf;
+using vorlu_test::entriesOf;
 using vorlu_test::PluginSession;
 
 namespace {
@@ -26,25 +28,6 @@ const DWORD deadPlayer = 777;  // a process that no longer runs
 const DWORD livePlayer = 778;  // another player that still runs
 
 std::string journalPath(const std::string& folder) { return folder + "/vorlu.journal"; }
-
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The valid entries of a journal's bytes, as the plug-in reads them.
-std::vector<JournalEntry> entriesOf(const std::string& bytes) {
-    std::vector<JournalEntry> entries;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    int size = static_cast<int>(bytes.size());
-    if (journalVersion(data, size) < 1 || journalVersion(data, size) > JOURNAL_VERSION) return entries;
-    static JournalEntry entry;
-    bool valid;
-    for (int offset = JOURNAL_HEADER_SIZE; (offset = readJournalEntry(data, size, offset, &entry, &valid)) >= 0;) {
-        if (valid) entries.push_back(entry);
-    }
-    return entries;
-}
 
 // What a player left in folder when it died stamping fileA: its journal entry, written
 // by the plug-in itself in a session as that player.

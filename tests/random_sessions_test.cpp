@@ -377,6 +377,43 @@ bool stampsKeepToTheRules(const Plan& plan, const PluginSession& session, standi
     return true;
 }
 
+// No entry of the player's process is left in the journal once its threads have ended:
+// every write-back dropped its own.
+std::string entryLeft(const std::string& folder, DWORD processId) {
+    for (const auto& entry : vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal"))) {
+        if (entry.processId == processId)
+            return "the journal still holds the entry of " + standin::utf8FromUtf16(entry.file.name);
+    }
+    return "";
+}
+
+// A file plays on with nothing done: its worker stamps it once a cycle, about every 15 s,
+// never more often. Two stamps of one file closer than that need an action of the
+// listener's, or a start of that file, between them.
+bool stampsKeepTheirCadence(const Plan& plan, const PluginSession& session, std::string* why) {
+    const long long shortestCycle = 14000;
+    std::map<std::string, long long, standin::SameFileLess> lastStampOf;
+    auto starts = session.model.starts();
+    for (const auto& set : session.sets()) {
+        if (!vorlu_test::isStamp(set.value, artistAt(session, set.file, set.time))) continue;
+        auto last = lastStampOf.find(set.file);
+        if (last != lastStampOf.end() && set.time - last->second < shortestCycle) {
+            long long from = last->second;
+            bool acted = std::any_of(plan.actions.begin(), plan.actions.end(),
+                                     [&](const Action& a) { return a.time >= from && a.time <= set.time; }) ||
+                         std::any_of(starts.begin(), starts.end(), [&](const standin::PlayStart& s) {
+                             return s.time >= from && s.time <= set.time && standin::sameFile(s.file, set.file);
+                         });
+            if (!acted) {
+                *why = set.file + " stamped at " + std::to_string(from) + " and again at " + std::to_string(set.time);
+                return false;
+            }
+        }
+        lastStampOf[set.file] = set.time;
+    }
+    return true;
+}
+
 // A refused set that stopped a file is followed by no other that stops it again before the
 // listener starts that file again: no set of it while it plays, write-backs included.
 bool noFileStoppedTwiceByRefusals(const PluginSession& session, std::string* why) {
@@ -511,6 +548,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     if (!killed.everyPlaybackChangeOfOursIsABlip(&why)) return "at the next start's repair, " + why;
     killed.finish();
     if (!(why = killed.brokenInvariant()).empty()) return "after the next start, " + why;
+    if (!(why = entryLeft(folder, 4243)).empty()) return "after the next start, " + why;
     if (std::string stale = staleTitle(killed); !stale.empty()) return "after the next start's repair, " + stale;
     for (const auto& [file, original] : originals) {
         std::string expected = standin::sameFile(file, plan.editedFile) ? edit : original;
@@ -623,6 +661,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     if (winshim::threadsRunning() != 0) return "a worker outlived quit";
+    if (std::string left = entryLeft(folder, 4242); !left.empty()) return left;
     auto sets = session.sets();
     std::string why = session.setWithoutItsWrite();
     if (!why.empty()) return why;
@@ -652,6 +691,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         if (!stampsKeepToTheRules(seen, session, &stamps, &why)) return why;
         if (!everyLongPlayIsStamped(seen, session, stamps, &why)) return why;
         if (!noFileStoppedTwiceByRefusals(session, &why)) return why;
+        if (!stampsKeepTheirCadence(seen, session, &why)) return why;
     }
     for (const auto& [file, stored] : session.model.storedArtists()) {
         std::string original = session.expectedEnd(file);

@@ -105,6 +105,23 @@ PluginSession::~PluginSession() {
     if (ownFolder) std::filesystem::remove_all(journalFolder);
 }
 
+std::string bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<JournalEntry> entriesOf(const std::string& bytes) {
+    std::vector<JournalEntry> entries;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    int size = static_cast<int>(bytes.size());
+    static JournalEntry entry;
+    bool valid;
+    for (int offset = JOURNAL_HEADER_SIZE; (offset = readJournalEntry(data, size, offset, &entry, &valid)) >= 0;) {
+        if (valid) entries.push_back(entry);
+    }
+    return entries;
+}
+
 std::string emptyFolder(const std::string& name) {
     auto folder = std::filesystem::temp_directory_path() / ("vorlu-" + name + "-" + std::to_string(getpid()));
     std::filesystem::remove_all(folder);
@@ -298,15 +315,8 @@ void PluginSession::checkJournalAtSet(WPARAM wParam, LPARAM code) {
     std::string library = winshim::modulePath();
     std::replace(library.begin(), library.end(), '\\', '/');
     for (const std::string& folder : {journalFolder, library.substr(0, library.find_last_of('/'))}) {
-        std::ifstream in(folder + "/vorlu.journal", std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-        int size = static_cast<int>(bytes.size());
-        static JournalEntry entry;
-        bool valid;
-        for (int offset = JOURNAL_HEADER_SIZE; (offset = readJournalEntry(data, size, offset, &entry, &valid)) >= 0;) {
-            if (valid && sameFileName(entry.file, file)) return;
-        }
+        for (const auto& entry : entriesOf(bytesOf(folder + "/vorlu.journal")))
+            if (sameFileName(entry.file, file)) return;
     }
     std::lock_guard<std::mutex> lock(messagesMutex);
     setsWithoutEntry.push_back("a set of " + fileOfSet(wParam, code) + " at " + std::to_string(winshim::now()) +

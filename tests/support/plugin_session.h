@@ -5,6 +5,7 @@
 #define VORLU_TESTS_PLUGIN_SESSION_H
 
 #include "player_model.h"
+#include "stamping/journal.h"
 #include "trackinfo/track_metadata.h"
 #include "winshim.h"
 
@@ -58,6 +59,11 @@ struct SessionOptions {
     long long titleDelayMin = 0, titleDelayMax = 0;
     unsigned titleDelaySeed = 1;
 };
+
+// A file's bytes, empty when there is none; the valid entries of a journal's bytes, as the
+// plug-in reads them.
+std::string bytesOf(const std::string& path);
+std::vector<JournalEntry> entriesOf(const std::string& bytes);
 
 // A new empty folder under the temporary directory, named after name and this process.
 std::string emptyFolder(const std::string& name);
