@@ -68,9 +68,10 @@ struct Plan {
     std::string faultyFile;
     std::vector<Action> actions;
     Ending ending;
-    long long killAt = -1;       // the player dies then, and starts again on the same files
-    int killAfterOperation = 0;  // or it dies right after this flush or move of the journal's
-    std::string editedFile;      // edited by hand between the two runs
+    long long killAt = -1;            // the player dies then, and starts again on the same files
+    int killAfterOperation = 0;       // or it dies right after this flush or move of the journal's
+    bool anotherVolumeFirst = false;  // the first start after the kill finds another volume as C:
+    std::string editedFile;           // edited by hand between the two runs
     // The listener acts just before the plug-in's n-th set reaches the host: between our
     // requests, as a click the host's window handles first.
     std::map<int, std::string> clicksInWrites;
@@ -80,7 +81,8 @@ struct Plan {
         out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << ", ending " << static_cast<int>(ending)
             << (killAt >= 0 ? ", killed at " + std::to_string(killAt) : "")
             << (killAfterOperation > 0 ? ", killed after file operation " + std::to_string(killAfterOperation) : "")
-            << (editedFile.empty() ? "" : ", then " + editedFile + " edited") << "\nplaylist:";
+            << (editedFile.empty() ? "" : ", then " + editedFile + " edited")
+            << (anotherVolumeFirst ? ", then a start with another volume as C:" : "") << "\nplaylist:";
         for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
         for (const auto& [write, kind] : clicksInWrites) out << "\n  " << kind << " before write " << write;
         for (const auto& a : actions) {
@@ -126,6 +128,7 @@ public:
                 p.killAt = between(0, static_cast<int>(t));
             else
                 p.killAfterOperation = between(1, 16);
+            p.anotherVolumeFirst = chance(3);
             if (chance(2)) p.editedFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         }
         // A file locked for a moment, never longer than the write-back retries last, and
@@ -516,7 +519,11 @@ std::string staleTitle(const PluginSession& session) {
 // The player dies (at plan.killAt, or after a file operation, whenever it comes): from then
 // on it answers nothing, and quit ends the plug-in's threads as the end of the process would. A new run on the same
 // files and journal, as another process, must leave every file as its original, or as the edit made in between.
-std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std::string& folder) {
+// The volume the files are on (their drive C: maps to a folder of the session's), and another.
+const DWORD filesVolume = 0x5EED0001, anotherVolume = 0x5EED0002;
+
+std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std::string& folder,
+                              const std::string& drive) {
     killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
     plugin.quit();
     // Every value written before the kill was the original or an edit, or one stamp of it.
@@ -535,6 +542,20 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     int playing = killed.model.currentIndex();
     standin::PlayState state = killed.model.state();
     killed.~PluginSession();
+    if (plan.anotherVolumeFirst) {
+        // Another stick as C: (the files' own is elsewhere): a start with nothing playing
+        // leaves every file as it is, and every entry for their own volume.
+        winshim::mapDrive('C', drive, anotherVolume);
+        new (&killed) PluginSession(
+            playlist, {.journalFolder = folder, .storedArtists = onDisk, .processId = 4244, .settleRepair = false});
+        killed.runFor(3000);
+        for (const auto& [file, value] : onDisk) {
+            if (killed.model.storedArtist(file) != value)
+                return file + " was written at a start that found another volume as its drive";
+        }
+        killed.~PluginSession();
+        winshim::mapDrive('C', drive, filesVolume);
+    }
     new (&killed) PluginSession(playlist, {.journalFolder = folder,
                                            .storedArtists = onDisk,
                                            .processId = 4243,
@@ -563,6 +584,8 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     // A kill is simulated by swapping the host's answers, which only the virtual clock does safely.
     bool killed = (plan.killAt >= 0 || plan.killAfterOperation > 0) && realTimeDivisor == 0;
     std::string folder = vorlu_test::emptyFolder("random");
+    std::string drive = vorlu_test::emptyFolder("random-drive");
+    winshim::mapDrive('C', drive, filesVolume);
     PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor,
                                           .journalFolder = folder,
                                           .titleDelayMin = 100,
@@ -637,7 +660,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     }
     if (killed) {
         session.runUntil(plan.killAt >= 0 ? plan.killAt : winshim::now() + 5000);
-        return killAndStartAgain(session, plan, folder);
+        return killAndStartAgain(session, plan, folder, drive);
     }
     session.runFor(5000);
     // The host's exit and log-off end the input plug-ins as soon as quit's bound is over,
