@@ -75,6 +75,12 @@ int journalVersion(const unsigned char* data, int size) {
     return version > 0 && version < 0x10000 ? static_cast<int>(version) : 0;
 }
 
+// Whether data is a journal this version reads: its own, or an earlier one.
+static bool readableJournal(const unsigned char* data, int size) {
+    int version = journalVersion(data, size);
+    return version >= 1 && version <= JOURNAL_VERSION;
+}
+
 // Units of a text that a read on its path could have given: none zero, single bytes on
 // the single-byte path.
 static bool readUnits(const unsigned char* p, int length, bool wide, textUnit* out) {
@@ -89,8 +95,8 @@ static bool readUnits(const unsigned char* p, int length, bool wide, textUnit* o
 
 int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid) {
     *valid = false;
+    if (!readableJournal(data, size) || offset < JOURNAL_HEADER_SIZE || offset > size - 8) return -1;
     int version = journalVersion(data, size);
-    if (version < 1 || version > JOURNAL_VERSION || offset < JOURNAL_HEADER_SIZE || offset > size - 8) return -1;
     int fixedSize = version == 1 ? VERSION_1_FIXED_SIZE : ENTRY_FIXED_SIZE;
     unsigned int payloadSize = read32(data + offset);
     if (payloadSize > static_cast<unsigned int>(size - offset - 8)) return -1;  // cut off: nothing more to read
@@ -257,8 +263,11 @@ static bool nextOldEntry(Rewrite* rewrite, int* start) {
     return false;
 }
 
-static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
-    rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.encoded, encodeEntry(entry));
+// Writes entry as this version writes it; returns its size.
+static int writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
+    int length = encodeEntry(entry);
+    rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.encoded, length);
+    return length;
 }
 
 // Keeps the old entry that begins at start (read into work.entry): byte for byte, or
@@ -268,9 +277,7 @@ static int keepOldEntry(Rewrite* rewrite, int start) {
         rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.contents + start, rewrite->offset - start);
         return rewrite->offset - start;
     }
-    int length = encodeEntry(work.entry);
-    rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.encoded, length);
-    return length;
+    return writeNewEntry(rewrite, work.entry);
 }
 
 static JournalUpdate finishRewrite(Rewrite* rewrite) {
@@ -465,7 +472,7 @@ static int snapshotOf(int candidate, unsigned char* buffer) {
     JournalRead read = readJournal(candidate, buffer, &size);
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
     if (read == READ_HELD) return -1;
-    return journalVersion(buffer, size) >= 1 && journalVersion(buffer, size) <= JOURNAL_VERSION ? size : 0;
+    return readableJournal(buffer, size) ? size : 0;
 }
 
 int journalSnapshot(int candidate, unsigned char* snapshot) {
@@ -495,8 +502,7 @@ JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* origin
 // Whether the journal bytes hold no whole entry (or are no journal at all).
 static bool holdsNoEntry(const unsigned char* data, int size) {
     if (size == 0) return true;
-    int version = journalVersion(data, size);
-    if (version < 1 || version > JOURNAL_VERSION) return false;  // not ours to judge
+    if (!readableJournal(data, size)) return false;  // not ours to judge
     bool valid = false;
     for (int offset = JOURNAL_HEADER_SIZE; !valid && offset >= 0;)
         offset = readJournalEntry(data, size, offset, &work.entry, &valid);
