@@ -50,14 +50,28 @@ const LPARAM IPC_SET_EXTENDED_FILE_INFOW = 3028;  // as 294, with the wide recor
 // answer lets the exit go on. Passed on untouched.
 const LPARAM IPC_HOOK_OKTOQUIT = 3010;
 
+// The status callback: the host posts WM_WA_IPC with this lParam to its own main window at
+// the end of every start of playback, every stop, every pause and every resume, its own
+// restarts at a write included, with wParam IPC_CB_MISC_STATUS; from 5.65 it also posts
+// IPC_CB_MISC_PAUSE right after a pause and IPC_CB_MISC_UNPAUSE right after a resume. It
+// is posted: it arrives once the change is complete, and IPC_ISPLAYING tells the new state.
+// The host does nothing with it itself; every subclass passes it on.
+const LPARAM IPC_CB_MISC = 603;
+const WPARAM IPC_CB_MISC_STATUS = 2;
+const WPARAM IPC_CB_MISC_PAUSE = 7;
+const WPARAM IPC_CB_MISC_UNPAUSE = 8;
+
 // The first versions with the wide requests (5.13), with IPC_GETINIDIRECTORY (2.9),
 // with IPC_GETINIDIRECTORYW (5.58), with IPC_REFRESHPLCACHE (2.2) and its file name
-// (5.3), and with IPC_ALLOW_PLAYTRACKING (5.0); and the bound below which an answer to
-// IPC_GETVERSION is taken as a version at all.
+// (5.3), with IPC_ALLOW_PLAYTRACKING and the status callback (5.0) and its pause and
+// resume callbacks (5.65); and the bound below which an answer to IPC_GETVERSION is taken
+// as a version at all.
 const LRESULT HOST_VERSION_WIDE_REQUESTS = 0x5013;
 const LRESULT HOST_VERSION_REFRESH_PLAYLIST = 0x2020;
 const LRESULT HOST_VERSION_REFRESH_BY_NAME = 0x5030;
 const LRESULT HOST_VERSION_PLAY_TRACKING = 0x5000;
+const LRESULT HOST_VERSION_STATUS_CALLBACK = 0x5000;
+const LRESULT HOST_VERSION_PAUSE_CALLBACKS = 0x5065;
 const LRESULT HOST_VERSION_SETTINGS_FOLDER = 0x2090;
 const LRESULT HOST_VERSION_WIDE_SETTINGS_FOLDER = 0x5058;
 const LRESULT HOST_VERSION_LIMIT = 0x10000;

@@ -1,8 +1,8 @@
-// Sending requests to the host's main window, and the zero-fill every buffer goes
-// through. The plug-in's shell names the window once, in init; every other part asks
-// the host through these, from any thread, holding whatever lock it holds: the host
-// answers on the thread that owns its windows, so that thread must never wait for a
-// lock held across a request without taking sent messages in meanwhile.
+// Sending requests to the host's main window, the steps they are made in, and the
+// zero-fill every buffer goes through. The plug-in's shell names the window once, in
+// init; every other part asks the host through these, within a step: the host answers
+// on the thread that owns its windows, so that thread must never wait for a lock held
+// across a request without taking sent messages in meanwhile.
 #ifndef VORLU_HOST_REQUESTS_H
 #define VORLU_HOST_REQUESTS_H
 
@@ -21,26 +21,25 @@ LRESULT askHost(WPARAM wParam, LPARAM code);
 // The same, for answers that are a signed 32-bit time, length or index.
 int askHostInt(WPARAM wParam, LPARAM code);
 
-// The play state (IPC_ISPLAYING) just before and just after the host handled one request
-// of ours, read by the main window's procedure within that handling: no click of the
-// listener's comes between. seen is false where the request did not pass our procedure.
-struct PlayStateAround {
-    bool seen;
-    LRESULT before;
-    LRESULT after;
-};
+// Steps. The host's windows are all served by one thread, and while it handles one
+// message, no click of the listener's (mouse, keyboard, hotkey, another program's
+// command) is handled: it waits in the queue. A step is work that thread does whole, in
+// its handling of one private message sent to the main window: whatever changes during a
+// step, the step changed. No request made in a step pumps messages. Every request of
+// ours but init's is made in a step, under the steps lock, which keeps steps run on other
+// threads (where our procedure no longer serves the window) apart.
+typedef void (*StepWork)(void* context);
 
-// On: any, one thread at a time (a worker or the repair, holding claims). Takes: none.
-// Asks: the request given, and returns its answer; around into *around.
-LRESULT askHostReadingPlayState(WPARAM wParam, LPARAM code, PlayStateAround* around);
-// On: windows, as the main window's procedure. Takes: none. Asks: IPC_ISPLAYING, where
-// the message is the request askHostReadingPlayState has in flight: before the host
-// handles it (handled false) and after (true).
-void watchRequestOfOurs(UINT message, WPARAM wParam, LPARAM lParam, bool handled);
-// On: init and quit. Takes: none. Whether the main window's procedure that calls
-// watchRequestOfOurs is installed: else a writer reads the play state itself.
-void setRequestsWatched(bool watched);
-bool requestsWatched();
+// On: init, before any thread of ours starts. Takes: none. Names the step message.
+void initSteps();
+// On: any. Takes: steps. Asks: what work asks. Runs work(context) as one step: on the
+// windows' thread, or, where the message does not reach our procedure (after quit, or
+// with the window gone), on this thread. Returns once work has run. Steps nest: a step
+// may run another (a notice the host sends from within a request of ours).
+void runStep(StepWork work, void* context);
+// On: windows, as the main window's procedure. Takes: steps. Whether message is a step's;
+// if so, has run its work.
+bool runStepMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 // On: any. Takes: none. Asks: the button (HOST_BUTTON_...) pressed, as WM_COMMAND to the
 // host's main window.

@@ -57,21 +57,21 @@ static const textUnit* wideSettingsFolder() {
 int init() {
     setHostWindow(plugin.hwndParent);
     detectHostVersion();
-    initTrackMetadata();
+    initSteps();
     initFileClaims();
     initPluginThreads();
     initWorkers();
     initJournal(wideSettingsFolder(), settingsFolder());
-    startRepair();
     mainWindowWide = IsWindowUnicode(plugin.hwndParent) != FALSE;
     lpWinampWndProcOld = subclass(plugin.hwndParent, WinampWndProc, mainWindowWide);
-    setRequestsWatched(true);
     playlistEditor = reinterpret_cast<HWND>(askHost(IPC_GETWND_PE, IPC_GETWND));
     // A host without a playlist editor sends no track-change notices; there is nothing to subclass.
     if (playlistEditor) {
         playlistEditorWide = IsWindowUnicode(playlistEditor) != FALSE;
         lpWinampPEWndProcOld = subclass(playlistEditor, WinampPEWndProc, playlistEditorWide);
     }
+    // Its steps go to the windows' thread through the main window's procedure, now ours.
+    startRepair();
     return 0;
 }
 
@@ -106,7 +106,6 @@ const DWORD QUIT_WAIT_MS = 2000;
 void quit() {
     // With every thread of ours ended, a journal left empty goes, and its lock file.
     if (stopWorkers(QUIT_WAIT_MS) == 0) journalLetGo();
-    setRequestsWatched(false);
     bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld, mainWindowWide);
     if (playlistEditor)
         restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld, playlistEditorWide) && restored;
@@ -131,9 +130,12 @@ static bool hostIsClosing(UINT message, WPARAM wParam) {
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     InterlockedIncrement(&framesOfOurs);
     if (hostIsClosing(message, wParam)) stopWorkers(QUIT_WAIT_MS);
-    watchRequestOfOurs(message, wParam, lParam, false);
-    LRESULT result = passOn(lpWinampWndProcOld, mainWindowWide, window, message, wParam, lParam);
-    watchRequestOfOurs(message, wParam, lParam, true);
+    // A step of ours is ours alone: the host's procedures never see it.
+    LRESULT result = 0;
+    if (!runStepMessage(message, wParam, lParam)) {
+        result = passOn(lpWinampWndProcOld, mainWindowWide, window, message, wParam, lParam);
+        watchMainWindowMessage(message, wParam, lParam);
+    }
     InterlockedDecrement(&framesOfOurs);
     return result;
 }

@@ -28,14 +28,14 @@ void config();
 // On: quit. Takes: records, journal. Has every worker write back (up to two seconds), lets
 // go of an empty journal, and puts the windows' procedures back where they are ours.
 void quit();
-// On: windows. Takes: records, as quit. Asks: the play state around a set or commit of
-// ours. The main window's replacement procedure: passes every message on unchanged. It
-// reads the play state just before and after the host handles a set or commit of ours
-// (no click of the listener's comes between). Before it passes on WM_DESTROY, or
-// WM_ENDSESSION ending the session, it has every worker write its artist back and waits
-// for them as quit does: the host calls quit only afterwards.
+// On: windows. Takes: steps, records, as quit. Asks: what a step asks. The main window's
+// replacement procedure: runs the steps of ours sent to it, and passes every other
+// message on unchanged; after the host's status callback it tells the workers (the
+// watcher). Before it passes on WM_DESTROY, or WM_ENDSESSION ending the session, it has
+// every worker write its artist back and waits for them as quit does: the host calls quit
+// only afterwards.
 LRESULT CALLBACK WinampWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// On: windows. Takes: names, records, run lists, as the watcher. The playlist editor's
+// On: windows. Takes: steps, records, as the watcher. The playlist editor's
 // replacement procedure: lets the track-change watcher see every message, then passes it
 // on unchanged and returns the previous procedure's result.
 LRESULT CALLBACK WinampPEWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

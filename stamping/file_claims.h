@@ -1,18 +1,25 @@
-// Which worker stamps which file. At most one worker writes a file's ARTIST field at a
-// time, and the value it writes back is the artist as it was before any worker stamped
-// the file: a worker started for a file that another worker still stamps (the player
-// moved away and back within one poll) takes the file over, with the saved original,
-// and the older worker writes nothing more. Every set of this plug-in is made here, under
-// the claims lock, and committed in the same step: the host keeps one pending edit, which
-// a set for another file drops unwritten. No disk work is done under the claims lock: a
-// file's journal entry is written before its claim is published and dropped after its
-// write-back. Threads and locks: stamping/README.md.
+// Which worker stamps which file, and what this run remembers of each file. At most one
+// worker writes a file's ARTIST field at a time, and the value it writes back is the
+// artist as it was before any worker stamped the file: a worker started for a file that
+// another worker still stamps (the player moved away and back within one poll) takes the
+// file over, with the saved original, and the older worker writes nothing more. The claims
+// and the marks are read and changed in steps only (host/requests.h), which keep them
+// apart; no disk work is done in a step: a file's journal entry is written before its
+// claim is published and dropped after its write-back. Threads and locks:
+// stamping/README.md.
 #ifndef VORLU_STAMPING_FILE_CLAIMS_H
 #define VORLU_STAMPING_FILE_CLAIMS_H
 
-#include "trackinfo/playback.h"
+#include "trackinfo/time_text.h"
+#include "trackinfo/track_metadata.h"
 
 const int SAVED_ARTIST_SIZE = WIDE_TEXT_SIZE;  // in text units; the single-byte path reads fewer
+// A field as read before a write: an original with its longest stamp fits whole.
+const int FIELD_READ_SIZE = SAVED_ARTIST_SIZE + TIME_TEXT_SIZE;
+
+// On: any. Takes: none. Units a read of file's field holds, its terminator included: the
+// single-byte read is the host's 256 bytes.
+int fieldReadSize(const TrackFile& file);
 
 // Why a file plays unstamped, where a listener might ask.
 enum Unstamped {
@@ -32,75 +39,56 @@ struct FileClaim {
     Unstamped why;       // for slot -1
 };
 
+// A claimed file as the steps that write it see it.
+struct ClaimedFile {
+    bool used;
+    bool stamped;           // the host accepted a set of a stamp of ours that has not been undone
+    bool edited;            // someone else changed the field since: nothing more is written
+    unsigned int sequence;  // its journal entry, recorded before the claim was published
+    unsigned int owner;
+    TrackFile file;  // a file is known by its name on the path it is read and set through
+    textUnit originalArtist[SAVED_ARTIST_SIZE];
+};
+
 // On: init, before any worker starts. Takes: none.
 void initFileClaims();
 
-// On: worker. Takes: claims, then metadata, run lists; then, holding nothing, journal;
-// then claims again. Asks: a read. Claims file for the calling worker and puts its
-// original artist into savedArtist (SAVED_ARTIST_SIZE units): the original saved by a
-// worker still stamping the file (the file is taken over), else the value read now,
-// without a stamp-like ending where a journal entry holds the file with exactly the rest.
-// A new claim's journal entry is on disk before the claim is published. Slot -1 (left
-// alone), for the reason in why; also a file whose set the host refused or failed to
-// write, or that a refused set stopped, in this run.
+// On: worker. Takes: steps, then, holding nothing, journal; then steps again. Asks: a
+// read. Claims file for the calling worker and puts its original artist into savedArtist
+// (SAVED_ARTIST_SIZE units): the original saved by a worker still stamping the file (the
+// file is taken over), else the value read now, without a stamp-like ending where a
+// journal entry holds the file with exactly the rest. A new claim's journal entry is on
+// disk before the claim is published. Slot -1 (left alone), for the reason in why; also a
+// file whose set the host refused or failed to write, or that a refused set stopped, in
+// this run.
 FileClaim claimFile(const TrackFile& file, textUnit* savedArtist);
 
-enum StampResult {
-    STAMP_WRITTEN,
-    STAMP_SKIPPED,  // the field could not be read, or a paused file gets no write: nothing written now
-    STAMP_ENDED     // nothing more is to be written: the worker writes back and ends
-};
-
-// On: worker. Takes: claims, then metadata, run lists. Asks: a read, then what
-// writeKeepingPlayback asks. Writes value to the claimed file; skips it while a file whose
-// pause a write of ours once dropped is paused. Ends (nothing more written to the file in
-// this run) where the field holds someone else's edit, the file was taken over, or the
-// host refused or failed to write it: on the real host a refused set on the playing file
-// can stop playback for good (playback->stoppedByRefusal tells).
-StampResult stampFile(const FileClaim& claim, const textUnit* value, int listIndex, Playback* playback);
-
-// On: worker. Takes: claims. True while no newer worker has taken the file over.
-bool ownsFile(const FileClaim& claim);
-
-enum RestoreOutcome {
-    RESTORE_DONE,   // nothing of ours is left to undo: the file is let go
-    RESTORE_RETRY,  // the field reads empty or cannot be read (nothing written), or the host refused the
-                    // original or failed to write it: worth another try
-    RESTORE_HELD    // a refused set stopped this file in this run, and it plays: no set until it stops
-};
-
-// On: worker. Takes: claims, then metadata, run lists. Asks: a read, what
-// writeKeepingPlayback asks, and once a file that carried a stamp of ours is let go, that
-// the playlist read its titles again. Writes the original back where the claim still owns
-// its file and the host accepted a set of ours: only over the original with one suffix of
-// ours (an edit is left, and so is an original already back). Once done, the file is let
-// go in the same step, and *journalEntry receives its journal entry's number for the
-// worker to drop.
-RestoreOutcome restoreFile(const FileClaim& claim, int listIndex, unsigned int* journalEntry, Playback* playback);
-
-// On: worker. Takes: claims. Gives the file up, unless another worker took it over or it
-// was let go: its journal entry stays for the next start.
+// On: a step. Takes: none. The file claim holds; null once a newer worker took it over or
+// it was let go.
+ClaimedFile* claimedFile(const FileClaim& claim);
+// On: a step. Takes: none. Whether any claim holds file.
+bool fileClaimed(const TrackFile& file);
+// On: a step. Takes: none. Lets go of the file claim holds, if it still holds it.
+void letGo(const FileClaim& claim);
+// On: worker. Takes: steps. letGo, as a step of its own: unless another worker took the file
+// over or it was let go, its journal entry stays for the next start.
 void releaseFile(const FileClaim& claim);
 
-// On: any, the windows' thread too. Takes: run lists. Whether the host refused, or failed
-// to write, a stamp of file in this run, or a refused set of it stopped playback.
-bool stampRefusedInThisRun(const TrackFile& file);
-// On: worker. Takes: run lists. False once a write of ours started file playing while the
-// listener had paused it: its pauses are not marked again in this run.
-bool pauseMarkAllowed(const TrackFile& file);
-
-enum RepairOutcome {
-    REPAIR_SKIPPED,     // a worker of this run has the file, or it plays after a refused set stopped it: left
-    REPAIR_DONE,        // the file holds its original, or someone's edit: left as it is
-    REPAIR_TAKEN_OUT,   // the stamp is taken out: the original is written back
-    REPAIR_UNREADABLE,  // the host cannot read it now, or reads it empty
-    REPAIR_REFUSED      // the host refused the original or failed to write it
+// What this run remembers of a file, whoever claims it.
+enum FileMark {
+    // The host refused a stamp of it, or failed to write it: on the real host a refused
+    // set on the playing file can stop playback, so it is never stamped again.
+    MARK_STAMP_REFUSED = 1,
+    // A refused set of ours stopped it (the m4a and wma input plug-ins stop the file at the
+    // set): no set of it while it plays, write-backs included, since each would stop it again.
+    MARK_STOPPED_BY_REFUSAL = 2,
+    // A write of ours started it playing while the listener had paused it (the wma input
+    // plug-in restarts a file playing): no write of it while it is paused.
+    MARK_UNPAUSED_BY_WRITE = 4
 };
 
-// On: repair. Takes: claims, then names, metadata, run lists. Asks: a read, and where the
-// field holds original followed by one stamp of ours whether it plays, then what
-// writeKeepingPlayback asks and that the playlist read its titles again: takes out a
-// stamp that a run which died left in file, keeping its playback as the listener left it.
-RepairOutcome repairFile(const TrackFile& file, const textUnit* original);
+// On: a step. Takes: none. The marks file has in this run (FileMark bits), and adding some.
+unsigned int marksOf(const TrackFile& file);
+void markFile(const TrackFile& file, unsigned int marks);
 
 #endif

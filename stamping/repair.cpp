@@ -1,7 +1,7 @@
 #include "stamping/repair.h"
 
 #include "stamping/debug_notes.h"
-#include "stamping/file_claims.h"
+#include "stamping/file_writes.h"
 #include "stamping/file_place.h"
 #include "stamping/journal.h"
 #include "stamping/plugin_threads.h"

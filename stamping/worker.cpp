@@ -2,22 +2,19 @@
 
 #include "host/requests.h"
 #include "stamping/debug_notes.h"
-#include "stamping/file_claims.h"
+#include "stamping/file_writes.h"
 #include "stamping/plugin_threads.h"
 #include "stamping/repair.h"
-#include "trackinfo/time_text.h"
 #include "trackinfo/track_metadata.h"
 
-const int POLL_INTERVAL_MS = 1000;
+const DWORD POLL_INTERVAL_MS = 1000;
 const int POLLS_PER_CYCLE = 15;
 const int END_MARGIN_MS = 1500;
 // A write-back the host refuses (the file locked for a moment) is tried again this often.
 const int WRITE_BACK_RETRIES = 5;
 
-const int ARTIST_WITH_TIME_SIZE = SAVED_ARTIST_SIZE - 1 + TIME_TEXT_SIZE;  // the longer of the two suffixes
-
-// A running worker as the watcher sees it: the file it stamps, and the event that tells
-// it to end now.
+// A running worker as the watcher sees it: the file it stamps, and the event that has it
+// look at playback now (a change the host called back about), or end now (told).
 struct WorkerRecord {
     bool used;
     bool told;       // ending: its file no longer plays, quit came, or it writes back
@@ -39,16 +36,36 @@ void initWorkers() {
     for (int i = 0; i < WORKER_RECORDS; i++) records[i].wake = CreateEventA(0, FALSE, FALSE, 0);
 }
 
-// Every wait of a worker goes through here; false when it is to end now. A worker that
-// was told goes on waiting its full seconds between write-back attempts.
-static bool waitOneSecond(WorkerRecord* record) {
-    return !pluginThreadsStopping() && WaitForSingleObject(record->wake, POLL_INTERVAL_MS) == WAIT_TIMEOUT;
+static bool isTold(WorkerRecord* record) {
+    EnterCriticalSection(&recordsLock);
+    bool told = record->told;
+    LeaveCriticalSection(&recordsLock);
+    return told;
 }
 
-// Between two write-back attempts: a second, or, once the threads are to stop, a share of
-// the wait for them, so that every attempt still comes while the host can write.
+enum Waited {
+    WAITED_OUT,    // the time came
+    WAITED_WOKEN,  // the host called back about a change of playback: look now
+    WAITED_TOLD    // told to end, or the threads are to stop
+};
+
+// Every wait of a worker goes through here: until deadline (GetTickCount), or a wake.
+static Waited waitUntil(WorkerRecord* record, DWORD deadline) {
+    if (pluginThreadsStopping()) return WAITED_TOLD;
+    LONG left = static_cast<LONG>(deadline - GetTickCount());
+    if (left <= 0) return WAITED_OUT;
+    if (WaitForSingleObject(record->wake, static_cast<DWORD>(left)) == WAIT_TIMEOUT) return WAITED_OUT;
+    return isTold(record) || pluginThreadsStopping() ? WAITED_TOLD : WAITED_WOKEN;
+}
+
+// Between two write-back attempts: a second whatever wakes the worker, or, once the
+// threads are to stop, a share of the wait for them, so that every attempt still comes
+// while the host can write.
 static void waitBeforeRetry(WorkerRecord* record) {
-    if (!waitOneSecond(record) && pluginThreadsStopping()) Sleep(pluginThreadsStopSpacing(WRITE_BACK_RETRIES));
+    DWORD deadline = GetTickCount() + POLL_INTERVAL_MS;
+    while (!pluginThreadsStopping() && waitUntil(record, deadline) != WAITED_OUT) {
+    }
+    if (pluginThreadsStopping()) Sleep(pluginThreadsStopSpacing(WRITE_BACK_RETRIES));
 }
 
 static void tell(WorkerRecord* record) {
@@ -56,15 +73,17 @@ static void tell(WorkerRecord* record) {
     SetEvent(record->wake);
 }
 
-bool tellWorkersOtherThan(const TrackFile& current) {
+bool tellWorkersOtherThan(const TrackFile& current, bool wakeHolder) {
     bool held = false;
     EnterCriticalSection(&recordsLock);
     for (int i = 0; i < WORKER_RECORDS; i++) {
         if (!records[i].used || records[i].told) continue;
-        if (sameFileName(records[i].file, current))
-            held = true;
-        else
+        if (!sameFileName(records[i].file, current)) {
             tell(&records[i]);
+            continue;
+        }
+        held = true;
+        if (wakeHolder) SetEvent(records[i].wake);
     }
     LeaveCriticalSection(&recordsLock);
     return held;
@@ -100,18 +119,11 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
 struct Track {
     WorkerRecord* record;
     int listPos;         // the entry it was started for: every write names it
-    int knownListPos;    // where its file stood in the playlist at the last poll that looked
-    int currentListPos;  // the current entry at the latest poll
+    int knownListPos;    // where its file stood in the playlist at the last look
+    int currentListPos;  // the current entry at the latest look
     int trackLength;     // seconds
-    int outputTime;      // the latest position read, by a poll or the pause wait
-    DWORD outputTimeReadAt;
-    // The position of the last poll that passed; below every 32-bit value at first, so
-    // that a pause present at the start shows at the second poll.
-    long long lastOutputTime;
-    bool filePlays;  // its file played (or stood paused) at the latest look
-    // A write of ours restarted the paused file before we paused it again: it stands a blip
-    // further on, which the pause wait takes as its new standing position.
-    bool standingMoved;
+    int outputTime;      // the latest position read
+    bool filePlays;      // its file played, or stood paused, at the latest look
     TrackFile file;
     FileClaim claim;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
@@ -150,149 +162,108 @@ static void sayWhyUnstamped(const TrackFile& file, Unstamped why) {
     if (reason) noteForDebugger(file.name, file.wide, reason);
 }
 
+// Which entry plays, its length, its file and the position, as a worker starts.
+static void lookAtStartInStep(void* context) {
+    Track& track = *static_cast<Track*>(context);
+    track.listPos = askHostInt(0, IPC_GETLISTPOS);
+    track.trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
+    readCurrentFile(&track.file);
+    track.outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+}
+
 // Reads which entry plays, its length and its file, and claims the file. False when there
 // is nothing to stamp: another file plays already, nothing plays, the track is within its
 // end margin as the end of a cycle tests it (a stamp would be undone at once: on the host
 // a write-back there restarts the file, and its title update brings a new worker), or the
 // file is not to be stamped.
 static bool claimTrack(Track* track) {
-    track->listPos = askHostInt(0, IPC_GETLISTPOS);
+    runStep(lookAtStartInStep, track);
     track->knownListPos = track->currentListPos = track->listPos;
-    track->trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
-    readCurrentFile(&track->file);
     if (!noteFile(track->record, track->file)) return false;
-    track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-    track->outputTimeReadAt = GetTickCount();
     if (track->outputTime < 0 || !beforeEndMargin(track->outputTime, track->trackLength)) return false;
-    track->lastOutputTime = -2147483649LL;
     track->filePlays = true;
     track->claim = claimFile(track->file, track->savedArtist);
     if (track->claim.slot < 0) sayWhyUnstamped(track->file, track->claim.why);
     return track->claim.slot >= 0;
 }
 
-// Writes the saved artist with suffix behind it (a time text or the pause mark), playback
-// standing at position, read just now, into playback.
-static StampResult stamp(Track* track, const char* suffix, int position, Playback* playback) {
-    textUnit artistWithTime[ARTIST_WITH_TIME_SIZE];
-    copyText(artistWithTime, ARTIST_WITH_TIME_SIZE, track->savedArtist);
-    appendAscii(artistWithTime, ARTIST_WITH_TIME_SIZE, suffix);
-    Playback written = {track->filePlays, position, GetTickCount(), false, false};
-    *playback = written;
-    StampResult result = stampFile(track->claim, artistWithTime, track->listPos, playback);
-    clearBuffer(sizeof artistWithTime, artistWithTime);
-    return result;
+// Playback as one look of a worker's finds it.
+struct Look {
+    Track* track;
+    LRESULT state;
+    int position;
+    int listPos;
+    bool fileCurrent;  // the track's file is the current entry's
+    bool owned;        // the claim still holds the file
+};
+
+static void lookInStep(void* context) {
+    Look& look = *static_cast<Look*>(context);
+    look.state = askHost(0, IPC_ISPLAYING);
+    look.position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    look.listPos = askHostInt(0, IPC_GETLISTPOS);
+    // A playlist edit that moves the file's entry (or another entry naming the same file)
+    // is followed: one name request, only when the index changed.
+    look.fileCurrent = look.listPos == look.track->knownListPos || isCurrentFile(look.track->file);
+    look.owned = claimedFile(look.track->claim) != 0;
 }
 
-// Stamps the time the host gives, only while the track's file is the one that plays: any
-// move of the position since the last poll (the end of a pause among them) may be another
-// file's start.
-static StampResult stampTime(Track* track) {
-    if (!isCurrentFile(track->file)) {
-        track->filePlays = false;
-        return STAMP_ENDED;
-    }
-    int position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-    if (position < 0) {
-        track->filePlays = false;  // stopped since
-        return STAMP_ENDED;
-    }
-    int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
-    char timeString[TIME_TEXT_SIZE];
-    formatTimeText(position, length, timeString);
-    Playback playback;
-    return stamp(track, timeString, position, &playback);
-}
-
-// Marks the pause, unless a write of ours once started this file playing while paused.
-static StampResult markPause(Track* track) {
-    if (!pauseMarkAllowed(track->file)) return STAMP_SKIPPED;
-    Playback playback;
-    StampResult result = stamp(track, pauseSuffix, static_cast<int>(track->lastOutputTime), &playback);
-    track->standingMoved = playback.pauseRestored;
-    return result;
+// Looks at playback in one step, and keeps what the worker follows of it.
+static Look lookNow(Track* track) {
+    Look look = {track, HOST_STOPPED, -1, -1, false, false};
+    runStep(lookInStep, &look);
+    track->outputTime = look.position;
+    track->currentListPos = look.listPos;
+    track->filePlays = look.fileCurrent && look.state != HOST_STOPPED && look.position >= 0;
+    if (look.fileCurrent) track->knownListPos = look.listPos;
+    return look;
 }
 
 enum PollOutcome { POLLS_DONE, POLLS_PAUSED, POLLS_TOLD };
 
-// The worker was told to end: by the watcher, because another file plays; or by quit, its
-// file playing on as it was.
-static void toldToEnd(Track* track) {
-    if (!pluginThreadsStopping()) track->filePlays = false;
-}
-
 // Up to fifteen polls a second apart. Done early when nothing plays, the track is within
-// its end margin, another file plays, or the file was taken over; paused on a repeated
-// position. A playlist edit that moves the file's entry (or another entry naming the same
-// file) is followed: one name request, only when the index changed.
+// its end margin, another file plays, or the file was taken over; paused once playback
+// stands paused. A wake (the host called back about a change of playback) looks at once,
+// and counts as no poll.
 static PollOutcome poll(Track* track) {
+    DWORD nextPoll = GetTickCount() + POLL_INTERVAL_MS;
     for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
-        if (!waitOneSecond(track->record)) {
-            toldToEnd(track);
-            return POLLS_TOLD;
-        }
-        track->filePlays = false;
-        track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-        track->outputTimeReadAt = GetTickCount();
-        track->currentListPos = askHostInt(0, IPC_GETLISTPOS);
-        if (track->outputTime < 0) return POLLS_DONE;
-        if (track->currentListPos != track->knownListPos) {
-            if (!isCurrentFile(track->file)) return POLLS_DONE;
-            track->knownListPos = track->currentListPos;
-        }
-        track->filePlays = true;
-        if (pastEndMargin(track->outputTime, track->trackLength)) return POLLS_DONE;
-        if (!ownsFile(track->claim)) return POLLS_DONE;
-        if (track->outputTime == track->lastOutputTime) return POLLS_PAUSED;
-        track->lastOutputTime = track->outputTime;
+        Waited waited = waitUntil(track->record, nextPoll);
+        if (waited == WAITED_TOLD) return POLLS_TOLD;
+        Look look = lookNow(track);
+        if (!track->filePlays || !look.owned || pastEndMargin(look.position, track->trackLength)) return POLLS_DONE;
+        if (look.state == HOST_PAUSED) return POLLS_PAUSED;
+        if (waited == WAITED_WOKEN) continue;
+        nextPoll = GetTickCount() + POLL_INTERVAL_MS;
         pollCount++;
     }
     return POLLS_DONE;
 }
 
-// Waits a second at a time until the position moves; false when told to end. The list
-// position is not read meanwhile. Where a write of ours moved the standing position, the
-// first read once the restart settled names it: until the host's title update a restarted
-// file reads 0, and its length -1.
+// Waits, looking a second apart and at every wake, until playback no longer stands
+// paused: it plays on, stops, or another file plays. False when told to end.
 static bool waitOutPause(Track* track) {
-    bool moved;
-    do {
-        if (!waitOneSecond(track->record)) {
-            toldToEnd(track);
-            return false;
-        }
-        track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-        track->outputTimeReadAt = GetTickCount();
-        moved = track->outputTime != track->lastOutputTime;
-        if (track->standingMoved) {
-            moved = false;
-            if (track->outputTime >= 0 && askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME) >= 0) {
-                track->lastOutputTime = track->outputTime;
-                track->standingMoved = false;
-            }
-        }
+    for (;;) {
+        if (waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS) == WAITED_TOLD) return false;
+        Look look = lookNow(track);
         repairNowAndThen();  // however long the pause
-    } while (!moved);
-    return true;
+        if (look.state != HOST_PAUSED || !track->filePlays || !look.owned) return true;
+    }
 }
 
 static bool anotherCycle(const Track* track) {
-    return beforeEndMargin(track->outputTime, track->trackLength) && track->outputTime > 0 &&
+    return track->filePlays && beforeEndMargin(track->outputTime, track->trackLength) && track->outputTime > 0 &&
            track->currentListPos == track->knownListPos;
 }
 
-// Waits, a second at a time, until the track's file no longer plays: nothing plays, or
-// another file does. False when the threads are to stop while it still plays.
-static bool waitUntilFileStops(Track* track) {
+// Waits, looking a second apart and at every wake, until the track's file no longer plays:
+// nothing plays, or another file does; or the threads are to stop.
+static void waitUntilFileStops(Track* track) {
     for (;;) {
-        bool waited = waitOneSecond(track->record);
-        track->outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-        track->outputTimeReadAt = GetTickCount();
-        if (track->outputTime < 0 || !isCurrentFile(track->file)) {
-            track->filePlays = false;
-            return true;
-        }
-        if (!waited && pluginThreadsStopping()) return false;
+        waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS);
+        if (pluginThreadsStopping()) return;
+        lookNow(track);
+        if (!track->filePlays) return;
     }
 }
 
@@ -304,16 +275,25 @@ static bool waitUntilFileStops(Track* track) {
 static unsigned int writeBack(Track* track) {
     markLeaving(track->record);
     unsigned int journalEntry = 0;
-    for (int retry = 0; retry <= WRITE_BACK_RETRIES; retry++) {
-        if (retry > 0) waitBeforeRetry(track->record);
-        Playback playback = {track->filePlays, track->outputTime, track->outputTimeReadAt, false, false};
-        RestoreOutcome outcome = restoreFile(track->claim, track->listPos, &journalEntry, &playback);
+    for (int tries = 0; tries <= WRITE_BACK_RETRIES;) {
+        RestoreOutcome outcome =
+            writeBackOriginal(track->claim, track->listPos, pluginThreadsStopping(), &journalEntry);
         if (outcome == RESTORE_DONE) break;
-        // At quit the player closes: its playback is no longer ours to keep, and the tries go on.
-        if (outcome == RESTORE_HELD && !waitUntilFileStops(track)) track->filePlays = false;
+        if (outcome == RESTORE_HELD) {
+            waitUntilFileStops(track);
+            continue;
+        }
+        if (++tries <= WRITE_BACK_RETRIES) waitBeforeRetry(track->record);
     }
     releaseFile(track->claim);
     return journalEntry;
+}
+
+// A write's result, said where the host refused it; a refusal ends the stamps as an end does.
+static StampResult stamped(const Track& track, StampResult result) {
+    if (result != STAMP_REFUSED) return result;
+    sayWhyUnstamped(track.file, UNSTAMPED_SET_REFUSED);
+    return STAMP_ENDED;
 }
 
 // Claims the track, stamps it about every 15 seconds and marks pauses while it plays on,
@@ -323,14 +303,14 @@ static unsigned int stampTrack(WorkerRecord* record) {
     clearBuffer(sizeof track, &track);
     track.record = record;
     if (!claimTrack(&track)) return 0;
-    for (bool stamping = true; stamping;) {
-        if (stampTime(&track) == STAMP_ENDED) {
-            if (stampRefusedInThisRun(track.file)) sayWhyUnstamped(track.file, UNSTAMPED_SET_REFUSED);
-            break;
-        }
+    // Told to end while the claim waited (for the journal, say): nothing is stamped.
+    for (bool stamping = !isTold(record); stamping;) {
+        if (stamped(track, stampTime(track.claim, track.listPos)) == STAMP_ENDED) break;
         PollOutcome outcome = poll(&track);
         if (outcome == POLLS_TOLD) break;
-        if (outcome == POLLS_PAUSED && (markPause(&track) == STAMP_ENDED || !waitOutPause(&track))) break;
+        if (outcome == POLLS_PAUSED &&
+            (stamped(track, markPause(track.claim, track.listPos)) == STAMP_ENDED || !waitOutPause(&track)))
+            break;
         stamping = anotherCycle(&track);
         if (stamping) repairNowAndThen();
     }

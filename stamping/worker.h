@@ -1,10 +1,12 @@
 // The time-stamp worker: one thread per file that starts playing while no worker holds
 // it. It saves the file's artist, writes the artist plus the time text into the ARTIST
-// field about every 15 seconds, " (paused)" while playback stands still, and writes the
+// field about every 15 seconds, " (paused)" while playback stands paused, and writes the
 // artist back when the track nears its end, playback stops or the player moves to
-// another file; a move of the file's entry within the playlist is followed. Its host
-// requests and its claims (file_claims.h) run on its own thread; the records of the
-// running workers are guarded by the records lock. Threads and locks: stamping/README.md.
+// another file; a move of the file's entry within the playlist is followed. It looks at
+// playback once a second, and at once when the host calls back about a change (a start,
+// stop, pause or resume); each look and each write (file_writes.h) is one step of the
+// windows' thread. The records of the running workers are guarded by the records lock.
+// Threads and locks: stamping/README.md.
 #ifndef VORLU_STAMPING_WORKER_H
 #define VORLU_STAMPING_WORKER_H
 
@@ -21,11 +23,12 @@ void initWorkers();
 bool startWorker(const TrackFile& file);
 
 // On: windows. Takes: records. Asks: nothing. Tells every running worker whose file is not
-// current to write its artist back and end now, and returns whether a live worker (one
+// current to write its artist back and end now, wakes the one that holds current where
+// wakeHolder is set (it looks at playback now), and returns whether a live worker (one
 // not told to end, nor writing back) holds current.
-bool tellWorkersOtherThan(const TrackFile& current);
+bool tellWorkersOtherThan(const TrackFile& current, bool wakeHolder);
 
-// On: worker, as its entry; the argument is its record. Takes: claims and records, never
+// On: worker, as its entry; the argument is its record. Takes: steps and records, never
 // together. Asks: what stamping a track needs. Ends its thread with exit code 0.
 unsigned WINAPI ThreadProc(void* argument);
 

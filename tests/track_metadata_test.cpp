@@ -2,6 +2,7 @@
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
 #include "stamping/file_claims.h"
+#include "host/requests.h"
 #include "trackinfo/track_metadata.h"
 
 #include <gtest/gtest.h>
@@ -188,37 +189,50 @@ TEST(TrackMetadata, aWideNameFillingItsBufferNeverOverflows) {
     }
 }
 
+// A read in a step on another thread.
+struct ReadStep {
+    const char* file;
+    textUnit out[100];
+    int length;
+};
+
+void readInStep(void* context) {
+    ReadStep& read = *static_cast<ReadStep*>(context);
+    read.length = readArtist(vorlu_test::trackFileOf(read.file), read.out, 100);
+}
+
 // Reader A's read is answered; before A copies the value out, reader B on another thread
-// reads a different file. Without a guard B's value lands in the buffer A is about to
-// copy. Each step waits for an event, never for time.
+// asks for a different file. B's step waits for the windows' thread, so its value never
+// lands in the buffer A is about to copy. Each waits for an event, never for time.
 TEST(TrackMetadata, aConcurrentReadNeverOverwritesAValueBeforeItIsCopied) {
     if (!vorlu_test::oldHostRun()) GTEST_SKIP() << "the single-byte read's one buffer";
     PluginSession session({{"C:\\a.mp3", "Artist of A", 100}, {"C:\\b.mp3", "Artist of B", 100}});
     std::atomic<bool> bStarted{false};
     std::atomic<bool> bAnswered{false};
     std::thread readerB;
+    ReadStep a{"C:\\a.mp3", {}, 0}, b{"C:\\b.mp3", {}, 0};
     session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
         if (code != IPC_GET_EXTENDED_FILE_INFO) return std::nullopt;
         LRESULT answer = session.model.answer(wParam, code);
-        if (std::string(reinterpret_cast<extendedFileInfoStruct*>(wParam)->filename) == "C:\\b.mp3") {
+        if (std::string(reinterpret_cast<extendedFileInfoStruct*>(wParam)->filename) == b.file) {
             bAnswered = true;
             return answer;
         }
         readerB = std::thread([&] {
-            textUnit out[100];
             bStarted = true;
-            EXPECT_EQ(readArtist(vorlu_test::trackFileOf("C:\\b.mp3"), out, 100), 11);
-            EXPECT_EQ(std::u16string(out), u"Artist of B");
+            runStep(readInStep, &b);
         });
         while (!bStarted) std::this_thread::yield();
-        // Either B is held at the lock, or B's read went through into the shared buffer.
+        // Either B waits for the windows' thread, or B's read went through into the shared buffer.
         while (!bAnswered && winshim::threadsWaitingForLocks() == 0) std::this_thread::yield();
         return answer;
     };
-    textUnit out[100];
-    EXPECT_EQ(readArtist(vorlu_test::trackFileOf("C:\\a.mp3"), out, 100), 11);
-    EXPECT_EQ(std::u16string(out), u"Artist of A");
+    runStep(readInStep, &a);
     readerB.join();
+    EXPECT_EQ(a.length, 11);
+    EXPECT_EQ(std::u16string(a.out), u"Artist of A");
+    EXPECT_EQ(b.length, 11);
+    EXPECT_EQ(std::u16string(b.out), u"Artist of B");
 }
 
 // A host that fills all retlen of the wide buffer, with no terminator: retlen counts
@@ -241,16 +255,16 @@ TEST(TrackMetadata, aWideReadFillingItsWholeCapacityStaysInsideTheBuffer) {
 }
 
 // The file-name twin of the test above: the host answers every name request with one
-// buffer. A worker's name is answered; before the worker copies it, the player moves on
-// and the watcher asks for the new name. The worker still claims the file it started for
-// (and, another file playing now, stamps nothing); the other file gets only its own artist.
-TEST(TrackMetadata, theWatchersNameRequestNeverOverwritesAWorkersName) {
+// buffer. A worker's name is answered, and the listener clicks before the worker copies
+// it: the click waits for the worker's step. The worker claims and stamps the file it
+// started for, only while it plays, and writes it back; no other file takes its artist.
+TEST(TrackMetadata, aClickWaitsUntilAWorkerHasCopiedItsName) {
     PluginSession session(threeTracks());
-    int names = 0;
+    int driver = winshim::currentThreadId();
     session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
-        if (code != session.nameCode() || ++names != 2) return std::nullopt;  // the worker's, after the watcher's
+        if (code != session.nameCode() || winshim::currentThreadId() == driver) return std::nullopt;
         LRESULT answer = session.model.answer(wParam, code);
-        Sleep(30);  // the windows' thread runs meanwhile
+        Sleep(30);  // the listener clicks meanwhile
         return answer;
     };
     session.play();
@@ -260,7 +274,10 @@ TEST(TrackMetadata, theWatchersNameRequestNeverOverwritesAWorkersName) {
     auto reads = session.requests(session.readCode());
     ASSERT_FALSE(reads.empty());
     EXPECT_EQ(reads.front().file, "C:\\music\\one.mp3");
-    for (const auto& set : session.sets()) EXPECT_EQ(set.value.rfind("First", 0), std::string::npos) << set.value;
+    for (const auto& set : session.sets()) {
+        if (set.value.rfind("First", 0) == 0) EXPECT_EQ(set.file, "C:\\music\\one.mp3") << set.value;
+    }
+    EXPECT_EQ(session.model.storedArtist("C:\\music\\one.mp3"), "First");
 }
 
 }  // namespace

@@ -8,25 +8,9 @@
 const char artistField[] = "ARTIST";
 static const textUnit wideArtistField[] = u"ARTIST";
 
+// Where a single-byte read lands. Reads are made in steps only, one at a time, and each
+// is copied out before its step ends.
 static char metadata[METADATA_SIZE];
-
-// Workers read on threads of their own, and each read lands in the one buffer above.
-// A lock held from the read until the caller's copy keeps reads apart without
-// per-thread storage: implicit thread-local data is unreliable in a library loaded
-// with LoadLibrary on older Windows, and a read happens only once per track.
-static CRITICAL_SECTION metadataLock;
-
-// The host answers every name request, single-byte or wide, with its one name buffer,
-// which the next such request from any thread overwrites: a name is asked and copied
-// under this lock. It is an auto-reset event rather than a critical section because the
-// windows' thread takes it too, and while it waits it must go on answering the requests
-// of the worker that holds it.
-static HANDLE nameLock;
-
-void initTrackMetadata() {
-    InitializeCriticalSection(&metadataLock);
-    nameLock = CreateEventA(0, FALSE, TRUE, 0);
-}
 
 // Windows' file systems tell names apart ordinally, ignoring case as the invariant upper
 // case has it.
@@ -62,15 +46,6 @@ bool sameFileName(const TrackFile& a, const TrackFile& b) {
 
 bool hostHasWideRequests() { return hostVersion() >= HOST_VERSION_WIDE_REQUESTS; }
 
-static void lockNames() {
-    while (MsgWaitForMultipleObjects(1, &nameLock, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
-        MSG message;
-        PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
-static void unlockNames() { SetEvent(nameLock); }
-
 static LRESULT askName(LPARAM code) {
     int index = askHostInt(0, IPC_GETLISTPOS);
     LRESULT name = askHost(static_cast<WPARAM>(index), code);
@@ -84,19 +59,13 @@ static void copyName(const char* name, char* out) {
     out[length] = '\0';
 }
 
-static void GetFileName(char* out) {
-    lockNames();
-    copyName(reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE)), out);
-    unlockNames();
-}
+static void GetFileName(char* out) { copyName(reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE)), out); }
 
 int GetFileNameW(textUnit* out, int size) {
-    lockNames();
     const textUnit* name = reinterpret_cast<const textUnit*>(askName(IPC_GETPLAYLISTFILEW));
     int length = name ? textLength(name, size) : -1;
     for (int i = 0; i < length && length < size; i++) out[i] = name[i];
     out[length >= 0 && length < size ? length : 0] = 0;
-    unlockNames();
     return length;
 }
 
@@ -122,9 +91,8 @@ void readCurrentFile(TrackFile* file) {
     unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
 }
 
-// Reads field of fileName into the shared read buffer and returns its address, or null
-// when the host cannot read it. The buffer is overwritten by the next read on any thread:
-// only under metadataLock.
+// Reads field of fileName into the read buffer and returns its address, or null when the
+// host cannot read it.
 static char* GetExtendedFileInfo(const char* fileName, const char* field) {
     extendedFileInfoStruct request;
     memset(&request, 0, sizeof request);
@@ -139,7 +107,6 @@ static char* GetExtendedFileInfo(const char* fileName, const char* field) {
 // Reads field of fileName and copies it into out (outSize bytes). Returns the value's
 // length, or -1 when the host cannot read it or the value does not fit out.
 static int copyExtendedFileInfo(const char* fileName, const char* field, char* out, int outSize) {
-    EnterCriticalSection(&metadataLock);
     const char* value = GetExtendedFileInfo(fileName, field);
     int length = -1;
     if (value) {
@@ -151,7 +118,6 @@ static int copyExtendedFileInfo(const char* fileName, const char* field, char* o
             length = static_cast<int>(valueLength);
         }
     }
-    LeaveCriticalSection(&metadataLock);
     return length;
 }
 
@@ -180,47 +146,39 @@ int readArtist(const TrackFile& file, textUnit* out, int size) {
     return length;
 }
 
-// Asks the host request given, reading the play state around it where states are asked.
-static LRESULT askWriteRequest(WPARAM wParam, LPARAM code, PlayStateAround* around) {
-    return around ? askHostReadingPlayState(wParam, code, around) : askHost(wParam, code);
-}
-
 // Sets field of fileName on the single-byte path; the host's answer (non-zero: accepted).
-static LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value,
-                                   PlayStateAround* around) {
+static LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value) {
     extendedFileInfoStruct request;
     request.filename = fileName;
     request.metadata = field;
     request.ret = const_cast<char*>(value);  // the host only reads ret on a set
     request.retlen = 0;
-    return askWriteRequest(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO, around);
+    return askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO);
 }
 
-static LRESULT setWideArtist(const textUnit* fileName, const textUnit* value, PlayStateAround* around) {
+static LRESULT setWideArtist(const textUnit* fileName, const textUnit* value) {
     extendedFileInfoStructW request;
     request.filename = fileName;
     request.metadata = wideArtistField;
     request.ret = const_cast<textUnit*>(value);  // the host only reads ret on a set
     request.retlen = 0;
-    return askWriteRequest(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW, around);
+    return askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW);
 }
 
-ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex, WritePlayStates* states) {
-    if (states) states->commit.seen = false;
+ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
     LRESULT accepted;
     if (file.wide) {
-        accepted = setWideArtist(file.name, value, states ? &states->set : 0);
+        accepted = setWideArtist(file.name, value);
     } else {
         char name[FILE_NAME_SIZE];
         char bytes[METADATA_SIZE + TIME_TEXT_SIZE];  // a value read on this path and its suffix
         bytesFromUnits(name, sizeof name, file.name);
         bytesFromUnits(bytes, sizeof bytes, value);
-        accepted = SetExtendedFileInfo(name, artistField, bytes, states ? &states->set : 0);
+        accepted = SetExtendedFileInfo(name, artistField, bytes);
     }
     if (accepted == 0) return ARTIST_REFUSED;
     // The host answers the input plug-in's write result: 0 when the write failed or nothing
     // was pending.
-    LRESULT written =
-        askWriteRequest(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO, states ? &states->commit : 0);
+    LRESULT written = askHost(static_cast<WPARAM>(listIndex), IPC_WRITE_EXTENDED_FILE_INFO);
     return written != 0 ? ARTIST_WRITTEN : ARTIST_NOT_WRITTEN;
 }

@@ -1,7 +1,8 @@
 // Requests for the current entry's file name and for reading, setting and committing
 // one metadata field of a file, through the host's single-byte requests or, where the
-// host has them, its wide ones. Each returns once the host has answered. Threads and
-// locks: stamping/README.md.
+// host has them, its wide ones. Each returns once the host has answered. Each asks in a
+// step (host/requests.h): the host's one name buffer, and the read buffer here, are
+// overwritten by the next such request. Threads and locks: stamping/README.md.
 #ifndef VORLU_TRACKINFO_TRACK_METADATA_H
 #define VORLU_TRACKINFO_TRACK_METADATA_H
 
@@ -31,19 +32,19 @@ bool sameFileName(const TrackFile& a, const TrackFile& b);
 // On: any. Takes: none. Whether the host's version has the wide requests.
 bool hostHasWideRequests();
 
-// On: any. Takes: names. Asks: the current index, its wide name. Copies the current
+// On: a step. Takes: none. Asks: the current index, its wide name. Copies the current
 // entry's UTF-16 file name into out (size units) and returns its length; -1 when the host
 // gives no name; size when the name does not fit, and then out holds nothing.
 int GetFileNameW(textUnit* out, int size);
 
-// On: any. Takes: names. Asks: the current index, its name. The current entry's file:
+// On: a step. Takes: none. Asks: the current index, its name. The current entry's file:
 // its wide name on a host with the wide requests, else its
 // single-byte name; an empty name when the host gives none, or one too long to hold whole.
 void readCurrentFile(TrackFile* file);
-// On: any. Takes: names. Asks: the current index, its name. Whether file is the current entry's.
+// On: a step. Takes: none. Asks: the current index, its name. Whether file is the current entry's.
 bool isCurrentFile(const TrackFile& file);
 
-// On: worker or repair, holding claims. Takes: metadata (single-byte path). Asks: a read.
+// On: a step. Takes: none. Asks: a read.
 // Reads the ARTIST of file on its path into out (size units). Returns the value's length,
 // or -1 when the host cannot read it or it does not fit.
 int readArtist(const TrackFile& file, textUnit* out, int size);
@@ -54,21 +55,10 @@ enum ArtistWrite {
     ARTIST_WRITTEN
 };
 
-// The play state around a write's set and around its commit, as the host handled each.
-struct WritePlayStates {
-    PlayStateAround set;
-    PlayStateAround commit;  // not seen where no commit was made
-};
-
-// On: worker or repair, holding claims. Takes: none. Asks: a set, and its commit. Sets
-// ARTIST of file on its path and, only when the host accepted it, commits it with
-// listIndex as the entry to write; the commit's answer is the only sign of a failed write.
-// The host keeps one pending edit, which a set for another file drops: a caller makes
-// no other set between this one and its commit. With states, the play state is read
-// around the set and the commit as the host handles them.
-ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex, WritePlayStates* states = 0);
-
-// On: init, before any worker can start. Takes: none. Prepares the metadata and name locks.
-void initTrackMetadata();
+// On: a step. Takes: none. Asks: a set, and its commit. Sets ARTIST of file on its path
+// and, only when the host accepted it, commits it with listIndex as the entry to write;
+// the commit's answer is the only sign of a failed write. The host keeps one pending
+// edit, which a set for another file drops: the set and its commit are one step's.
+ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex);
 
 #endif

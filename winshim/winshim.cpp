@@ -167,9 +167,73 @@ struct Scheduler {
 };
 
 Scheduler scheduler;
+
+// The host's windows are served by one thread. Here SendMessageA calls the procedure on
+// the sender's thread, so that thread's turn stands for it: a message's handling holds the
+// turn, and so does whatever the driver does as the windows' thread (a click, a notice).
+// A message sent from another thread waits for the handling in progress, and a click for
+// the message in progress; a wait that takes sent messages in lets the turn go meanwhile.
+struct WindowsThreadTurn {
+    std::mutex mutex;
+    std::condition_variable released;
+    int holder = 0;  // a thread number; 0: free
+    int depth = 0;
+} windowsTurn;
+
+int turnHolderId();
+// Takes the turn (again, where this thread holds it); true when it was taken afresh: a
+// message that came from outside the windows' thread.
+bool takeTurn(int depth = 1);
+// Lets go of the turn held depth times; lets it go whole and answers how deep it was held
+// with depth 0 (0: not held by this thread).
+int releaseTurn(int depth = 1);
+
 std::atomic<int> lockWaiters{0};
 std::atomic<bool> yieldAtRelease{false};
 thread_local int currentThread = 0;
+
+int turnHolderId() { return currentThread != 0 ? currentThread : -1; }
+
+bool takeTurn(int depth) {
+    int self = turnHolderId();
+    std::unique_lock<std::mutex> lock(windowsTurn.mutex);
+    if (windowsTurn.holder == self) {
+        windowsTurn.depth += depth;
+        return false;
+    }
+    bool virtualClock;
+    {
+        std::lock_guard<std::mutex> schedulerLock(scheduler.mutex);
+        virtualClock = scheduler.virtualClock() && currentThread != 0;
+    }
+    // On the virtual clock the holder may be asleep: let the clock move on until it lets go.
+    while (windowsTurn.holder != 0) {
+        if (!virtualClock) {
+            lockWaiters++;
+            windowsTurn.released.wait(lock);
+            lockWaiters--;
+            continue;
+        }
+        lock.unlock();
+        Sleep(1);
+        lock.lock();
+    }
+    windowsTurn.holder = self;
+    windowsTurn.depth = depth;
+    return true;
+}
+
+int releaseTurn(int depth) {
+    std::lock_guard<std::mutex> lock(windowsTurn.mutex);
+    if (windowsTurn.holder != turnHolderId()) return 0;
+    int held = windowsTurn.depth;
+    windowsTurn.depth = depth == 0 ? 0 : windowsTurn.depth - depth;
+    if (windowsTurn.depth == 0) {
+        windowsTurn.holder = 0;
+        windowsTurn.released.notify_all();
+    }
+    return held;
+}
 
 long long deadline(long long now, DWORD milliseconds) {
     return milliseconds == INFINITE ? forever : now + milliseconds;
@@ -357,6 +421,10 @@ void restartThreadsAndClock(int realTimeDivisor) {
     scheduler.virtualNow = 0;
     scheduler.started = scheduler.live = scheduler.pins = scheduler.references = 0;
     scheduler.failStarts = false;
+    {
+        std::lock_guard<std::mutex> turnLock(windowsTurn.mutex);
+        windowsTurn.holder = windowsTurn.depth = 0;
+    }
     currentThread = scheduler.nextId++;
     scheduler.running = currentThread;
 }
@@ -471,6 +539,10 @@ int threadsWaitingForLocks() { return lockWaiters.load(); }
 
 void yieldAtLockRelease(bool yield) { yieldAtRelease = yield; }
 
+WindowsThread::WindowsThread() { takeTurn(); }
+
+WindowsThread::~WindowsThread() { releaseTurn(); }
+
 }  // namespace winshim
 
 namespace {
@@ -538,11 +610,32 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     std::function<void(HWND, UINT, WPARAM, LPARAM)> hook;
     {
         std::lock_guard<std::mutex> lock(windowsMutex);
+        if (!findRecord(window)) return 0;
         hook = beforeSend;
     }
-    if (hook) hook(window, message, wParam, lParam);
+    // Only a message from outside the windows' thread can find a click queued before it.
+    bool fromOutside = takeTurn();
+    if (hook && fromOutside) hook(window, message, wParam, lParam);
     WNDPROC procedure = winshim::windowProcedure(window);
-    return procedure ? procedure(window, message, wParam, lParam) : 0;
+    LRESULT result = procedure ? procedure(window, message, wParam, lParam) : 0;
+    releaseTurn();
+    return result;
+}
+
+DWORD WINAPI GetCurrentThreadId(void) {
+    // A thread the stand-in did not start gets a number of its own, apart from all of its.
+    static std::atomic<DWORD> others{0x80000000u};
+    thread_local DWORD other = 0;
+    if (currentThread != 0) return static_cast<DWORD>(currentThread);
+    if (other == 0) other = others++;
+    return other;
+}
+
+UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
+    static std::map<std::string, UINT> registered;
+    std::lock_guard<std::mutex> lock(windowsMutex);
+    auto found = registered.emplace(name, static_cast<UINT>(0xC000 + registered.size())).first;
+    return found->second;
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
@@ -664,12 +757,16 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
+// Sent messages are taken in meanwhile: the windows' thread lets its turn go while it waits.
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD milliseconds, DWORD) {
-    if (count == 0) {
+    int held = releaseTurn(0);
+    DWORD result = WAIT_TIMEOUT;
+    if (count == 0)
         Sleep(milliseconds);
-        return WAIT_TIMEOUT;
-    }
-    return WaitForSingleObject(handles[0], milliseconds);
+    else
+        result = WaitForSingleObject(handles[0], milliseconds);
+    if (held > 0) takeTurn(held);
+    return result;
 }
 
 DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(winshim::now()); }

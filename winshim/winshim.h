@@ -44,9 +44,20 @@ int singleByteCallsOnUnicodeWindows();
 std::vector<MessageBoxCall> messageBoxes();
 // Runs action while a message box shows, as its own message loop runs the host's messages.
 void setWhileMessageBoxShows(std::function<void()> action);
-// Runs hook at the start of every SendMessageA, before any procedure of the window: what
-// the window's thread handles before a message sent to it from another thread (a click).
+// Runs hook at the start of every SendMessageA from outside the windows' thread, before
+// any procedure of the window: what that thread handles before such a message (a click).
 void setBeforeSend(std::function<void(HWND, UINT, WPARAM, LPARAM)> hook);
+
+// The host's windows are served by one thread, whose turn a message's handling holds:
+// while a WindowsThread lives, the calling thread acts as that thread (a click, a notice),
+// never inside another thread's message, and no message from outside comes in between.
+class WindowsThread {
+public:
+    WindowsThread();
+    ~WindowsThread();
+    WindowsThread(const WindowsThread&) = delete;
+    WindowsThread& operator=(const WindowsThread&) = delete;
+};
 
 long long now();                // ms since reset
 void runUntil(long long time);  // let the other threads run until the clock reads time
@@ -64,8 +75,8 @@ void failThreadStarts(bool fail);
 int moduleLoadPins();    // GetModuleHandleExA calls with the pin flag
 int moduleReferences();  // references taken by GetModuleHandleExA, less those freed
 
-// Threads blocked in EnterCriticalSection right now, so tests can wait for one
-// without timing.
+// Threads blocked in EnterCriticalSection, or waiting for the windows' thread, right now,
+// so tests can wait for one without timing.
 int threadsWaitingForLocks();
 // Whether a thread that leaves a critical section first lets every other thread due now
 // run (on the virtual clock): the interleavings between two lock sections of one thread.

@@ -99,8 +99,20 @@ int PlayerModel::positionLocked() const {
 }
 
 void PlayerModel::changeStateLocked(PlayState state) {
-    if (state != playState) stateLog.push_back(PlayStateChange{clock(), state, servingPlugin});
+    if (state == playState) return;
+    stateLog.push_back(PlayStateChange{clock(), state, servingPlugin});
     playState = state;
+    postStatusLocked(IPC_CB_MISC_STATUS);
+}
+
+void PlayerModel::postStatusLocked(WPARAM what) {
+    LRESULT since = what == IPC_CB_MISC_STATUS ? HOST_VERSION_STATUS_CALLBACK : HOST_VERSION_PAUSE_CALLBACKS;
+    if (statusCallback && hostVersion >= since) statusCallback(what);
+}
+
+void PlayerModel::onStatus(std::function<void(WPARAM)> callback) {
+    std::lock_guard<std::mutex> lock(mutex);
+    statusCallback = std::move(callback);
 }
 
 std::vector<PlayStateChange> PlayerModel::playStates() const {
@@ -128,6 +140,8 @@ bool PlayerModel::startLocked(int newIndex, Starter by) {
     startLog.push_back(PlayStart{clock(), entry.file, by, tracking});
     lastPlayedFile = entry.file;
     readTitleLocked(entry);
+    // A start over a playing entry is a start all the same.
+    if (playState == PlayState::Playing) postStatusLocked(IPC_CB_MISC_STATUS);
     changeStateLocked(PlayState::Playing);
     positionBase = 0;
     startedAt = clock();
@@ -236,9 +250,13 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
         long long at = stoppedForSet ? stoppedAt : positionLocked();
         bool paused = stoppedForSet ? wasPaused : playState == PlayState::Paused;
         if (!stoppedForSet) notices.push_back(index);
+        // A stop and a start, though the state may read the same before and after.
+        PlayState before = playState;
+        if (!stoppedForSet) postStatusLocked(IPC_CB_MISC_STATUS);
         stoppedForSet = false;
         // The wma plug-in starts the file playing whatever it was.
         changeStateLocked(paused && kind != FileKind::Wma ? PlayState::Paused : PlayState::Playing);
+        if (playState == before) postStatusLocked(IPC_CB_MISC_STATUS);
         positionBase = at;
         startedAt = clock();
         // A start like any other for the wma plug-in's press of play; the others restart
@@ -275,12 +293,14 @@ void PlayerModel::pauseLocked() {
     if (playState != PlayState::Playing) return;
     positionBase = positionLocked();
     changeStateLocked(PlayState::Paused);
+    postStatusLocked(IPC_CB_MISC_PAUSE);
 }
 
 void PlayerModel::resumeLocked() {
     if (playState != PlayState::Paused) return;
-    changeStateLocked(PlayState::Playing);
     startedAt = clock();
+    changeStateLocked(PlayState::Playing);
+    postStatusLocked(IPC_CB_MISC_UNPAUSE);
 }
 
 void PlayerModel::stopLocked() {
@@ -510,7 +530,9 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             0,
             senderTagger ? senderTagger() : std::string(),
             0,
-            playState == PlayState::Paused || (playState == PlayState::Playing && entries[index].lengthSeconds <= 0)};
+            playState == PlayState::Paused || (playState == PlayState::Playing && entries[index].lengthSeconds <= 0),
+            playState,
+            entries.empty() ? std::string() : entries[static_cast<std::size_t>(index)].file};
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
         bool restarting = playState != PlayState::Stopped && clock() < restartSettles;
         auto fault = faults.end();

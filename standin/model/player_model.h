@@ -117,6 +117,8 @@ struct Request {
     // Playback stood still when the request came: paused, or playing an entry without a
     // length, whose position stays 0.
     bool standingStill = false;
+    PlayState state = PlayState::Stopped;  // when the request came
+    std::string current;                   // the current entry's file then; empty: none
 };
 
 struct Commit {
@@ -207,6 +209,10 @@ public:
     // Called, outside the lock, with the lParam of every notice the host sends its
     // playlist editor from within a request (a write's stop and restart).
     void onNotice(std::function<void(LPARAM)> callback);
+    // Called, under the lock, with the wParam of every status callback the host posts to its
+    // main window (hosts from 5.0): at every start, stop, pause and resume, its restarts at a
+    // write included, and from 5.65 the pause and resume callbacks too. It must only post.
+    void onStatus(std::function<void(WPARAM)> callback);
 
     int position() const;
     int currentIndex() const;
@@ -272,6 +278,7 @@ private:
     bool playingFileLocked(const std::string& file) const;
     long long endLocked() const;  // the playing entry's end in ms; -1: a stream, which has none
     void changeStateLocked(PlayState state);
+    void postStatusLocked(WPARAM what);
     void pauseLocked();
     void resumeLocked();
     void stopLocked();
@@ -315,6 +322,7 @@ private:
     std::function<bool(const std::string&)> writeAccepted;
     std::function<void(const Commit&)> commitCallback;
     std::function<void(LPARAM)> noticeCallback;
+    std::function<void(WPARAM)> statusCallback;
     std::function<std::string()> senderTagger;
     std::vector<Request> requestLog;
     std::vector<PlayStateChange> stateLog;  // the play history

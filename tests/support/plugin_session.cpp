@@ -72,6 +72,13 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     model.tagSenders([] { return std::to_string(winshim::currentThreadId()); });
     model.setHostVersion(version);
     model.setTitleNoticeDelay(options.titleDelayMin, options.titleDelayMax, options.titleDelaySeed);
+    model.onStatus([this](WPARAM what) {
+        std::lock_guard<std::mutex> lock(postedMutex);
+        posted.push_back(what);
+        // The driver delivers what it posts itself after its action; another thread's post
+        // (a restart within a worker's step) wakes its message loop.
+        if (winshim::currentThreadId() != driverThread) SetEvent(driverWake);
+    });
     model.onNotice([this](LPARAM lParam) {
         SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
         SetEvent(driverWake);  // the title update follows: the driver wakes to send it
@@ -147,7 +154,7 @@ LRESULT CALLBACK PluginSession::mainProcedure(HWND window, UINT message, WPARAM 
         else if (wasPlaying && current->model.state() == standin::PlayState::Stopped)
             current->sendNotice(false);
     }
-    if (message == WM_WA_IPC) {
+    if (message == WM_WA_IPC && lParam != IPC_CB_MISC) {
         if (lParam == IPC_SET_EXTENDED_FILE_INFO || lParam == IPC_SET_EXTENDED_FILE_INFOW)
             current->checkJournalAtSet(wParam, lParam);
         if (current->overrideAnswer) {
@@ -184,7 +191,7 @@ std::vector<Message> PluginSession::editorMessages() const {
 void PluginSession::replacePlaylist(std::vector<standin::Entry> playlist) {
     // A file already known keeps the original it had; the model keeps its stored tags too.
     for (const auto& entry : playlist) originals.emplace(entry.file, entry.artist);
-    model.setPlaylist(std::move(playlist));
+    asWindowsThread([this, &playlist] { model.setPlaylist(std::move(playlist)); });
 }
 
 void PluginSession::insertEntry(int at, standin::Entry entry) {
@@ -206,40 +213,88 @@ void PluginSession::sendNotice(bool titleUpdate) {
     SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
 }
 
-void PluginSession::sendTrackChangeNotice() { sendNotice(true); }
+void PluginSession::sendTrackChangeNotice() {
+    asWindowsThread([this] { sendNotice(true); });
+}
 
 void PluginSession::started() {
     sendNotice(false);
     if (model.takeTitleNotice()) sendNotice(true);
 }
 
+template <typename Action>
+void PluginSession::asWindowsThread(Action action) {
+    winshim::WindowsThread turn;
+    action();
+    deliverPosted();
+}
+
+void PluginSession::deliverPosted() {
+    for (;;) {
+        WPARAM what;
+        {
+            std::lock_guard<std::mutex> lock(postedMutex);
+            if (posted.empty()) return;
+            what = posted.front();
+            posted.erase(posted.begin());
+        }
+        // Posted messages to a window destroyed since are never delivered.
+        if (WNDPROC procedure = winshim::windowProcedure(mainWindow))
+            procedure(mainWindow, WM_WA_IPC, what, IPC_CB_MISC);
+    }
+}
+
 void PluginSession::play() {
-    if (model.play()) started();
+    asWindowsThread([this] {
+        if (model.play()) started();
+    });
+}
+
+void PluginSession::pause() {
+    asWindowsThread([this] { model.pause(); });
+}
+
+void PluginSession::resume() {
+    asWindowsThread([this] { model.resume(); });
+}
+
+void PluginSession::seek(long long ms) {
+    asWindowsThread([this, ms] { model.seek(ms); });
 }
 
 void PluginSession::stop() {
-    bool wasPlaying = model.state() != standin::PlayState::Stopped;
-    model.stop();
-    if (wasPlaying) sendNotice(false);
+    asWindowsThread([this] {
+        bool wasPlaying = model.state() != standin::PlayState::Stopped;
+        model.stop();
+        if (wasPlaying) sendNotice(false);
+    });
 }
 
 void PluginSession::next() {
-    if (model.next()) started();
+    asWindowsThread([this] {
+        if (model.next()) started();
+    });
 }
 
 void PluginSession::previous() {
-    if (model.previous()) started();
+    asWindowsThread([this] {
+        if (model.previous()) started();
+    });
 }
 
 void PluginSession::jump(int index) {
-    if (model.jump(index)) started();
+    asWindowsThread([this, index] {
+        if (model.jump(index)) started();
+    });
 }
 
 void PluginSession::runUntil(long long time) {
     for (;;) {
-        if (model.takeTitleNotice()) sendNotice(true);
-        if (model.advanceIfEnded()) started();
-        model.displayTimerTick();
+        asWindowsThread([this] {
+            if (model.takeTitleNotice()) sendNotice(true);
+            if (model.advanceIfEnded()) started();
+            model.displayTimerTick();
+        });
         long long now = winshim::now();
         if (now >= time) return;
         long long next = time;
@@ -273,7 +328,7 @@ void PluginSession::cancelledLogOff() { SendMessageA(mainWindow, WM_ENDSESSION, 
 void PluginSession::runFor(long long duration) { runUntil(winshim::now() + duration); }
 
 bool PluginSession::finish() {
-    model.stop();
+    asWindowsThread([this] { model.stop(); });
     return winshim::runUntilThreadsEnd(600000);
 }
 

@@ -104,12 +104,14 @@ public:
     std::vector<Message> editorMessages() const;
 
     // Playback that notifies the playlist editor as the host does: at a start and a stop
-    // without bit 30, and with bit 30 from the title update a moment after a start.
+    // without bit 30, and with bit 30 from the title update a moment after a start. Each
+    // is done as the windows' thread (between two messages, never inside one), and is
+    // followed by the status callbacks it posted, as the host's message loop delivers them.
     void play();
-    void pause() { model.pause(); }
-    void resume() { model.resume(); }
+    void pause();
+    void resume();
     void stop();
-    void seek(long long ms) { model.seek(ms); }
+    void seek(long long ms);
     void next();
     void previous();
     void jump(int index);
@@ -170,6 +172,13 @@ public:
     std::string journalFolder;
 
 private:
+    // Runs action as the windows' thread, then delivers what it posted.
+    template <typename Action>
+    void asWindowsThread(Action action);
+    // The posted status callbacks, through the main window's procedures as installed now.
+    void deliverPosted();
+    std::mutex postedMutex;
+    std::vector<WPARAM> posted;
     void sendNotice(bool titleUpdate);
     void started();  // a start's notices: at once without bit 30, the title update's when due
     void quitPlugin();

@@ -102,6 +102,8 @@ LRESULT WINAPI CallWindowProcW(WNDPROC previous, HWND window, UINT message, WPAR
 BOOL WINAPI IsWindowUnicode(HWND window);
 BOOL WINAPI IsWindow(HWND window);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+UINT WINAPI RegisterWindowMessageA(LPCSTR name);
+DWORD WINAPI GetCurrentThreadId(void);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove);
 
