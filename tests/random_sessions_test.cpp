@@ -72,9 +72,9 @@ struct Plan {
     int killAfterOperation = 0;       // or it dies right after this flush or move of the journal's
     bool anotherVolumeFirst = false;  // the first start after the kill finds another volume as C:
     std::string editedFile;           // edited by hand between the two runs
-    // The listener acts just before the plug-in's n-th set reaches the host: between our
-    // requests, as a click the host's window handles first.
-    std::map<int, std::string> clicksInWrites;
+    // The listener acts just before the plug-in's n-th message (a look or a write) reaches
+    // the host's windows: a click its thread handles first.
+    std::map<int, std::string> clicksBeforeMessages;
 
     std::string describe() const {
         std::ostringstream out;
@@ -84,7 +84,7 @@ struct Plan {
             << (editedFile.empty() ? "" : ", then " + editedFile + " edited")
             << (anotherVolumeFirst ? ", then a start with another volume as C:" : "") << "\nplaylist:";
         for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
-        for (const auto& [write, kind] : clicksInWrites) out << "\n  " << kind << " before write " << write;
+        for (const auto& [message, kind] : clicksBeforeMessages) out << "\n  " << kind << " before message " << message;
         for (const auto& a : actions) {
             out << "\n  " << a.time << " " << a.kind << " " << a.argument;
             for (const auto& e : a.playlist) out << " [" << e.file << " " << e.lengthSeconds << "s]";
@@ -116,9 +116,11 @@ public:
             t += chance(4) ? between(1, 900) : between(500, 40000);
             p.actions.push_back(action(t));
         }
-        for (int clicks = chance(3) ? between(1, 3) : 0; clicks > 0; --clicks) {
+        // In some sessions the listener clicks often, before one message of ours in a few.
+        for (int rate = chance(3) ? between(3, 40) : 0, message = 1; rate > 0 && message <= 400; ++message) {
             static const char* kinds[] = {"pause", "resume", "stop", "next", "play"};
-            p.clicksInWrites[between(1, 40)] = kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
+            if (chance(rate))
+                p.clicksBeforeMessages[message] = kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
         }
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
@@ -343,13 +345,12 @@ std::string artistAt(const PluginSession& session, const std::string& file, long
     return artist;
 }
 
-// Walks the requests in order: a pause mark comes only while playback stands still (or
-// within a second of an action: a restart can bring two polls the same position), and a
-// file gets no stamp after the host refused one of its stamps or failed to write it (on
-// the real host each would stop or restart its playback again). Collects each file's
-// stamps for the liveness check.
-bool stampsKeepToTheRules(const Plan& plan, const PluginSession& session, standin::FileMap<FileStamps>* stamps,
-                          std::string* why) {
+// Walks the requests in order: a stamp comes only while its file is the current entry's
+// and plays or stands paused, a pause mark only while it stands paused, and a file gets no
+// stamp after the host refused one of its stamps or failed to write it (on the real host
+// each would stop or restart its playback again). Collects each file's stamps for the
+// liveness check.
+bool stampsKeepToTheRules(const PluginSession& session, standin::FileMap<FileStamps>* stamps, std::string* why) {
     std::string awaitingWrite;  // the file of the stamp whose write comes next
     for (const auto& request : session.model.requests()) {
         if (request.code == IPC_WRITE_EXTENDED_FILE_INFO && !awaitingWrite.empty()) {
@@ -364,11 +365,14 @@ bool stampsKeepToTheRules(const Plan& plan, const PluginSession& session, standi
             *why = request.file + " stamped at " + std::to_string(request.time) + " after the host refused its stamp";
             return false;
         }
-        long long t = request.time;
-        bool afterAnAction = std::any_of(plan.actions.begin(), plan.actions.end(),
-                                         [t](const Action& a) { return a.time <= t && a.time > t - 1000; });
-        if (vorlu_test::isPauseMark(request.value, artist) && !request.standingStill && !afterAnAction) {
-            *why = request.file + " marked paused at " + std::to_string(request.time) + " while the player played on";
+        bool current = standin::sameFile(request.current, request.file);
+        if (!current || request.state == standin::PlayState::Stopped) {
+            *why = request.file + " stamped at " + std::to_string(request.time) + " while " +
+                   (current ? "stopped" : request.current + " was current");
+            return false;
+        }
+        if (vorlu_test::isPauseMark(request.value, artist) && request.state != standin::PlayState::Paused) {
+            *why = request.file + " marked paused at " + std::to_string(request.time) + " while it played";
             return false;
         }
         file.times.push_back(request.time);
@@ -509,6 +513,61 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session, cons
     return true;
 }
 
+// Whether the plug-in's last write of file before time left one of its stamps or its pause
+// mark there: the last commit, not by hand, differs from the artist of the time.
+bool holdsOurStamp(const PluginSession& session, const std::string& file, long long time) {
+    std::string last = artistAt(session, file, time);
+    for (const auto& commit : session.commitsOf(file)) {
+        if (commit.time < time) last = commit.artist;
+    }
+    return last != artistAt(session, file, time);
+}
+
+// After every action of the listener's that leaves, stops, pauses or resumes a file that
+// holds a stamp of ours, the plug-in looks at that file's field within the same step of
+// the player's clock: a stop or a move to another file brings its artist back, a pause
+// its mark, a resume a stamp or its artist. Not where the host refused a write of the file
+// before (its stamps end, and a file a refused set stopped waits), nor at a pause of a wma
+// file, which a write of ours may have started playing once (no write while paused then).
+bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::FileMap<FileStamps>& stamps,
+                                 std::string* why) {
+    const long long step = 5;
+    auto requests = session.model.requests();
+    auto stops = session.model.refusedSetStops();
+    standin::PlayStateChange before{0, standin::PlayState::Stopped, false};
+    for (const auto& change : session.model.playHistory()) {
+        standin::PlayStateChange was = before;
+        before = change;
+        if (!change.listenerAction || was.state == standin::PlayState::Stopped) continue;
+        const std::string& file = was.current;
+        long long t = change.time;
+        bool left = change.state == standin::PlayState::Stopped || !standin::sameFile(change.current, file);
+        bool paused = !left && was.state == standin::PlayState::Playing && change.state == standin::PlayState::Paused;
+        bool resumed = !left && was.state == standin::PlayState::Paused && change.state == standin::PlayState::Playing;
+        if (!(left || paused || resumed) || !holdsOurStamp(session, file, t)) continue;
+        auto found = stamps.find(file);
+        bool refused = (found != stamps.end() && found->second.refusedAt <= t) ||
+                       std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
+                           return standin::sameFile(stop.second, file) && stop.first <= t;
+                       });
+        if (refused || (paused && standin::kindOf(file) == standin::FileKind::Wma)) continue;
+        bool looked = std::any_of(requests.begin(), requests.end(), [&](const standin::Request& r) {
+            bool field = r.code == session.readCode() || r.code == session.setCode();
+            return field && r.time >= t && r.time <= t + step && standin::sameFile(r.file, file);
+        });
+        if (!looked) {
+            *why = file +
+                   (left     ? " left"
+                    : paused ? " paused"
+                             : " resumed") +
+                   " at " + std::to_string(t) + " holding a stamp of ours, and its field not looked at by " +
+                   std::to_string(t + step);
+            return false;
+        }
+    }
+    return true;
+}
+
 // The first playlist entry whose title was read before its file's last write and is not
 // marked to be read again: a stamp it goes on showing.
 std::string staleTitle(const PluginSession& session) {
@@ -624,24 +683,19 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         session.model.setFaults(plan.faultyFile, {.readOnly = true});
         break;
     }
-    // The clicks within our writes, on the virtual clock, where the driver waits meanwhile;
-    // made, they count among the listener's actions.
+    // The clicks before our messages, on the virtual clock, where the driver waits
+    // meanwhile; made, they count among the listener's actions.
     Plan seen = plan;
-    std::vector<long long> clickTimes;
-    int writes = 0;
-    const int driver = winshim::currentThreadId();
+    int messages = 0;
     struct Unhook {
         ~Unhook() { winshim::setBeforeSend(nullptr); }
     } unhook;
     if (realTimeDivisor == 0)
-        winshim::setBeforeSend([&](HWND window, UINT message, WPARAM, LPARAM code) {
-            bool set = code == session.setCode();
-            if (window != session.mainWindow || message != WM_WA_IPC || !set || winshim::currentThreadId() == driver)
-                return;
-            auto click = plan.clicksInWrites.find(++writes);
-            if (click == plan.clicksInWrites.end()) return;
-            clickTimes.push_back(winshim::now());
-            seen.actions.push_back(Action{clickTimes.back(), click->second, 0, {}});
+        winshim::setBeforeSend([&](HWND window, UINT, WPARAM, LPARAM) {
+            if (window != session.mainWindow) return;
+            auto click = plan.clicksBeforeMessages.find(++messages);
+            if (click == plan.clicksBeforeMessages.end()) return;
+            seen.actions.push_back(Action{winshim::now(), click->second, 0, {}});
             perform(session, seen.actions.back());
         });
     if (killed && plan.killAfterOperation > 0)
@@ -694,12 +748,10 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     std::stable_sort(seen.actions.begin(), seen.actions.end(),
                      [](const Action& a, const Action& b) { return a.time < b.time; });
     if (realTimeDivisor == 0) {
-        // Only the listener's starts count as plays, every one of them but a click within a
-        // write of ours (play tracking is off for its step, on the real host too).
+        // Only the listener's starts count as plays, and every one of them: play tracking is
+        // off only within a step of ours, which no click comes inside.
         for (const auto& start : session.model.starts()) {
-            bool clicked = std::count(clickTimes.begin(), clickTimes.end(), start.time) > 0;
-            bool listeners = start.by == standin::Starter::Listener;
-            if (start.counted != listeners && !(listeners && clicked)) return standin::describe(start);
+            if (start.counted != (start.by == standin::Starter::Listener)) return standin::describe(start);
         }
         if (!session.model.playTracking()) return "play tracking left off";
         // The play state stays the one the listener's actions left, but for blips of ours;
@@ -711,10 +763,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         if (!positionsWrapped && !session.everyPlaybackChangeOfOursIsABlip(&why, seen.actions.back().time + 5000))
             return why;
         standin::FileMap<FileStamps> stamps;
-        if (!stampsKeepToTheRules(seen, session, &stamps, &why)) return why;
+        if (!stampsKeepToTheRules(session, &stamps, &why)) return why;
         if (!everyLongPlayIsStamped(seen, session, stamps, &why)) return why;
         if (!noFileStoppedTwiceByRefusals(session, &why)) return why;
         if (!stampsKeepTheirCadence(seen, session, &why)) return why;
+        if (!everyChangeIsAnsweredAtOnce(session, stamps, &why)) return why;
     }
     for (const auto& [file, stored] : session.model.storedArtists()) {
         std::string original = session.expectedEnd(file);

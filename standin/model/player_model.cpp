@@ -100,9 +100,13 @@ int PlayerModel::positionLocked() const {
 
 void PlayerModel::changeStateLocked(PlayState state) {
     if (state == playState) return;
-    stateLog.push_back(PlayStateChange{clock(), state, servingPlugin});
     playState = state;
+    stateLog.push_back(PlayStateChange{clock(), state, servingPlugin, false, currentLocked()});
     postStatusLocked(IPC_CB_MISC_STATUS);
+}
+
+std::string PlayerModel::currentLocked() const {
+    return entries.empty() ? std::string() : entries[static_cast<std::size_t>(index)].file;
 }
 
 void PlayerModel::postStatusLocked(WPARAM what) {
@@ -532,7 +536,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             0,
             playState == PlayState::Paused || (playState == PlayState::Playing && entries[index].lengthSeconds <= 0),
             playState,
-            entries.empty() ? std::string() : entries[static_cast<std::size_t>(index)].file};
+            currentLocked()};
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
         bool restarting = playState != PlayState::Stopped && clock() < restartSettles;
         auto fault = faults.end();

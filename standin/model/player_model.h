@@ -135,6 +135,7 @@ struct PlayStateChange {
     PlayState state;
     bool byPlugin;
     bool listenerAction = false;  // no change: an action of the listener's, and the state it left
+    std::string current = {};     // the current entry's file then; empty: none
 };
 
 // The code under which an edit by hand stands in the request log, among the requests.
@@ -261,9 +262,13 @@ private:
     // Notes a listener's action, made under the lock, as it ends.
     struct ListenerAction {
         PlayerModel& model;
-        ~ListenerAction() { model.stateLog.push_back(PlayStateChange{model.clock(), model.playState, false, true}); }
+        ~ListenerAction() {
+            model.stateLog.push_back(
+                PlayStateChange{model.clock(), model.playState, false, true, model.currentLocked()});
+        }
     };
     int positionLocked() const;
+    std::string currentLocked() const;  // the current entry's file; empty: none
     // The stored file a single-byte name stands for: only a name that the code page
     // represents whole names a file.
     std::string fileOfSingleByteName(const char* name) const;

@@ -334,18 +334,18 @@ bool PluginSession::finish() {
 
 bool PluginSession::everyPlaybackChangeOfOursIsABlip(std::string* why, long long until) const {
     const long long blip = 100;
-    // The changes, with the listener's actions among them: an action within a run of ours
-    // (a click between our requests) decides the state from then on.
+    // The changes, with the listener's actions among them: a run of ours is one step of the
+    // windows' thread, which no action of the listener's comes inside.
     standin::PlayState before = standin::PlayState::Stopped, state = standin::PlayState::Stopped;
     long long since = 0;
     bool open = false;  // a run of our changes not yet undone
     for (const auto& change : model.playHistory()) {
         if (until >= 0 && change.time > until) break;
-        if (open && (change.time - since > blip || (!change.byPlugin && change.time != since))) {
-            *why = "a change of ours at " + std::to_string(since) + " was not undone by " + std::to_string(change.time);
+        if (open && (change.time - since > blip || !change.byPlugin)) {
+            *why = "a change of ours at " + std::to_string(since) + " was not undone by " +
+                   std::to_string(change.time) + (change.byPlugin ? "" : ", when the listener acted");
             return false;
         }
-        if (!change.byPlugin) open = false;
         if (change.byPlugin && !open) {
             open = true;
             before = state;

@@ -157,8 +157,8 @@ public:
     int setCode() const;
     std::vector<standin::Request> sets() const { return requests(setCode()); }
     // Whether every run of play-state changes the plug-in made (by its writes, the buttons
-    // it pressed, its jumps) ended within 100 ms in the state it began in, before until
-    // (clock time; -1: the end of the log).
+    // it pressed, its jumps) ended within 100 ms in the state it began in, before any
+    // action of the listener's and before until (clock time; -1: the end of the log).
     bool everyPlaybackChangeOfOursIsABlip(std::string* why, long long until = -1) const;
     // The first accepted set whose write (295) did not follow before another set, as the
     // host's one pending edit needs; empty when every set was written in one step.
