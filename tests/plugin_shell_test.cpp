@@ -83,17 +83,18 @@ const PassedMessage passedMessages[] = {
     {0x0001, 0, 0},   // WM_CREATE-like
     {0x0010, 5, -7},  // WM_CLOSE-like with odd values
     {WM_USER + 1, 123, 456},
-    {WM_USER, 665, 0x40000000},  // near-notice
-    {WM_USER, 666, 0x3FFFFFFF},  // notice value without bit 30
+    {WM_USER, 665, 0x40000000},                  // near-notice
+    {WM_USER, 666, 0x3FFFFFFF},                  // notice value without bit 30
+    {WM_USER, IPC_CB_MISC_STATUS, IPC_CB_MISC},  // the host's status callback, which it posts itself
     {0x8000, ~static_cast<WPARAM>(0), -1},
 };
 
 TEST(PluginShell, bothProceduresHandEveryMessageOnUnchangedAndReturnItsResult) {
     PluginSession session(onePlaylist());
     for (const auto& m : passedMessages) {
+        bool request = m.message == WM_WA_IPC && m.lParam != IPC_CB_MISC;
         EXPECT_EQ(SendMessageA(session.mainWindow, m.message, m.wParam, m.lParam),
-                  m.message == WM_WA_IPC ? session.model.answer(m.wParam, m.lParam)
-                                         : recordedResult(m.message, m.wParam, m.lParam));
+                  request ? session.model.answer(m.wParam, m.lParam) : recordedResult(m.message, m.wParam, m.lParam));
         EXPECT_EQ(SendMessageA(session.playlistEditor, m.message, m.wParam, m.lParam),
                   recordedResult(m.message, m.wParam, m.lParam));
     }
@@ -111,6 +112,9 @@ TEST(PluginShell, bothProceduresHandEveryMessageOnUnchangedAndReturnItsResult) {
         ++mainCount;
     }
     EXPECT_EQ(mainCount, std::size(passedMessages) - 2);  // the two WM_USER ones are answered as requests
+    // Another program's message that happens to carry our step's number runs nothing.
+    EXPECT_EQ(SendMessageA(session.mainWindow, RegisterWindowMessageA("Vorlu.step"), 3, 12345), 0);
+    EXPECT_EQ(session.mainMessages().size(), mainCount);
     EXPECT_EQ(winshim::threadsStarted(), 0);
 }
 
