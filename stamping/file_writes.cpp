@@ -15,8 +15,18 @@ enum FieldState {
     FIELD_UNREADABLE,  // not read, or read empty: the host answers "" for a file it could not open
 };
 
-// What file's field holds now, against original.
-static FieldState readField(const TrackFile& file, const textUnit* original) {
+// Whether units are exactly ascii.
+static bool sameAsAscii(const textUnit* units, const char* ascii) {
+    while (*ascii != 0 && *units == static_cast<textUnit>(*ascii)) {
+        units++;
+        ascii++;
+    }
+    return *ascii == 0 && *units == 0;
+}
+
+// What file's field holds now, against original; *pauseMarked: it holds its pause mark.
+static FieldState readField(const TrackFile& file, const textUnit* original, bool* pauseMarked = 0) {
+    if (pauseMarked) *pauseMarked = false;
     int length = readArtist(file, fieldNow, FIELD_READ_SIZE);
     if (length <= 0) return FIELD_UNREADABLE;
     // A value that fills the read is longer than anything of ours: every original leaves
@@ -25,6 +35,7 @@ static FieldState readField(const TrackFile& file, const textUnit* original) {
     if (sameText(fieldNow, original)) return FIELD_ORIGINAL;
     int stamp = stampSuffixLengthAtEnd(fieldNow, length);
     if (stamp == 0) return FIELD_EDITED;
+    if (pauseMarked) *pauseMarked = sameAsAscii(fieldNow + length - stamp, pauseSuffix);
     fieldNow[length - stamp] = 0;
     return sameText(fieldNow, original) ? FIELD_STAMPED : FIELD_EDITED;
 }
@@ -102,19 +113,23 @@ static StampResult stampInStep(WriteStep& step) {
     ClaimedFile* claimed = claimedFile(*step.claim);
     if (!claimed || claimed->edited) return STAMP_ENDED;
     Playing now = lookAt(claimed->file);
-    bool marking = step.kind == WRITE_PAUSE_MARK;
-    // Only the time of the file that plays, and the mark of the file that stands paused.
-    if (!writeRestarts(now) || now.position < 0) return marking ? STAMP_SKIPPED : STAMP_ENDED;
-    if (marking && now.state != HOST_PAUSED) return STAMP_SKIPPED;
+    // Only the time of the file that plays, and the mark of the file that stands paused:
+    // a stamp of a paused file is its mark.
+    if (!writeRestarts(now) || now.position < 0) return step.kind == WRITE_PAUSE_MARK ? STAMP_SKIPPED : STAMP_ENDED;
+    bool marking = now.state == HOST_PAUSED;
+    if (step.kind == WRITE_PAUSE_MARK && !marking) return STAMP_SKIPPED;
     // A write of ours started this file playing once while paused: it stays as it stands.
     if (now.state == HOST_PAUSED && (marksOf(claimed->file) & MARK_UNPAUSED_BY_WRITE) != 0) return STAMP_SKIPPED;
     char timeText[TIME_TEXT_SIZE];
     if (!marking) formatTimeText(now.position, askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME), timeText);
     // Only a value that is ours to change: the original, or the original with a suffix of ours.
-    FieldState field = readField(claimed->file, claimed->originalArtist);
+    bool pauseMarked;
+    FieldState field = readField(claimed->file, claimed->originalArtist, &pauseMarked);
     if (field == FIELD_EDITED) claimed->edited = true;
     if (field == FIELD_EDITED) return STAMP_ENDED;
     if (field == FIELD_UNREADABLE) return STAMP_SKIPPED;
+    // Marked already: another write would only restart the file.
+    if (marking && pauseMarked) return STAMP_WRITTEN;
     copyText(fieldNow, FIELD_READ_SIZE, claimed->originalArtist);
     appendAscii(fieldNow, FIELD_READ_SIZE, marking ? pauseSuffix : timeText);
     ArtistWrite write = writeKeepingPlayback(claimed->file, fieldNow, step.listIndex, now);

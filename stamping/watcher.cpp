@@ -28,7 +28,7 @@ void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     CurrentFile current;
     clearBuffer(sizeof current, &current);
     runStep(readCurrentInStep, &current);
-    bool held = tellWorkersOtherThan(current.file, false);
+    bool held = tellWorkersOtherThan(current.file, WAKE_HOLDER_AWAITING_TITLE);
     // A thread that cannot be made is not retried: that file plays unstamped until its next notice.
     if (!held && current.file.name[0] != 0 && !current.refused) startWorker(current.file);
 }
@@ -40,5 +40,5 @@ void watchMainWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     CurrentFile current;
     clearBuffer(sizeof current, &current);
     runStep(readCurrentInStep, &current);
-    tellWorkersOtherThan(current.file, true);
+    tellWorkersOtherThan(current.file, WAKE_HOLDER);
 }

@@ -6,9 +6,10 @@
 
 // On: windows. Takes: steps, records. Asks: one name request, on a notice. On a
 // track-change notice to the playlist editor (WM_USER, wParam 666, bit 30 of lParam set)
-// reads which file is current, tells every worker of another file to end now, and starts
-// a worker for the current file when no live worker holds it, the host gave a name, and
-// no stamp of it was refused in this run; any other message is ignored.
+// reads which file is current, tells every worker of another file to end now, wakes the
+// worker of the current file where it waits for the title update (a restart of its paused
+// file read position 0 until then), or starts one when no live worker holds it, the host
+// gave a name, and no stamp of it was refused in this run; any other message is ignored.
 void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 // On: windows. Takes: steps, records. Asks: one name request, on a status callback. On the

@@ -17,9 +17,10 @@ const int WRITE_BACK_RETRIES = 5;
 // look at playback now (a change the host called back about), or end now (told).
 struct WorkerRecord {
     bool used;
-    bool told;       // ending: its file no longer plays, quit came, or it writes back
-    TrackFile file;  // as readCurrentFile names it, the way the watcher compares names
-    HANDLE wake;     // auto-reset; every wait of the worker ends when it is set
+    bool told;               // ending: its file no longer plays, quit came, or it writes back
+    bool awaitsTitleUpdate;  // a restart of its file reads position 0 until the host's title update
+    TrackFile file;          // as readCurrentFile names it, the way the watcher compares names
+    HANDLE wake;             // auto-reset; every wait of the worker ends when it is set
 };
 
 // More than can run at once: a worker told to end is gone within its write-back,
@@ -73,7 +74,7 @@ static void tell(WorkerRecord* record) {
     SetEvent(record->wake);
 }
 
-bool tellWorkersOtherThan(const TrackFile& current, bool wakeHolder) {
+bool tellWorkersOtherThan(const TrackFile& current, HolderWake wake) {
     bool held = false;
     EnterCriticalSection(&recordsLock);
     for (int i = 0; i < WORKER_RECORDS; i++) {
@@ -83,7 +84,8 @@ bool tellWorkersOtherThan(const TrackFile& current, bool wakeHolder) {
             continue;
         }
         held = true;
-        if (wakeHolder) SetEvent(records[i].wake);
+        if (wake == WAKE_HOLDER || (wake == WAKE_HOLDER_AWAITING_TITLE && records[i].awaitsTitleUpdate))
+            SetEvent(records[i].wake);
     }
     LeaveCriticalSection(&recordsLock);
     return held;
@@ -96,6 +98,13 @@ static bool noteFile(WorkerRecord* record, const TrackFile& file) {
     bool told = record->told;
     LeaveCriticalSection(&recordsLock);
     return !told;
+}
+
+// Whether the worker waits for the host's title update of its file.
+static void awaitTitleUpdate(WorkerRecord* record, bool awaits) {
+    EnterCriticalSection(&recordsLock);
+    record->awaitsTitleUpdate = awaits;
+    LeaveCriticalSection(&recordsLock);
 }
 
 // The worker writes back: from now on a notice for its file starts a new worker, which
@@ -118,12 +127,11 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
 // What one worker knows of its track; on its own thread's stack.
 struct Track {
     WorkerRecord* record;
-    int listPos;         // the entry it was started for: every write names it
-    int knownListPos;    // where its file stood in the playlist at the last look
-    int currentListPos;  // the current entry at the latest look
-    int trackLength;     // seconds
-    int outputTime;      // the latest position read
-    bool filePlays;      // its file played, or stood paused, at the latest look
+    int listPos;       // the entry it was started for: every write names it
+    int knownListPos;  // where its file stood in the playlist at the last look
+    int trackLength;   // seconds
+    int outputTime;    // the latest position read
+    bool filePlays;    // its file played, or stood paused, at the latest look
     TrackFile file;
     FileClaim claim;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
@@ -178,7 +186,7 @@ static void lookAtStartInStep(void* context) {
 // file is not to be stamped.
 static bool claimTrack(Track* track) {
     runStep(lookAtStartInStep, track);
-    track->knownListPos = track->currentListPos = track->listPos;
+    track->knownListPos = track->listPos;
     if (!noteFile(track->record, track->file)) return false;
     if (track->outputTime < 0 || !beforeEndMargin(track->outputTime, track->trackLength)) return false;
     track->filePlays = true;
@@ -213,7 +221,6 @@ static Look lookNow(Track* track) {
     Look look = {track, HOST_STOPPED, -1, -1, false, false};
     runStep(lookInStep, &look);
     track->outputTime = look.position;
-    track->currentListPos = look.listPos;
     track->filePlays = look.fileCurrent && look.state != HOST_STOPPED && look.position >= 0;
     if (look.fileCurrent) track->knownListPos = look.listPos;
     return look;
@@ -241,19 +248,21 @@ static PollOutcome poll(Track* track) {
 }
 
 // Waits, looking a second apart and at every wake, until playback no longer stands
-// paused: it plays on, stops, or another file plays. False when told to end.
+// paused: it plays on, stops, or another file plays. False when told to end. Right after
+// a write of ours restarted the paused file its position reads 0 until the host's title
+// update (which wakes the worker): it plays on once its position has moved.
 static bool waitOutPause(Track* track) {
-    for (;;) {
+    for (bool settling = false;; awaitTitleUpdate(track->record, settling)) {
         if (waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS) == WAITED_TOLD) return false;
         Look look = lookNow(track);
         repairNowAndThen();  // however long the pause
-        if (look.state != HOST_PAUSED || !track->filePlays || !look.owned) return true;
+        if (!track->filePlays || !look.owned || (look.state == HOST_PLAYING && look.position > 0)) return true;
+        settling = look.state == HOST_PLAYING;
     }
 }
 
 static bool anotherCycle(const Track* track) {
-    return track->filePlays && beforeEndMargin(track->outputTime, track->trackLength) && track->outputTime > 0 &&
-           track->currentListPos == track->knownListPos;
+    return track->filePlays && beforeEndMargin(track->outputTime, track->trackLength) && track->outputTime > 0;
 }
 
 // Waits, looking a second apart and at every wake, until the track's file no longer plays:
@@ -314,6 +323,7 @@ static unsigned int stampTrack(WorkerRecord* record) {
         stamping = anotherCycle(&track);
         if (stamping) repairNowAndThen();
     }
+    awaitTitleUpdate(record, false);
     unsigned int journalEntry = writeBack(&track);
     clearBuffer(sizeof track, &track);
     return journalEntry;
@@ -329,6 +339,7 @@ static WorkerRecord* takeRecord(const TrackFile& file) {
     if (record) {
         record->used = true;
         record->told = false;
+        record->awaitsTitleUpdate = false;
         record->file = file;
         ResetEvent(record->wake);  // a tell its last worker never waited for
     }

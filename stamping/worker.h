@@ -22,11 +22,17 @@ void initWorkers();
 // thread could be made, every record is in use, or the threads are stopping.
 bool startWorker(const TrackFile& file);
 
+// Which worker of the current file a change wakes to look at playback at once.
+enum HolderWake {
+    WAKE_HOLDER,                // a status callback: any change of playback
+    WAKE_HOLDER_AWAITING_TITLE  // a title update: only one whose restarted file reads position 0 until then
+};
+
 // On: windows. Takes: records. Asks: nothing. Tells every running worker whose file is not
-// current to write its artist back and end now, wakes the one that holds current where
-// wakeHolder is set (it looks at playback now), and returns whether a live worker (one
-// not told to end, nor writing back) holds current.
-bool tellWorkersOtherThan(const TrackFile& current, bool wakeHolder);
+// current to write its artist back and end now, wakes the one that holds current as wake
+// says, and returns whether a live worker (one not told to end, nor writing back) holds
+// current.
+bool tellWorkersOtherThan(const TrackFile& current, HolderWake wake);
 
 // On: worker, as its entry; the argument is its record. Takes: steps and records, never
 // together. Asks: what stamping a track needs. Ends its thread with exit code 0.

@@ -271,10 +271,10 @@ bool isButton(WPARAM id) { return id == HOST_BUTTON_PLAY || id == HOST_BUTTON_PA
 
 // A button of the player's, pressed by a plug-in, the script or the host itself: a start
 // sends its notice (the title update's follows from tick), a stop its own.
-void pressButton(WPARAM id) {
+void pressButton(WPARAM id, standin::Starter by = standin::Starter::Listener) {
     standin::PlayerModel& model = player->model;
     bool wasActive = model.state() != standin::PlayState::Stopped;
-    if (model.command(id) || (wasActive && model.state() == standin::PlayState::Stopped)) playbackNotice();
+    if (model.command(id, by) || (wasActive && model.state() == standin::PlayState::Stopped)) playbackNotice();
     repaintWindows();
 }
 
@@ -287,7 +287,7 @@ LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         const char* names[] = {"play", "pause", "stop"};
         player->say("[" + timeLabel(player->clock()) + "] " + names[LOWORD(wParam) - HOST_BUTTON_PLAY] +
                     " button pressed by a plug-in");
-        pressButton(LOWORD(wParam));
+        pressButton(LOWORD(wParam), standin::Starter::Plugin);
         return 0;
     }
     if (paintWith(standin::paintMainView, window, message)) return 0;
@@ -705,6 +705,13 @@ void checkWhatTheListenerKeeps() {
     }
     p.check("no_play_counted_but_the_listeners", ours.empty(), ours);
     p.check("every_listener_play_counted", listeners.empty(), listeners);
+    // A stamp only of the file that plays or stands paused, a pause mark only while it
+    // stands paused; a plug-in's change of playback undone at once (a quarter of a real
+    // second allows for a busy machine), and never across a click of the listener's.
+    std::string against = p.model.firstWriteAgainstPlayback();
+    p.check("writes_agree_with_playback", against.empty(), against);
+    std::string notUndone = p.model.firstChangeOfPluginsNotUndone(static_cast<long long>(250 * p.options.speed));
+    p.check("every_change_of_a_plugins_undone_before_a_click", notUndone.empty(), notUndone);
     p.check("play_tracking_on_at_end", p.model.playTracking());
 }
 

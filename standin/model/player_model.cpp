@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <regex>
 #include <cstring>
 
 namespace standin {
@@ -59,6 +60,7 @@ void PlayerModel::setPlaylist(std::vector<Entry> newEntries) {
     entries = std::move(newEntries);
     for (Entry& entry : entries) {
         stored.emplace(entry.file, entry.artist);
+        artistBases.emplace(entry.file, stored.find(entry.file)->second);
         readTitleLocked(entry);
     }
     index = 0;
@@ -331,14 +333,15 @@ void PlayerModel::stop() {
     stopLocked();
 }
 
-bool PlayerModel::command(WPARAM id) {
+bool PlayerModel::command(WPARAM id, Starter by) {
     std::lock_guard<std::mutex> lock(mutex);
-    servingPlugin = true;
+    ListenerAction acted{*this, by == Starter::Listener};
+    servingPlugin = by == Starter::Plugin;
     bool started = false;
     if (id == HOST_BUTTON_PLAY && playState == PlayState::Playing) {
-        started = startLocked(index, Starter::Plugin);
+        started = startLocked(index, by);
     } else if (id == HOST_BUTTON_PLAY && playState == PlayState::Stopped) {
-        started = playFromStopLocked(Starter::Plugin);
+        started = playFromStopLocked(by);
     } else if (id == HOST_BUTTON_PLAY || (id == HOST_BUTTON_PAUSE && playState == PlayState::Paused)) {
         resumeLocked();
     } else if (id == HOST_BUTTON_PAUSE) {
@@ -380,6 +383,7 @@ void PlayerModel::insertEntry(int at, Entry entry) {
     std::lock_guard<std::mutex> lock(mutex);
     at = std::max(0, std::min(at, static_cast<int>(entries.size())));
     stored.emplace(entry.file, entry.artist);
+    artistBases.emplace(entry.file, stored.find(entry.file)->second);
     readTitleLocked(entry);
     entries.insert(entries.begin() + at, std::move(entry));
     if (at <= index && entries.size() > 1) ++index;
@@ -468,6 +472,57 @@ std::vector<std::string> PlayerModel::staleTitles() const {
             stale.push_back("entry " + std::to_string(i + 1) + " shows \"" + titleOf(entries[i]) + "\"");
     }
     return stale;
+}
+
+// Whether value is base followed by one suffix a plug-in stamps: a time text or the pause mark.
+static bool stampOf(const std::string& value, const std::string& base, bool* pauseMark) {
+    static const std::regex suffix(R"( \((paused|-?[0-9]+:[0-9][0-9]/-?[0-9]+:[0-9][0-9])\))");
+    if (value.size() <= base.size() || value.compare(0, base.size(), base) != 0) return false;
+    std::string rest = value.substr(base.size());
+    *pauseMark = rest == " (paused)";
+    return std::regex_match(rest, suffix);
+}
+
+std::string PlayerModel::firstWriteAgainstPlayback() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    FileMap<std::string> bases;
+    for (const Request& request : requestLog) {
+        bool set = request.code == IPC_SET_EXTENDED_FILE_INFO || request.code == IPC_SET_EXTENDED_FILE_INFOW;
+        if (request.code == EDIT_BY_HAND) bases[request.file] = request.value;
+        if (!set || request.file.empty()) continue;
+        auto base = bases.find(request.file);
+        if (base == bases.end()) base = bases.emplace(request.file, artistBases.at(request.file)).first;
+        bool pauseMark = false;
+        if (!stampOf(request.value, base->second, &pauseMark)) continue;
+        bool current = sameFile(request.current, request.file);
+        if (!current || request.state == PlayState::Stopped || (pauseMark && request.state != PlayState::Paused))
+            return "\"" + request.value + "\" set at " + std::to_string(request.time) + " while " +
+                   (!current ? (request.current.empty() ? "nothing" : request.current) + " was current"
+                    : request.state == PlayState::Stopped ? "its file stood stopped"
+                                                          : "its file played");
+    }
+    return "";
+}
+
+std::string PlayerModel::firstChangeOfPluginsNotUndone(long long blipMs, long long until) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    PlayState before = PlayState::Stopped, state = PlayState::Stopped;
+    long long since = 0;
+    bool open = false;  // a run of the plug-in's changes not yet undone
+    for (const auto& change : stateLog) {
+        if (until >= 0 && change.time > until) break;
+        if (open && (change.time - since > blipMs || !change.byPlugin))
+            return "a change of a plug-in's at " + std::to_string(since) + " was not undone by " +
+                   std::to_string(change.time) + (change.byPlugin ? "" : ", when the listener acted");
+        if (change.byPlugin && !open) {
+            open = true;
+            before = state;
+            since = change.time;
+        }
+        state = change.state;
+        if (open && state == before) open = false;
+    }
+    return open ? "a change of a plug-in's at " + std::to_string(since) + " was never undone" : "";
 }
 
 std::vector<PlayStart> PlayerModel::starts() const {
@@ -765,11 +820,13 @@ std::string PlayerModel::storedArtist(const std::string& file) const {
 void PlayerModel::setStoredArtist(const std::string& file, const std::string& artist) {
     std::lock_guard<std::mutex> lock(mutex);
     stored[file] = artist;
+    artistBases[file] = artist;
 }
 
 void PlayerModel::editArtist(const std::string& name, const std::string& artist) {
     std::lock_guard<std::mutex> lock(mutex);
     stored[name] = artist;
+    artistBases[name] = artist;
     const std::string& file = stored.find(name)->first;
     long long now = clock();
     requestLog.push_back(Request{now, EDIT_BY_HAND, 0, file, artist, 0, "hand", 1});

@@ -163,9 +163,9 @@ public:
     void stop();
     void seek(long long ms);
     // A button of the player's (HOST_BUTTON_PLAY, _PAUSE, _STOP) as WM_COMMAND brings it
-    // from the plug-in; true when an entry began to play. Play while playing starts the
-    // entry from 0 again.
-    bool command(WPARAM id);
+    // from the plug-in, or the listener's own press; true when an entry began to play.
+    // Play while playing starts the entry from 0 again.
+    bool command(WPARAM id, Starter by = Starter::Plugin);
     bool next();
     bool previous();
     bool jump(int index);
@@ -182,6 +182,16 @@ public:
     // The entries whose title will not show their file as it is now: read before its last
     // write by the host and not marked to be read again.
     std::vector<std::string> staleTitles() const;
+    // The first set of a plug-in's that went against playback as the request found it: a
+    // stamp of a file that was not the current entry's or not playing or paused, a pause
+    // mark of one not paused. A stamp is the file's artist (as first known, or as last
+    // edited by hand) followed by " (m:ss/m:ss)" or " (paused)". Empty when none did.
+    std::string firstWriteAgainstPlayback() const;
+    // The first run of play-state changes a plug-in made (by its writes, the buttons it
+    // pressed, its jumps) that did not end in the state it began in within blipMs, or
+    // that an action of the listener's came inside; before until (-1: the end of the log).
+    // Empty when every one was a blip.
+    std::string firstChangeOfPluginsNotUndone(long long blipMs, long long until = -1) const;
     std::vector<PlayStart> starts() const;
     // Every stop of the playing file that a refused set made (its input plug-in stops it at
     // the set): when, and which file.
@@ -262,9 +272,11 @@ private:
     // Notes a listener's action, made under the lock, as it ends.
     struct ListenerAction {
         PlayerModel& model;
+        bool listeners = true;  // false: none, a plug-in acts
         ~ListenerAction() {
-            model.stateLog.push_back(
-                PlayStateChange{model.clock(), model.playState, false, true, model.currentLocked()});
+            if (listeners)
+                model.stateLog.push_back(
+                    PlayStateChange{model.clock(), model.playState, false, true, model.currentLocked()});
         }
     };
     int positionLocked() const;
@@ -301,6 +313,7 @@ private:
     long long positionBase = 0;  // position when playback last started or stood still
     long long startedAt = 0;     // clock time of that moment
     FileMap<std::string> stored;
+    FileMap<std::string> artistBases;  // as first known, or as last edited by hand
     LRESULT hostVersion = modernHostVersion;
     std::string settingsFolder;  // UTF-8
     std::string settingsFolderBytes;

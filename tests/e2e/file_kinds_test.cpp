@@ -151,5 +151,28 @@ TEST(FileKinds, streamsAndWavFilesAreNeverStampedNorStopped) {
     EXPECT_EQ(run.commits.front().artist, "Artist B (0:00/1:00)");
 }
 
+// The listener clicks at every moment over every kind of file, a read-only m4a and wma
+// among them: the player's own checks find no stamp of a file left, no pause mark on a
+// file that plays, every change of Vorlu's undone before the next click, and exactly the
+// listener's plays counted.
+TEST(FileKinds, clicksAtEveryMomentLeaveThePlayerAsTheListenerLeftIt) {
+    std::vector<standin::Entry> list;
+    for (const char* kind : {"mp3", "flac", "m4a", "wma", "ogg", "wav", "m4a", "wma"}) {
+        std::string number = std::to_string(list.size());
+        list.push_back({"C:\\Clicks\\" + number + "." + kind, "Artist " + number, 300});
+    }
+    const char* clicks[] = {"pause", "resume", "stop", "play", "next", "prev"};
+    std::srand(20261208);
+    std::string script = "0 read-only 6\n0 read-only 7\n0 play\n";
+    for (double t = 0.5; t < 60; t += 0.05 + (std::rand() % 1500) / 1000.0)
+        script += std::to_string(t) + " " + clicks[std::rand() % std::size(clicks)] + "\n";
+    script += "61 stop\n";
+    StandinRun run = runStandin({list, script, 2.0});
+    expectFinished(run);
+    EXPECT_EQ(run.checks.at("writes_agree_with_playback"), "ok");
+    EXPECT_EQ(run.checks.at("every_change_of_a_plugins_undone_before_a_click"), "ok");
+    EXPECT_EQ(run.checks.at("every_listener_play_counted"), "ok");
+}
+
 }  // namespace
 }  // namespace vorlu_e2e

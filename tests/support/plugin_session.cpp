@@ -333,29 +333,8 @@ bool PluginSession::finish() {
 }
 
 bool PluginSession::everyPlaybackChangeOfOursIsABlip(std::string* why, long long until) const {
-    const long long blip = 100;
-    // The changes, with the listener's actions among them: a run of ours is one step of the
-    // windows' thread, which no action of the listener's comes inside.
-    standin::PlayState before = standin::PlayState::Stopped, state = standin::PlayState::Stopped;
-    long long since = 0;
-    bool open = false;  // a run of our changes not yet undone
-    for (const auto& change : model.playHistory()) {
-        if (until >= 0 && change.time > until) break;
-        if (open && (change.time - since > blip || !change.byPlugin)) {
-            *why = "a change of ours at " + std::to_string(since) + " was not undone by " +
-                   std::to_string(change.time) + (change.byPlugin ? "" : ", when the listener acted");
-            return false;
-        }
-        if (change.byPlugin && !open) {
-            open = true;
-            before = state;
-            since = change.time;
-        }
-        state = change.state;
-        if (open && state == before) open = false;
-    }
-    if (open) *why = "a change of ours at " + std::to_string(since) + " was never undone";
-    return !open;
+    *why = model.firstChangeOfPluginsNotUndone(100, until);
+    return why->empty();
 }
 
 void PluginSession::checkJournalAtSet(WPARAM wParam, LPARAM code) {
@@ -382,6 +361,10 @@ std::string PluginSession::brokenInvariant() const {
     {
         std::lock_guard<std::mutex> lock(messagesMutex);
         if (!setsWithoutEntry.empty()) return setsWithoutEntry.front();
+    }
+    if (virtualClock) {
+        std::string against = model.firstWriteAgainstPlayback();
+        if (!against.empty()) return against;
     }
     // What each thread was last answered for the position and the length, and which file played then.
     struct Answered {

@@ -167,7 +167,9 @@ public:
     // set of the plug-in's comes with its file's journal entry on disk, and (on the
     // virtual clock, where no action of the driver's comes between a worker's reads and
     // its set) every stamp shows the position and length the host gave while that file
-    // played. The first break, or empty. Every session's end fails its test on one.
+    // played, only of the current entry's file while it plays or stands paused, and a
+    // pause mark only while it stands paused. The first break, or empty. Every session's
+    // end fails its test on one.
     std::string brokenInvariant() const;
     std::string journalFolder;
 
