@@ -196,15 +196,15 @@ int turnHolderId() { return currentThread != 0 ? currentThread : -1; }
 
 bool takeTurn(int depth) {
     int self = turnHolderId();
-    std::unique_lock<std::mutex> lock(windowsTurn.mutex);
-    if (windowsTurn.holder == self) {
-        windowsTurn.depth += depth;
-        return false;
-    }
     bool virtualClock;
     {
         std::lock_guard<std::mutex> schedulerLock(scheduler.mutex);
         virtualClock = scheduler.virtualClock() && currentThread != 0;
+    }
+    std::unique_lock<std::mutex> lock(windowsTurn.mutex);
+    if (windowsTurn.holder == self) {
+        windowsTurn.depth += depth;
+        return false;
     }
     // On the virtual clock the holder may be asleep: let the clock move on until it lets go.
     while (windowsTurn.holder != 0) {
@@ -407,6 +407,10 @@ void reset(int realTimeDivisor) {
 }
 
 void restartThreadsAndClock(int realTimeDivisor) {
+    {
+        std::lock_guard<std::mutex> turnLock(windowsTurn.mutex);
+        windowsTurn.holder = windowsTurn.depth = 0;
+    }
     std::unique_lock<std::mutex> lock(scheduler.mutex);
     for (auto& record : scheduler.threads) {
         if (!record.finished) std::terminate();  // a thread of an earlier test still runs
@@ -421,10 +425,6 @@ void restartThreadsAndClock(int realTimeDivisor) {
     scheduler.virtualNow = 0;
     scheduler.started = scheduler.live = scheduler.pins = scheduler.references = 0;
     scheduler.failStarts = false;
-    {
-        std::lock_guard<std::mutex> turnLock(windowsTurn.mutex);
-        windowsTurn.holder = windowsTurn.depth = 0;
-    }
     currentThread = scheduler.nextId++;
     scheduler.running = currentThread;
 }
