@@ -22,7 +22,7 @@ static HWND playlistEditor = 0;
 static bool mainWindowWide = false;
 static bool playlistEditorWide = false;
 // Frames of ours on the stack of the thread quit may run on: our window procedures (which
-// pass messages on, wait for workers, or wait for the name lock taking sent messages in)
+// pass messages on, run steps, or wait for workers taking sent messages in)
 // and config's message box. Each may see the host call quit and unload us before it
 // returns: quit then keeps the library loaded.
 static LONG volatile framesOfOurs;

@@ -127,6 +127,8 @@ struct ClaimStep {
 
 static void claimInStep(void* context) {
     ClaimStep& step = *static_cast<ClaimStep*>(context);
+    // A file the host refused a stamp of in this run, or that a refused set stopped, is left.
+    if (step.lookedOnly && (marksOf(*step.file) & MARK_STAMP_REFUSED) != 0) return;
     int slot = findSlot(*step.file);
     if (slot >= 0) {
         // Claimed meanwhile (or still) by another worker, from the same original: taken over.
@@ -136,7 +138,6 @@ static void claimInStep(void* context) {
         return;
     }
     if (step.lookedOnly) {
-        if ((marksOf(*step.file) & MARK_STAMP_REFUSED) != 0) return;  // refused, or stopped by a refusal
         step.length = readArtist(*step.file, step.savedArtist, SAVED_ARTIST_SIZE);
         step.claim.why = STAMPED;
         return;
@@ -154,7 +155,6 @@ static void claimInStep(void* context) {
 
 FileClaim claimFile(const TrackFile& file, textUnit* savedArtist) {
     ClaimStep step = {&file, savedArtist, {-1, 0, UNSTAMPED_QUIETLY}, -1, true, 0, false};
-    // A file with no name, or one the host refused a stamp of in this run, is left alone.
     if (file.name[0] == 0) return step.claim;
     runStep(claimInStep, &step);
     if (step.claim.slot >= 0 || step.claim.why != STAMPED) return step.claim;

@@ -111,7 +111,7 @@ struct WriteStep {
 // A stamp or a pause mark of a claimed file.
 static StampResult stampInStep(WriteStep& step) {
     ClaimedFile* claimed = claimedFile(*step.claim);
-    if (!claimed || claimed->edited) return STAMP_ENDED;
+    if (!claimed || claimed->edited || (marksOf(claimed->file) & MARK_STAMP_REFUSED) != 0) return STAMP_ENDED;
     Playing now = lookAt(claimed->file);
     // Only the time of the file that plays, and the mark of the file that stands paused:
     // a stamp of a paused file is its mark.
@@ -154,6 +154,8 @@ static RestoreOutcome writeBackInStep(WriteStep& step) {
     if (field == FIELD_UNREADABLE) return RESTORE_RETRY;
     if (field == FIELD_STAMPED) {
         Playing now = lookAt(claimed->file);
+        // Once the threads are to stop, a held file gets its tries all the same, watched: a
+        // player that goes on after quit keeps playing it where it stood.
         if (!step.closing && heldWhilePlaying(claimed->file, now)) return RESTORE_HELD;
         if (writeKeepingPlayback(claimed->file, claimed->originalArtist, step.listIndex, now) != ARTIST_WRITTEN)
             return RESTORE_RETRY;

@@ -9,8 +9,9 @@
 // What each write does, by what the step finds:
 // - its file is the current entry's and plays: a stamp writes the time; a pause mark
 //   writes nothing (the worker looks again); a write-back or repair writes the original;
-// - it stands paused: a stamp writes the time and a pause mark " (paused)", unless a write
-//   of ours once started this file playing while paused (no write while paused then);
+// - it stands paused: a stamp, or a pause mark, writes " (paused)" (once: a field that holds
+//   it is left), unless a write of ours once started this file playing while paused (no
+//   write while paused then);
 // - another entry's file is current, or nothing plays: no stamp and no mark (the worker
 //   writes back and ends); a write-back or repair writes the original;
 // - the field holds someone's edit: nothing, then or later; the edit is kept;
@@ -39,9 +40,10 @@ enum StampResult {
 // On: worker. Takes: steps. Asks, in one step: the current entry's file, the play state,
 // the position and the length, a read, then what a watched write asks. Writes the claimed
 // file's original followed by the time text of the position and length read in the step,
-// while its file is the current entry's and plays or stands paused. Ends (nothing more is
-// written in this run) where it no longer is, the field holds someone else's edit, the
-// file was taken over, or the host refused or failed to write it.
+// while its file is the current entry's and plays (the pause mark while it stands
+// paused). Ends (nothing more is written in this run) where it no longer is, the field
+// holds someone else's edit, the file was taken over, or the host refused or failed to
+// write it.
 StampResult stampTime(const FileClaim& claim, int listIndex);
 // On: worker. Takes: steps. Asks as stampTime does, but the length. Writes the pause mark,
 // only while the claimed file is the current entry's and stands paused; skipped otherwise.

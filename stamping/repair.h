@@ -19,8 +19,8 @@
 const DWORD REPAIR_INTERVAL_MS = 40000;
 
 // On: init. Takes: none. Starts the first repair, the one that counts this start for the
-// files it cannot read, on a thread of its own; the repair takes journal, then claims and
-// metadata one file at a time, and asks a read, a set and its commit per stamp it takes out.
+// files it cannot read, on a thread of its own; the repair takes journal, then steps one
+// file at a time, and asks a read, a set and its commit per stamp it takes out.
 void startRepair();
 
 // On: worker, holding nothing. Takes and asks as the repair does, when the last repair

@@ -27,7 +27,7 @@ void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!isTrackChangeNotice(message, wParam, lParam) || pluginThreadsStopping()) return;
     CurrentFile current;
     clearBuffer(sizeof current, &current);
-    runStep(readCurrentInStep, &current);
+    if (!runStepIfFree(readCurrentInStep, &current)) return;  // a step runs elsewhere: the next notice serves
     bool held = tellWorkersOtherThan(current.file, WAKE_HOLDER_AWAITING_TITLE);
     // A thread that cannot be made is not retried: that file plays unstamped until its next notice.
     if (!held && current.file.name[0] != 0 && !current.refused) startWorker(current.file);
@@ -39,6 +39,6 @@ void watchMainWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!status || hostVersion() < HOST_VERSION_STATUS_CALLBACK || pluginThreadsStopping()) return;
     CurrentFile current;
     clearBuffer(sizeof current, &current);
-    runStep(readCurrentInStep, &current);
+    if (!runStepIfFree(readCurrentInStep, &current)) return;
     tellWorkersOtherThan(current.file, WAKE_HOLDER);
 }

@@ -253,12 +253,17 @@ static PollOutcome poll(Track* track) {
 // update (which wakes the worker): it plays on once its position has moved.
 static bool waitOutPause(Track* track) {
     for (bool settling = false;; awaitTitleUpdate(track->record, settling)) {
-        if (waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS) == WAITED_TOLD) return false;
+        if (waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS) == WAITED_TOLD) break;
         Look look = lookNow(track);
         repairNowAndThen();  // however long the pause
-        if (!track->filePlays || !look.owned || (look.state == HOST_PLAYING && look.position > 0)) return true;
-        settling = look.state == HOST_PLAYING;
+        settling = track->filePlays && look.owned && look.state == HOST_PLAYING && look.position <= 0;
+        if (!settling && (!track->filePlays || !look.owned || look.state == HOST_PLAYING)) {
+            awaitTitleUpdate(track->record, false);
+            return true;
+        }
     }
+    awaitTitleUpdate(track->record, false);
+    return false;
 }
 
 static bool anotherCycle(const Track* track) {
@@ -271,8 +276,9 @@ static void waitUntilFileStops(Track* track) {
     for (;;) {
         waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS);
         if (pluginThreadsStopping()) return;
-        lookNow(track);
-        if (!track->filePlays) return;
+        // As the write-back holds it: the file current, playing or paused, whatever its position.
+        Look look = lookNow(track);
+        if (!look.fileCurrent || look.state == HOST_STOPPED) return;
     }
 }
 
@@ -323,7 +329,6 @@ static unsigned int stampTrack(WorkerRecord* record) {
         stamping = anotherCycle(&track);
         if (stamping) repairNowAndThen();
     }
-    awaitTitleUpdate(record, false);
     unsigned int journalEntry = writeBack(&track);
     clearBuffer(sizeof track, &track);
     return journalEntry;
