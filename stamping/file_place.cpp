@@ -1,16 +1,19 @@
 #include "stamping/file_place.h"
 
-// Units of the root of a path: "X:\" or "\\server\share\"; 0 for any other path.
+// Units of the root of the volume that holds path, as the system names it: "X:\",
+// "\\server\share\", or the folder a volume is mounted in ("C:\mnt\stick\"); 0 for a path
+// that names no volume, or a device path.
 static int rootLength(const textUnit* path) {
-    bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
-    if (letter && path[1] == ':' && path[2] == '\\') return 3;
-    if (path[0] != '\\' || path[1] != '\\' || path[2] == '?' || path[2] == '.') return 0;
-    int separators = 0, length = 2;
-    while (path[length] != 0 && separators < 2) {
-        if (path[length] == '\\') separators++;
-        length++;
+    if (path[0] == '\\' && path[1] == '\\' && (path[2] == '?' || path[2] == '.')) return 0;
+    textUnit root[WIDE_TEXT_SIZE];
+    if (!GetVolumePathNameW(reinterpret_cast<LPCWSTR>(path), reinterpret_cast<LPWSTR>(root), WIDE_TEXT_SIZE)) return 0;
+    // The root is a beginning of path, with its trailing backslash.
+    int length = textLength(root, WIDE_TEXT_SIZE);
+    if (length == 0 || length >= WIDE_TEXT_SIZE || root[length - 1] != '\\') return 0;
+    for (int i = 0; i < length - 1; i++) {
+        if (path[i] == 0) return 0;
     }
-    return separators == 2 ? length : 0;
+    return length;
 }
 
 // The file's name as the system's wide file calls take it: a single-byte name as its
@@ -29,7 +32,7 @@ static bool exists(const textUnit* path) {
     return GetFileAttributesW(reinterpret_cast<LPCWSTR>(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The serial of the volume at root ("X:\" or "\\server\share\").
+// The serial of the volume at root, with its trailing backslash.
 static bool volumeSerialAt(const textUnit* root, unsigned int* serial) {
     DWORD number = 0;
     if (!GetVolumeInformationW(reinterpret_cast<LPCWSTR>(root), 0, 0, &number, 0, 0, 0, 0)) return false;

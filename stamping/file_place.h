@@ -6,8 +6,9 @@
 
 #include "trackinfo/track_metadata.h"
 
-// On: any. Takes: none. The serial number of the volume at file's root ("X:\" or
-// "\\server\share\"); false when the path tells no root or no volume is there.
+// On: any. Takes: none. The serial number of the volume that holds file, as the system
+// names its root ("X:\", "\\server\share\", or a folder a volume is mounted in); false
+// when no volume is there.
 bool volumeSerialOf(const TrackFile& file, unsigned int* serial);
 
 // On: repair. Takes: none. Whether the volume at file's root is the one of serial, where

@@ -199,6 +199,10 @@ static JournalRead readJournal(int candidate, unsigned char* buffer, int* size) 
     while (total < static_cast<DWORD>(JOURNAL_BUFFER_SIZE) &&
            (read = ReadFile(file, buffer + total, JOURNAL_BUFFER_SIZE - total, &got, 0) != FALSE) && got > 0)
         total += got;
+    // A journal longer than the buffer was never written by us: damaged, never read as whole.
+    unsigned char beyond;
+    if (read && total == static_cast<DWORD>(JOURNAL_BUFFER_SIZE))
+        read = ReadFile(file, &beyond, 1, &got, 0) != FALSE && got == 0;
     CloseHandle(file);
     *size = static_cast<int>(total);
     return read ? READ_WHOLE : READ_HELD;
@@ -221,8 +225,18 @@ struct Rewrite {
     HANDLE out;
     int size;    // bytes of the old journal
     int offset;  // where its next entry begins; -1 past the last
+    int total;   // bytes of the new journal so far
     bool ok;
+    bool tooBig;  // the new journal would outgrow the buffer: nothing changes
 };
+
+// Writes data to the new journal, unless it would outgrow the buffer (an older version's
+// entries grow as they are written anew): then nothing of the update lands.
+static void append(Rewrite* rewrite, const unsigned char* data, int size) {
+    rewrite->tooBig = rewrite->tooBig || rewrite->total + size > JOURNAL_BUFFER_SIZE;
+    rewrite->ok = rewrite->ok && !rewrite->tooBig && writeAll(rewrite->out, data, size);
+    rewrite->total += size;
+}
 
 static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
     rewrite->candidate = candidate;
@@ -246,7 +260,10 @@ static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
     unsigned char header[JOURNAL_HEADER_SIZE];
     memcpy(header, journalMagic, 8);
     write32(header + 8, JOURNAL_VERSION);
-    rewrite->ok = writeAll(rewrite->out, header, JOURNAL_HEADER_SIZE);
+    rewrite->ok = true;
+    rewrite->tooBig = false;
+    rewrite->total = 0;
+    append(rewrite, header, JOURNAL_HEADER_SIZE);
     rewrite->offset = version >= 1 ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
     return JOURNAL_WRITTEN;
 }
@@ -263,23 +280,23 @@ static bool nextOldEntry(Rewrite* rewrite, int* start) {
     return false;
 }
 
-// Writes entry as this version writes it; returns its size.
-static int writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
-    int length = encodeEntry(entry);
-    rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.encoded, length);
-    return length;
+// Writes entry as this version writes it.
+static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
+    append(rewrite, work.encoded, encodeEntry(entry));
 }
 
 // Keeps the old entry that begins at start (read into work.entry): byte for byte, or
-// written anew from an older version's journal. Returns its size as kept.
-static int keepOldEntry(Rewrite* rewrite, int start) {
-    if (journalVersion(work.contents, rewrite->size) == JOURNAL_VERSION) {
-        rewrite->ok = rewrite->ok && writeAll(rewrite->out, work.contents + start, rewrite->offset - start);
-        return rewrite->offset - start;
-    }
-    return writeNewEntry(rewrite, work.entry);
+// written anew from an older version's journal.
+static void keepOldEntry(Rewrite* rewrite, int start) {
+    if (journalVersion(work.contents, rewrite->size) == JOURNAL_VERSION)
+        append(rewrite, work.contents + start, rewrite->offset - start);
+    else
+        writeNewEntry(rewrite, work.entry);
 }
 
+// Lands the new journal over the old, unless a step failed or it outgrew the buffer:
+// where it would, every entry the old one holds may be a stamp still to take out (a file on
+// a drive not plugged in), so none is dropped to make room.
 static JournalUpdate finishRewrite(Rewrite* rewrite) {
     textUnit temporary[FILE_PATH_SIZE], journal[FILE_PATH_SIZE];
     pathIn(candidates[rewrite->candidate], temporaryName, temporary);
@@ -290,7 +307,7 @@ static JournalUpdate finishRewrite(Rewrite* rewrite) {
         done && MoveFileExW(widePath(temporary), widePath(journal), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!done) DeleteFileW(widePath(temporary));
     CloseHandle(rewrite->lock);
-    return done ? JOURNAL_WRITTEN : JOURNAL_NOT_WRITTEN;
+    return done ? JOURNAL_WRITTEN : rewrite->tooBig ? JOURNAL_FULL : JOURNAL_NOT_WRITTEN;
 }
 
 static bool isEntryOf(const JournalEntry& entry, const JournalEntry& owner) {
@@ -306,27 +323,16 @@ static JournalUpdate rewriteKeepingAll(int candidate) {
     return finishRewrite(&rewrite);
 }
 
-// Whether adding entry replaces old: an older entry of its owner for its file.
-static bool replacedBy(const JournalEntry& old, const JournalEntry& entry) {
-    return sameOwner(old, entry) && sameFileName(old.file, entry.file);
-}
-
-// Adds entry, dropping an older one of its owner for its file. Where the journal would
-// outgrow its buffer nothing changes: every entry it holds may be a stamp still to take
-// out (a file on a drive not plugged in), so the new file goes unstamped instead.
+// Adds entry. Every entry is dropped by its own sequence number only: another claim of the
+// same file by this player may still stand on an older one. Where the journal would
+// outgrow its buffer the new file goes unstamped instead.
 static JournalUpdate rewriteAdding(int candidate, const JournalEntry& entry) {
     Rewrite rewrite;
     JournalUpdate begun = beginRewrite(candidate, &rewrite);
     if (begun != JOURNAL_WRITTEN) return begun;
-    int total = JOURNAL_HEADER_SIZE;
-    for (int start; nextOldEntry(&rewrite, &start);) {
-        if (!replacedBy(work.entry, entry)) total += keepOldEntry(&rewrite, start);
-    }
-    int length = encodeEntry(entry);
-    bool fits = total + length <= JOURNAL_BUFFER_SIZE;
-    rewrite.ok = rewrite.ok && fits && writeAll(rewrite.out, work.encoded, length);
-    JournalUpdate result = finishRewrite(&rewrite);
-    return fits ? result : JOURNAL_FULL;
+    for (int start; nextOldEntry(&rewrite, &start);) keepOldEntry(&rewrite, start);
+    writeNewEntry(&rewrite, entry);
+    return finishRewrite(&rewrite);
 }
 
 // Drops the entry of entry's owner and sequence.

@@ -59,17 +59,20 @@ std::string freshFolder() {
     return made.folders.back();
 }
 
-// Where fileA is when the repair looks for it.
-enum class Place { There, Deleted, DriveUnplugged, AnotherVolume };
+// Where fileA is when the repair looks for it: on its drive, or on a stick mounted in the
+// folder C:\music (its mount point an empty folder on the drive once it is unplugged).
+enum class Place { There, Deleted, DriveUnplugged, AnotherVolume, OnAStick, StickUnplugged };
 
 // Maps fileA's drive to a fresh folder, holding the file or not, or unplugs the drive;
 // another volume under its letter holds no such file.
 void placeFileA(Place place) {
-    std::string drive = freshFolder();
+    std::string drive = freshFolder(), stick = freshFolder();
     std::filesystem::create_directories(drive + "/music");
     if (place == Place::There) std::ofstream(drive + "/music/a.mp3") << "";
+    if (place == Place::OnAStick) std::ofstream(stick + "/a.mp3") << "";
     winshim::mapDrive('C', place == Place::DriveUnplugged ? "" : drive,
                       place == Place::AnotherVolume ? 0x5EED0002 : 0x5EED0001);
+    winshim::mountFolder("C:\\music", place == Place::OnAStick ? stick : "", 0x5EED0003);
 }
 
 struct RepairCase {
@@ -102,6 +105,10 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
          RepairCase::NoFault, Place::Deleted},
         {"another volume under its drive letter, without the file", "Artist A (1:05/4:00)", false, true,
          "Artist A (1:05/4:00)", false, true, 0, RepairCase::NoFault, Place::AnotherVolume},
+        {"on a stick mounted in a folder", "Artist A (1:05/4:00)", true, true, "Artist A", true, false, 0,
+         RepairCase::NoFault, Place::OnAStick},
+        {"on a stick mounted in a folder, unplugged", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)",
+         false, true, 0, RepairCase::NoFault, Place::StickUnplugged},
         {"the write-back refused", "Artist A (1:05/4:00)", true, false, "Artist A (1:05/4:00)", true, true},
         {"read as empty: it could not be opened, or the artist was cleared", "Artist A (1:05/4:00)", true, true,
          "Artist A (1:05/4:00)", false, true, 1, RepairCase::ReadsEmpty},
@@ -113,7 +120,8 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string folder = freshFolder();
-        placeFileA(Place::There);  // the volume the entry names
+        bool onAStick = c.place == Place::OnAStick || c.place == Place::StickUnplugged;
+        placeFileA(onAStick ? Place::OnAStick : Place::There);  // the volume the entry names
         leaveEntryOfADeadPlayer(folder, c.original);
         placeFileA(c.place);
         PluginSession next({{fileA, c.storedNow, 240}}, {.journalFolder = folder, .settleRepair = false});
@@ -343,16 +351,19 @@ std::string asVersion1(std::string j) {
     return j;
 }
 
-std::string validJournal() {
+std::string validJournalOf(const std::string& original) {
     std::string folder = freshFolder();
-    leaveEntryOfADeadPlayer(folder, "Artist A");
+    leaveEntryOfADeadPlayer(folder, original);
     return bytesOf(journalPath(folder));
 }
+
+std::string validJournal() { return validJournalOf("Artist A"); }
 
 struct BrokenCase {
     const char* name;
     std::function<std::string(std::string)> broken;  // from a valid journal of one entry
     std::size_t validEntries;
+    bool readWhole = true;  // else it is never read as a journal, nor replaced
 };
 
 TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
@@ -386,8 +397,8 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
          },
          0},
         {"garbage after a whole entry", [](std::string j) { return j + std::string(100, '\xEE'); }, 1},
-        {"longer than any journal is read",
-         [](std::string j) { return j + std::string(static_cast<std::size_t>(JOURNAL_BUFFER_SIZE), '\0'); }, 1},
+        {"longer than any journal we write",
+         [](std::string j) { return j + std::string(static_cast<std::size_t>(JOURNAL_BUFFER_SIZE), '\0'); }, 1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -401,7 +412,8 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
         // proving it ours, and the file plays unstamped.
         PluginSession next({{fileA, "Artist A (1:05/4:00)", 240}}, {.journalFolder = folder, .settleRepair = false});
         next.runFor(1000);
-        std::string artist = c.validEntries ? "Artist A" : "Artist A (1:05/4:00)";
+        bool actedOn = c.validEntries > 0 && c.readWhole;
+        std::string artist = actedOn ? "Artist A" : "Artist A (1:05/4:00)";
         EXPECT_EQ(next.model.storedArtist(fileA), artist);
         next.play();
         next.runUntil(5000);
@@ -410,12 +422,42 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
         winshim::setModulePath("");
         bool stamped = false;
         for (const auto& commit : next.commitsOf(fileA)) stamped |= vorlu_test::isStamp(commit.artist, artist);
-        EXPECT_EQ(stamped, c.validEntries > 0);
+        EXPECT_EQ(stamped, actedOn);
         EXPECT_EQ(next.model.storedArtist(fileA), artist);
         // Not ours to judge, nor to remove at a clean quit: a later version's journal stays whole.
         plugin.quit();
-        if (std::string(c.name) == "a later version") EXPECT_EQ(bytesOf(journalPath(folder)), bytes);
+        if (std::string(c.name) == "a later version" || !c.readWhole) EXPECT_EQ(bytesOf(journalPath(folder)), bytes);
     }
+}
+
+// A version 1 journal whose entries, written anew as version 2, would outgrow the bound:
+// it stays as it is, every entry kept, and this run's journal goes to the next folder.
+TEST(Journal, anUpgradeThatWouldOutgrowTheBoundKeepsEveryEntry) {
+    std::string folder = freshFolder(), library = freshFolder(), bytes;
+    std::size_t count = 0;
+    // An original long enough, and entries enough, that version 1 fits and version 2 (a few
+    // bytes more an entry) does not.
+    for (std::size_t length = vorlu_test::oldHostRun() ? 150 : 900; count == 0; ++length) {
+        std::string two = validJournalOf(std::string(length, 'a')), one = asVersion1(two);
+        std::size_t entry = one.size() - JOURNAL_HEADER_SIZE,
+                    fits = (JOURNAL_BUFFER_SIZE - JOURNAL_HEADER_SIZE) / entry;
+        if (JOURNAL_HEADER_SIZE + fits * (two.size() - JOURNAL_HEADER_SIZE) <= std::size_t{JOURNAL_BUFFER_SIZE})
+            continue;
+        count = fits;
+        bytes = one.substr(0, JOURNAL_HEADER_SIZE);
+        for (std::size_t i = 0; i < count; ++i) bytes += one.substr(JOURNAL_HEADER_SIZE);
+    }
+    ASSERT_EQ(entriesOf(bytes).size(), count);
+    std::ofstream(journalPath(folder), std::ios::binary) << bytes;
+    winshim::mapDrive('C', "");  // their drive unplugged: the repair keeps every entry
+    winshim::setModulePath(libraryPathIn(library));
+    PluginSession next({{fileA, "Artist A", 240}}, {.journalFolder = folder, .settleRepair = false});
+    next.model.acceptReads([](const std::string&) { return false; });
+    next.runFor(1000);
+    winshim::setModulePath("");
+    EXPECT_TRUE(bytesOf(journalPath(folder)) == bytes);
+    EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), count);
+    EXPECT_FALSE(bytesOf(journalPath(library)).empty());
 }
 
 struct FolderCase {
@@ -584,19 +626,34 @@ TEST(Journal, everyUpdateIsOnDiskBeforeItReplacesTheJournal) {
 }
 
 // Another player holds the journal's lock for a moment: the first stamp waits for it and
-// comes with its entry on disk.
+// comes with its entry on disk. Meanwhile the listener may go to another file and back,
+// and two workers of this player wait to record the same file: each keeps its own entry
+// until its own claim has let it go.
 TEST(Journal, aFileIsStampedOnceAnotherPlayerLetsTheJournalGo) {
-    std::string folder = freshFolder();
-    PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = folder});
-    HANDLE held = CreateFileW(standin::utf16FromUtf8(folder + "/vorlu.journal.lock").c_str(),
-                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    session.play();
-    session.runFor(500);
-    EXPECT_TRUE(session.sets().empty());
-    CloseHandle(held);
-    session.runUntil(5000);
-    EXPECT_TRUE(vorlu_test::isStamp(session.model.storedArtist(fileA), "Artist A"));
+    for (bool awayAndBack : {false, true}) {
+        SCOPED_TRACE(awayAndBack);
+        std::string folder = freshFolder();
+        PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}},
+                              {.journalFolder = folder});
+        HANDLE held =
+            CreateFileW(standin::utf16FromUtf8(folder + "/vorlu.journal.lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        session.play();
+        session.runFor(500);
+        if (awayAndBack) {
+            session.next();
+            session.runFor(300);
+            session.previous();
+            session.runFor(300);
+        }
+        EXPECT_TRUE(session.sets().empty());
+        winshim::yieldAtLockRelease(true);
+        CloseHandle(held);
+        session.runUntil(5000);
+        winshim::yieldAtLockRelease(false);
+        EXPECT_TRUE(vorlu_test::isStamp(session.model.storedArtist(fileA), "Artist A"));
+    }
 }
 
 // The journal is there but no folder takes an update (the settings folder read-only, the

@@ -313,8 +313,47 @@ std::string utf8Of(LPCWSTR text) {
     return out;
 }
 
+// A volume mounted in a folder: its Windows path ("C:\\mnt\\stick", no trailing
+// backslash), the native folder it holds (empty: unplugged), and its serial number.
+struct MountedFolder {
+    std::string windowsFolder;
+    std::string nativeFolder;
+    DWORD serial;
+};
+std::vector<MountedFolder> mountedFolders;  // guarded by processesMutex
+
+// Whether path lies in the folder folder (a Windows path, any ASCII case).
+bool inFolder(const std::string& path, const std::string& folder) {
+    if (path.size() < folder.size() || (path.size() > folder.size() && path[folder.size()] != '\\')) return false;
+    for (std::size_t i = 0; i < folder.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(path[i])) != std::tolower(static_cast<unsigned char>(folder[i])))
+            return false;
+    }
+    return true;
+}
+
+// The volume mounted in a folder that holds path, under processesMutex; null when none.
+const MountedFolder* mountHolding(const std::string& path) {
+    const MountedFolder* found = nullptr;
+    for (const auto& mount : mountedFolders) {
+        if (inFolder(path, mount.windowsFolder) && (!found || mount.windowsFolder.size() > found->windowsFolder.size()))
+            found = &mount;
+    }
+    return found;
+}
+
 std::string nativePath(LPCWSTR name) {
     std::string path = utf8Of(name);
+    {
+        std::lock_guard<std::mutex> lock(processesMutex);
+        // An unplugged volume leaves its folder to the volume that holds it.
+        const MountedFolder* mount = mountHolding(path);
+        if (mount && !mount->nativeFolder.empty()) {
+            std::string rest = path.substr(mount->windowsFolder.size());
+            std::replace(rest.begin(), rest.end(), '\\', '/');
+            return mount->nativeFolder + rest;
+        }
+    }
     std::replace(path.begin(), path.end(), '\\', '/');
     if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
         char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
@@ -341,6 +380,17 @@ void setProcess(DWORD id, unsigned long long creationTime) {
 void setOtherProcesses(const std::vector<OtherProcess>& processes) {
     std::lock_guard<std::mutex> lock(processesMutex);
     otherProcesses = processes;
+}
+
+void mountFolder(const std::string& windowsFolder, const std::string& nativeFolder, DWORD serial) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    for (auto& mount : mountedFolders) {
+        if (mount.windowsFolder == windowsFolder) {
+            mount = MountedFolder{windowsFolder, nativeFolder, serial};
+            return;
+        }
+    }
+    mountedFolders.push_back(MountedFolder{windowsFolder, nativeFolder, serial});
 }
 
 void mapDrive(char letter, const std::string& folder, DWORD serial) {
@@ -954,16 +1004,55 @@ DWORD WINAPI GetModuleFileNameW(HMODULE, LPWSTR name, DWORD size) {
     return length > 0 ? length - 1 : 0;
 }
 
+// As Windows: only a root with its trailing backslash ("X:\\", "\\\\server\\share\\", a
+// mounted folder's "C:\\mnt\\stick\\") names a volume.
 BOOL WINAPI GetVolumeInformationW(LPCWSTR root, LPWSTR, DWORD, DWORD* serial, DWORD*, DWORD*, LPWSTR, DWORD) {
     std::string path = utf8Of(root);
     struct stat info;
-    if (stat(nativePath(root).c_str(), &info) != 0) return FALSE;
+    if (path.empty() || path.back() != '\\' || stat(nativePath(root).c_str(), &info) != 0) {
+        lastError = ERROR_INVALID_NAME;
+        return FALSE;
+    }
     DWORD number = static_cast<DWORD>(std::hash<std::string>()(path));
-    if (path.size() >= 2 && path[1] == ':') {
+    {
         std::lock_guard<std::mutex> lock(processesMutex);
-        number = driveSerials[static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])))];
+        std::string folder = path.substr(0, path.size() - 1);
+        const MountedFolder* mount = mountHolding(folder);
+        bool share = path.rfind("\\\\", 0) == 0 && std::count(path.begin(), path.end(), '\\') == 4;
+        if (mount && !mount->nativeFolder.empty() && folder.size() == mount->windowsFolder.size()) {
+            number = mount->serial;
+        } else if (path.size() == 3 && path[1] == ':') {
+            number = driveSerials[static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])))];
+        } else if (!share) {
+            lastError = ERROR_DIR_NOT_ROOT;  // a folder, not the root of a volume
+            return FALSE;
+        }
     }
     if (serial) *serial = number;
+    return TRUE;
+}
+
+// The root of the volume that holds path: a mounted folder whose volume is plugged in, else
+// its drive's root or its share.
+BOOL WINAPI GetVolumePathNameW(LPCWSTR name, LPWSTR out, DWORD size) {
+    std::string path = utf8Of(name), root;
+    {
+        std::lock_guard<std::mutex> lock(processesMutex);
+        const MountedFolder* mount = mountHolding(path);
+        if (mount && !mount->nativeFolder.empty()) root = path.substr(0, mount->windowsFolder.size()) + "\\";
+    }
+    if (root.empty() && path.size() >= 3 && path[1] == ':' && path[2] == '\\') root = path.substr(0, 3);
+    if (root.empty() && path.rfind("\\\\", 0) == 0) {
+        std::size_t share = path.find('\\', path.find('\\', 2) + 1);
+        root = share == std::string::npos ? path + "\\" : path.substr(0, share + 1);
+    }
+    std::u16string units(root.begin(), root.end());
+    if (root.empty() || units.size() + 1 > size) {
+        lastError = ERROR_INVALID_NAME;
+        return FALSE;
+    }
+    std::copy(units.begin(), units.end(), out);
+    out[units.size()] = 0;
     return TRUE;
 }
 

@@ -105,6 +105,10 @@ void setReadOnlyFolder(const std::string& folder, bool readOnly);
 // an empty folder unplugs the drive (its root is not there). A drive never mapped is not
 // there either. A share (\\server\share\) is the volume of its folder's name.
 void mapDrive(char letter, const std::string& folder, DWORD serial = 0x5EED0001);
+// Paths under windowsFolder ("C:\\mnt\\stick", ASCII) go to nativeFolder from now on, a
+// volume mounted there whose serial number is serial; an empty nativeFolder unplugs it
+// (the folder stays, empty, on the volume that holds it).
+void mountFolder(const std::string& windowsFolder, const std::string& nativeFolder, DWORD serial);
 // From now on, while on, every file write reports success having written half its bytes
 // (a file system that writes short).
 void writeShort(bool shortWrites);

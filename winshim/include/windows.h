@@ -81,6 +81,8 @@ typedef struct _FILETIME {
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_DIR_NOT_ROOT 144u
 #define PROCESS_QUERY_INFORMATION 0x0400u
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 #define SYNCHRONIZE 0x00100000u
@@ -146,6 +148,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR name);
 DWORD WINAPI GetFileAttributesW(LPCWSTR name);
 BOOL WINAPI GetVolumeInformationW(LPCWSTR root, LPWSTR name, DWORD nameSize, DWORD* serial, DWORD* maxComponent,
                                   DWORD* flags, LPWSTR fileSystem, DWORD fileSystemSize);
+BOOL WINAPI GetVolumePathNameW(LPCWSTR name, LPWSTR out, DWORD size);
 DWORD WINAPI GetLastError(void);
 
 // Processes as the tests declare them (winshim.h); WaitForSingleObject on a process
