@@ -104,8 +104,12 @@ static void pinLibrary() {
 const DWORD QUIT_WAIT_MS = 2000;
 
 void quit() {
-    // With every thread of ours ended, a journal left empty goes, and its lock file.
-    if (stopWorkers(QUIT_WAIT_MS) == 0) journalLetGo();
+    // With every thread of ours ended, the entries whose write-backs are on disk by now go,
+    // and a journal left empty goes too, and its lock file.
+    if (stopWorkers(QUIT_WAIT_MS) == 0) {
+        journalForgetDue();
+        journalLetGo();
+    }
     bool restored = unsubclass(plugin.hwndParent, WinampWndProc, lpWinampWndProcOld, mainWindowWide);
     if (playlistEditor)
         restored = unsubclass(playlistEditor, WinampPEWndProc, lpWinampPEWndProcOld, playlistEditorWide) && restored;

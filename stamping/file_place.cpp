@@ -48,6 +48,18 @@ bool volumeSerialOf(const TrackFile& file, unsigned int* serial) {
     return root > 0 && volumeSerialAt(path, serial);
 }
 
+bool flushToDisk(const TrackFile& file) {
+    textUnit path[WIDE_TEXT_SIZE];
+    if (!widePath(file, path)) return false;
+    HANDLE handle =
+        CreateFileW(reinterpret_cast<LPCWSTR>(path), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool flushed = FlushFileBuffers(handle) != FALSE;
+    CloseHandle(handle);
+    return flushed;
+}
+
 bool onItsVolume(const TrackFile& file, bool volumeKnown, unsigned int serial) {
     unsigned int serialNow = 0;
     return !volumeKnown || (volumeSerialOf(file, &serialNow) && serialNow == serial);

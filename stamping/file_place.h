@@ -11,6 +11,12 @@
 // when no volume is there.
 bool volumeSerialOf(const TrackFile& file, unsigned int* serial);
 
+// On: worker or repair. Takes: none. Has the system write file's cached bytes to its disk,
+// through a handle of its own that asks only for what a flush needs and shares everything,
+// so the player's own handles go on undisturbed; false where the file cannot be opened so
+// (the player holds it without sharing writes, it is read-only) or the flush fails.
+bool flushToDisk(const TrackFile& file);
+
 // On: repair. Takes: none. Whether the volume at file's root is the one of serial, where
 // it is known: another stick under the same letter holds other files, whatever their names.
 bool onItsVolume(const TrackFile& file, bool volumeKnown, unsigned int serial);

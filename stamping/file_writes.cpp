@@ -106,6 +106,7 @@ struct WriteStep {
     bool closing;              // a write-back's: the threads are to stop
     int outcome;               // a StampResult, RestoreOutcome or RepairOutcome
     unsigned int journalEntry;
+    bool wrote;  // a write-back's original written
 };
 
 // A stamp or a pause mark of a claimed file.
@@ -159,6 +160,7 @@ static RestoreOutcome writeBackInStep(WriteStep& step) {
         if (!step.closing && heldWhilePlaying(claimed->file, now)) return RESTORE_HELD;
         if (writeKeepingPlayback(claimed->file, claimed->originalArtist, step.listIndex, now) != ARTIST_WRITTEN)
             return RESTORE_RETRY;
+        step.wrote = true;
     }
     step.journalEntry = claimed->sequence;
     // The playlist holds the title it read last, a stamp where the file no longer plays.
@@ -202,27 +204,30 @@ static void writeInStep(void* context) {
     }
 }
 
-static int runWrite(WriteKind kind, const FileClaim* claim, int listIndex, bool closing, unsigned int* journalEntry) {
-    WriteStep step = {kind, claim, 0, 0, listIndex, closing, 0, 0};
+static WriteStep runWrite(WriteKind kind, const FileClaim* claim, int listIndex, bool closing) {
+    WriteStep step = {kind, claim, 0, 0, listIndex, closing, 0, 0, false};
     runStep(writeInStep, &step);
-    if (journalEntry) *journalEntry = step.journalEntry;
-    return step.outcome;
+    return step;
 }
 
 StampResult stampTime(const FileClaim& claim, int listIndex) {
-    return static_cast<StampResult>(runWrite(WRITE_STAMP, &claim, listIndex, false, 0));
+    return static_cast<StampResult>(runWrite(WRITE_STAMP, &claim, listIndex, false).outcome);
 }
 
 StampResult markPause(const FileClaim& claim, int listIndex) {
-    return static_cast<StampResult>(runWrite(WRITE_PAUSE_MARK, &claim, listIndex, false, 0));
+    return static_cast<StampResult>(runWrite(WRITE_PAUSE_MARK, &claim, listIndex, false).outcome);
 }
 
-RestoreOutcome writeBackOriginal(const FileClaim& claim, int listIndex, bool closing, unsigned int* journalEntry) {
-    return static_cast<RestoreOutcome>(runWrite(WRITE_BACK, &claim, listIndex, closing, journalEntry));
+RestoreOutcome writeBackOriginal(const FileClaim& claim, int listIndex, bool closing, unsigned int* journalEntry,
+                                 bool* wrote) {
+    WriteStep step = runWrite(WRITE_BACK, &claim, listIndex, closing);
+    *journalEntry = step.journalEntry;
+    *wrote = step.wrote;
+    return static_cast<RestoreOutcome>(step.outcome);
 }
 
 RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
-    WriteStep step = {WRITE_REPAIR, 0, &file, original, 0, false, 0, 0};
+    WriteStep step = {WRITE_REPAIR, 0, &file, original, 0, false, 0, 0, false};
     runStep(writeInStep, &step);
     return static_cast<RepairOutcome>(step.outcome);
 }

@@ -63,8 +63,10 @@ enum RestoreOutcome {
 // file and the host accepted a set of ours: only over the original with one suffix of
 // ours (an edit is left, and so is an original already back). Once done, the file is let
 // go in the same step, and *journalEntry receives its journal entry's number for the
-// worker to drop. Closing: the threads are to stop, and no write is held.
-RestoreOutcome writeBackOriginal(const FileClaim& claim, int listIndex, bool closing, unsigned int* journalEntry);
+// worker to drop; *wrote tells whether this write-back wrote the original. Closing: the
+// threads are to stop, and no write is held.
+RestoreOutcome writeBackOriginal(const FileClaim& claim, int listIndex, bool closing, unsigned int* journalEntry,
+                                 bool* wrote);
 
 enum RepairOutcome {
     REPAIR_SKIPPED,     // a worker of this run has the file, or it plays after a refused set stopped it: left

@@ -397,6 +397,17 @@ static void addCandidate(int i, const textUnit* folder) {
     copyText(candidates[i], JOURNAL_PATH_SIZE, folder);
 }
 
+// Entries whose files' write-backs could not be flushed, and when the system's own writer
+// will have written them. More than can wait at once: a full list leaves an entry on disk
+// for the next start.
+struct LaterDrop {
+    unsigned int sequence;
+    DWORD due;  // GetTickCount
+};
+const int LATER_DROPS = 64;
+static LaterDrop laterDrops[LATER_DROPS];
+static int laterDropCount;
+
 // This process's entry of sequence, to fill in or to name an entry to drop.
 static JournalEntry& ownEntry(unsigned int sequence) {
     JournalEntry& own = work.own;
@@ -410,6 +421,7 @@ static JournalEntry& ownEntry(unsigned int sequence) {
 
 void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsFolder) {
     InitializeCriticalSection(&journalLock);
+    laterDropCount = 0;
     memset(candidates, 0, sizeof candidates);
     addCandidate(0, settingsFolder);
     textUnit folder[JOURNAL_PATH_SIZE];
@@ -451,6 +463,28 @@ JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, uns
     }
     LeaveCriticalSection(&journalLock);
     return result;
+}
+
+void journalForgetLater(unsigned int sequence) {
+    EnterCriticalSection(&journalLock);
+    LaterDrop later = {sequence, GetTickCount() + SYSTEM_WRITER_DELAY_MS};
+    if (laterDropCount < LATER_DROPS) laterDrops[laterDropCount++] = later;
+    LeaveCriticalSection(&journalLock);
+}
+
+void journalForgetDue() {
+    for (;;) {
+        unsigned int sequence = 0;
+        EnterCriticalSection(&journalLock);
+        for (int i = 0; i < laterDropCount && sequence == 0; i++) {
+            if (static_cast<LONG>(GetTickCount() - laterDrops[i].due) < 0) continue;
+            sequence = laterDrops[i].sequence;
+            laterDrops[i] = laterDrops[--laterDropCount];
+        }
+        LeaveCriticalSection(&journalLock);
+        if (sequence == 0) return;
+        journalForget(sequence);
+    }
 }
 
 JournalUpdate journalForget(unsigned int sequence) {

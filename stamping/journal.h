@@ -90,6 +90,17 @@ JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, uns
 // On: worker or repair, holding nothing. Takes: journal. Drops this process's entry of
 // sequence, once its original is back or its claim was never published.
 JournalUpdate journalForget(unsigned int sequence);
+// How long the system's own writer may take to write a file's cached bytes to its disk:
+// the cache manager's lazy writer runs once a second and writes an eighth of the dirty
+// pages each time, so a page waits about eight seconds; thirty leave room for a busy disk.
+const DWORD SYSTEM_WRITER_DELAY_MS = 30000;
+// On: worker, holding nothing. Takes: journal. Keeps this process's entry of sequence until
+// its file's write-back, which could not be flushed, can be taken as on disk: it goes at a
+// call of journalForgetDue SYSTEM_WRITER_DELAY_MS from now, else at the next start.
+void journalForgetLater(unsigned int sequence);
+// On: worker or quit, holding nothing. Takes: journal. Drops the entries kept by
+// journalForgetLater whose time has come.
+void journalForgetDue();
 // On: worker, holding nothing. Takes: journal. Whether an entry of any player holds file
 // with exactly original.
 JournalLookup journalHoldsOriginal(const TrackFile& file, const textUnit* original);

@@ -40,6 +40,7 @@ bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument) {
 
 void endPluginThread(unsigned int journalEntry) {
     if (journalEntry > 0) journalForget(journalEntry);
+    journalForgetDue();
     // Counted out last: quit, once no thread of ours runs, finds every entry they settled gone.
     InterlockedDecrement(&liveThreads);
     // Drops this thread's reference without returning into code that may be unloaded.

@@ -13,8 +13,9 @@ void initPluginThreads();
 // On: windows or init. Takes: none. Starts entry(argument) on a detached thread; false
 // when no thread could be made or the threads are stopping.
 bool startPluginThread(unsigned(WINAPI* entry)(void*), void* argument);
-// On: worker or repair, last. Takes: journal. Drops the journal entry given (0: none),
-// then counts the thread out and ends it.
+// On: worker or repair, last. Takes: journal. Drops the journal entry given (0: none) and
+// the entries whose write-backs the system's writer has written by now, then counts the
+// thread out and ends it.
 void endPluginThread(unsigned int journalEntry);
 
 // On: any. Takes: none. Whether quit (or the host's closing) has told the threads to stop.

@@ -28,10 +28,12 @@ static void repairFolder(int candidate, bool countStart) {
         if (outcome == REPAIR_SKIPPED || outcome == REPAIR_REFUSED || pluginThreadsStopping()) continue;
         if (outcome == REPAIR_TAKEN_OUT)
             noteForDebugger(entry.file.name, entry.file.wide, "took out a stamp a player that ended left");
-        if (outcome == REPAIR_DONE || outcome == REPAIR_TAKEN_OUT) {
+        // An original not flushed to disk keeps its entry: the next pass finds it there and drops it.
+        if (outcome == REPAIR_DONE || (outcome == REPAIR_TAKEN_OUT && flushToDisk(entry.file))) {
             journalSettle(candidate, entry, SETTLE_DROP);
             continue;
         }
+        if (outcome == REPAIR_TAKEN_OUT) continue;
         Whereabouts where = whereabouts(entry.file);
         if (where == FILE_GONE)
             journalSettle(candidate, entry, SETTLE_DROP);

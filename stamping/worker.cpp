@@ -2,7 +2,9 @@
 
 #include "host/requests.h"
 #include "stamping/debug_notes.h"
+#include "stamping/file_place.h"
 #include "stamping/file_writes.h"
+#include "stamping/journal.h"
 #include "stamping/plugin_threads.h"
 #include "stamping/repair.h"
 #include "trackinfo/track_metadata.h"
@@ -237,6 +239,7 @@ static PollOutcome poll(Track* track) {
     for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
         Waited waited = waitUntil(track->record, nextPoll);
         if (waited == WAITED_TOLD) return POLLS_TOLD;
+        journalForgetDue();
         Look look = lookNow(track);
         if (!track->filePlays || !look.owned || pastEndMargin(look.position, track->trackLength)) return POLLS_DONE;
         if (look.state == HOST_PAUSED) return POLLS_PAUSED;
@@ -255,6 +258,7 @@ static bool waitOutPause(Track* track) {
     for (bool settling = false;; awaitTitleUpdate(track->record, settling)) {
         if (waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS) == WAITED_TOLD) break;
         Look look = lookNow(track);
+        journalForgetDue();
         repairNowAndThen();  // however long the pause
         settling = track->filePlays && look.owned && look.state == HOST_PLAYING && look.position <= 0;
         if (!settling && (!track->filePlays || !look.owned || look.state == HOST_PLAYING)) {
@@ -290,9 +294,10 @@ static void waitUntilFileStops(Track* track) {
 static unsigned int writeBack(Track* track) {
     markLeaving(track->record);
     unsigned int journalEntry = 0;
+    bool wrote = false;
     for (int tries = 0; tries <= WRITE_BACK_RETRIES;) {
         RestoreOutcome outcome =
-            writeBackOriginal(track->claim, track->listPos, pluginThreadsStopping(), &journalEntry);
+            writeBackOriginal(track->claim, track->listPos, pluginThreadsStopping(), &journalEntry, &wrote);
         if (outcome == RESTORE_DONE) break;
         if (outcome == RESTORE_HELD) {
             waitUntilFileStops(track);
@@ -301,6 +306,12 @@ static unsigned int writeBack(Track* track) {
         if (++tries <= WRITE_BACK_RETRIES) waitBeforeRetry(track->record);
     }
     releaseFile(track->claim);
+    // The player writes through the system's cache and never flushes: a power cut could still
+    // take the original back out of the file. Its entry goes once the original is on disk.
+    if (journalEntry != 0 && wrote && !flushToDisk(track->file)) {
+        journalForgetLater(journalEntry);
+        journalEntry = 0;
+    }
     return journalEntry;
 }
 

@@ -5,6 +5,7 @@
 
 #include <process.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -241,17 +242,18 @@ long long deadline(long long now, DWORD milliseconds) {
 
 thread_local DWORD lastError = 0;
 
-// Files: a handle is a FileRecord. Paths are counted by their open handles, those that
-// share neither reading nor writing, and those that do not let the file be deleted or
-// replaced.
+// Files: a handle is a FileRecord, with what it asks and what it shares. Paths are counted
+// by their open handles, and those that do not let the file be deleted or replaced.
 struct FileRecord {
     int descriptor;
     std::string path;
     bool exclusive;
     bool deletable;
+    DWORD access;  // GENERIC_READ, GENERIC_WRITE
+    DWORD share;   // FILE_SHARE_...
 };
 std::mutex filesMutex;
-std::map<std::string, int> openPaths, exclusivePaths, undeletablePaths;
+std::map<std::string, int> openPaths, undeletablePaths;
 std::atomic<bool> shortWrites{false};
 std::atomic<bool> readsFail{false};
 std::set<FileRecord*> liveFiles;
@@ -342,6 +344,54 @@ const MountedFolder* mountHolding(const std::string& path) {
     return found;
 }
 
+// UTF-8 to UTF-16.
+std::u16string utf16Of(const std::string& text) {
+    std::u16string units;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        unsigned int code = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + static_cast<std::size_t>(k) < text.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0x3F);
+        i += static_cast<std::size_t>(extra) + 1;
+        if (code >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(code);
+        }
+    }
+    return units;
+}
+
+// A name in upper case, as the file system compares names.
+std::u16string upperName(const std::string& utf8) {
+    std::u16string units = utf16Of(utf8);
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, units.c_str(), static_cast<int>(units.size()), units.data(),
+                 static_cast<int>(units.size()));
+    return units;
+}
+
+// The native path with each name that is not there as spelled found in its folder in any
+// case, as Windows' file systems find it.
+std::string foldedPath(const std::string& path) {
+    struct stat status;
+    if (path.empty() || ::stat(path.c_str(), &status) == 0) return path;
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return path;
+    std::string folder = foldedPath(path.substr(0, slash)), name = path.substr(slash + 1);
+    if (DIR* listing = ::opendir(folder.c_str())) {
+        std::u16string wanted = upperName(name);
+        for (dirent* entry; (entry = ::readdir(listing)) != nullptr;) {
+            if (upperName(entry->d_name) != wanted) continue;
+            name = entry->d_name;
+            break;
+        }
+        ::closedir(listing);
+    }
+    return folder + "/" + name;
+}
+
 std::string nativePath(LPCWSTR name) {
     std::string path = utf8Of(name);
     {
@@ -351,7 +401,7 @@ std::string nativePath(LPCWSTR name) {
         if (mount && !mount->nativeFolder.empty()) {
             std::string rest = path.substr(mount->windowsFolder.size());
             std::replace(rest.begin(), rest.end(), '\\', '/');
-            return mount->nativeFolder + rest;
+            return foldedPath(mount->nativeFolder + rest);
         }
     }
     std::replace(path.begin(), path.end(), '\\', '/');
@@ -365,7 +415,7 @@ std::string nativePath(LPCWSTR name) {
                                : std::string("/nonexistent-vorlu-drive-") + letter;
         path = root + path.substr(2);
     }
-    return path;
+    return foldedPath(path);
 }
 
 }  // namespace
@@ -391,6 +441,21 @@ void mountFolder(const std::string& windowsFolder, const std::string& nativeFold
         }
     }
     mountedFolders.push_back(MountedFolder{windowsFolder, nativeFolder, serial});
+}
+
+bool driveMapped(char letter) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    return mappedDrives.count(static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) > 0;
+}
+
+void unmapDrive(char letter) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    mappedDrives.erase(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
+}
+
+std::string nativePathOf(const std::string& windowsPath) {
+    std::string path = nativePath(utf16Of(windowsPath).c_str());
+    return path.rfind("/nonexistent-vorlu-drive-", 0) == 0 ? std::string() : path;
 }
 
 void mapDrive(char letter, const std::string& folder, DWORD serial) {
@@ -740,7 +805,6 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         if (liveFiles.erase(file)) {
             ::close(file->descriptor);
             if (--openPaths[file->path] == 0) openPaths.erase(file->path);
-            if (file->exclusive) exclusivePaths.erase(file->path);
             if (!file->deletable && --undeletablePaths[file->path] == 0) undeletablePaths.erase(file->path);
             delete file;
             return TRUE;
@@ -894,9 +958,18 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD 
         return INVALID_HANDLE_VALUE;
     }
     bool exclusive = (share & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == 0;
-    if (exclusivePaths.count(path) || (exclusive && openPaths.count(path))) {
-        lastError = ERROR_SHARING_VIOLATION;
-        return INVALID_HANDLE_VALUE;
+    // As Windows: every handle open on the file must share what this one asks, and this one
+    // what each of them asks.
+    for (const FileRecord* other : liveFiles) {
+        if (other->path != path) continue;
+        bool refused = ((access & GENERIC_READ) && !(other->share & FILE_SHARE_READ)) ||
+                       ((access & GENERIC_WRITE) && !(other->share & FILE_SHARE_WRITE)) ||
+                       ((other->access & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
+                       ((other->access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE));
+        if (refused || (exclusive && openPaths.count(path))) {
+            lastError = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
     }
     int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
@@ -912,10 +985,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD 
         return INVALID_HANDLE_VALUE;
     }
     openPaths[path]++;
-    if (exclusive) exclusivePaths[path] = 1;
     bool deletable = (share & FILE_SHARE_DELETE) != 0;
     if (!deletable) undeletablePaths[path]++;
-    auto* file = new FileRecord{descriptor, path, exclusive, deletable};
+    auto* file = new FileRecord{descriptor, path, exclusive, deletable, access, share};
     liveFiles.insert(file);
     return file;
 }

@@ -105,6 +105,11 @@ void setReadOnlyFolder(const std::string& folder, bool readOnly);
 // an empty folder unplugs the drive (its root is not there). A drive never mapped is not
 // there either. A share (\\server\share\) is the volume of its folder's name.
 void mapDrive(char letter, const std::string& folder, DWORD serial = 0x5EED0001);
+// Whether drive letter was mapped (plugged or not), and forgetting it again; the native
+// path a Windows path (UTF-8) stands for, empty where its drive is not there.
+bool driveMapped(char letter);
+void unmapDrive(char letter);
+std::string nativePathOf(const std::string& windowsPath);
 // Paths under windowsFolder ("C:\\mnt\\stick", ASCII) go to nativeFolder from now on, a
 // volume mounted there whose serial number is serial; an empty nativeFolder unplugs it
 // (the folder stays, empty, on the volume that holds it).

@@ -84,6 +84,18 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
         SetEvent(driverWake);  // the title update follows: the driver wakes to send it
     });
     static int folders = 0;
+    // The files live on drive C:, where the player writes them, so that a flush finds them.
+    if (!winshim::driveMapped('C')) {
+        ownDrive = emptyFolder("drive-" + std::to_string(folders + 1));
+        winshim::mapDrive('C', ownDrive);
+    }
+    model.onCommit([](const standin::Commit& commit) {
+        std::filesystem::path file = winshim::nativePathOf(commit.file);
+        if (file.empty()) return;  // its drive is not there
+        std::error_code ignored;
+        std::filesystem::create_directories(file.parent_path(), ignored);
+        std::ofstream(file, std::ios::app).flush();
+    });
     ownFolder = !options.journalFolder;
     journalFolder = ownFolder ? emptyFolder("unit-" + std::to_string(++folders)) : *options.journalFolder;
     model.setSettingsFolder(journalFolder);
@@ -110,6 +122,10 @@ PluginSession::~PluginSession() {
     EXPECT_EQ(brokenInvariant(), "");
     current = nullptr;
     if (ownFolder) std::filesystem::remove_all(journalFolder);
+    if (!ownDrive.empty()) {
+        winshim::unmapDrive('C');
+        std::filesystem::remove_all(ownDrive);
+    }
 }
 
 std::string bytesOf(const std::string& path) {

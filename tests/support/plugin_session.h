@@ -185,7 +185,8 @@ private:
     void started();  // a start's notices: at once without bit 30, the title update's when due
     void quitPlugin();
     bool ownFolder;
-    HANDLE driverWake;  // set when the host schedules a notice from within a request
+    std::string ownDrive;  // the folder drive C: maps to, where no test mapped it first
+    HANDLE driverWake;     // set when the host schedules a notice from within a request
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
