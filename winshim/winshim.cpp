@@ -262,6 +262,7 @@ std::vector<std::string> fileOperationLog;
 std::size_t deathAfter = 0;  // the length of the log at which the process dies; 0: never
 bool deadToFiles = false;
 std::function<void()> onDeath;
+std::function<void(const std::string&)> onFlush;
 
 // After logging an operation, under filesMutex: the death it brings, if any, to run outside the lock.
 std::function<void()> dueDeath() {
@@ -475,6 +476,11 @@ std::vector<std::string> fileOperations() {
     return fileOperationLog;
 }
 
+void setOnFlush(std::function<void(const std::string&)> flushed) {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    onFlush = std::move(flushed);
+}
+
 void dieAfterFileOperations(int count, std::function<void()> death) {
     std::lock_guard<std::mutex> lock(filesMutex);
     deathAfter = fileOperationLog.size() + static_cast<std::size_t>(count);
@@ -517,6 +523,7 @@ void reset(int realTimeDivisor) {
         deathAfter = 0;
         deadToFiles = false;
         onDeath = nullptr;
+        onFlush = nullptr;
     }
     restartThreadsAndClock(realTimeDivisor);
 }
@@ -1014,14 +1021,18 @@ BOOL WINAPI WriteFile(HANDLE file, const void* buffer, DWORD size, DWORD* writte
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) {
     std::function<void()> death;
+    std::function<void(const std::string&)> flushed;
+    std::string path = static_cast<FileRecord*>(file)->path;
     {
         std::lock_guard<std::mutex> lock(filesMutex);
-        if (deadToFiles) return FALSE;
-        fileOperationLog.push_back("flush " + static_cast<FileRecord*>(file)->path);
+        if (deadToFiles || !(static_cast<FileRecord*>(file)->access & GENERIC_WRITE)) return FALSE;
+        fileOperationLog.push_back("flush " + path);
         death = dueDeath();
+        flushed = onFlush;
     }
     // Logged, not synced: the tests read the order of flushes and moves, and a real sync
     // would only make every journal update wait for the disk.
+    if (flushed) flushed(path);
     if (death) death();
     return TRUE;
 }

@@ -125,6 +125,8 @@ std::vector<std::string> debugOutput();
 // (counted as fileOperations logs them): that one completes, every later create, write,
 // flush, move and delete fails, and death runs, once, on the thread that made it.
 void dieAfterFileOperations(int count, std::function<void()> death);
+// Called with the native path of every file flushed from now on (FlushFileBuffers).
+void setOnFlush(std::function<void(const std::string&)> flushed);
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
 std::vector<std::string> fileOperations();
 

@@ -61,6 +61,7 @@ void PlayerModel::setPlaylist(std::vector<Entry> newEntries) {
     for (Entry& entry : entries) {
         stored.emplace(entry.file, entry.artist);
         artistBases.emplace(entry.file, stored.find(entry.file)->second);
+        onDisk.emplace(entry.file, stored.find(entry.file)->second);
         readTitleLocked(entry);
     }
     index = 0;
@@ -245,6 +246,7 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
         if (file != stored.end() && file->second != edit.value) {
             file->second = edit.value;
             edit.file = file->first;
+            cached[edit.file].emplace_back(clock(), edit.value);
             lastWriteOf[edit.file] = ++hostWrites;
             commitLog.push_back(Commit{clock(), edit.file, edit.value});
             changed.push_back(commitLog.back());
@@ -384,6 +386,7 @@ void PlayerModel::insertEntry(int at, Entry entry) {
     at = std::max(0, std::min(at, static_cast<int>(entries.size())));
     stored.emplace(entry.file, entry.artist);
     artistBases.emplace(entry.file, stored.find(entry.file)->second);
+    onDisk.emplace(entry.file, stored.find(entry.file)->second);
     readTitleLocked(entry);
     entries.insert(entries.begin() + at, std::move(entry));
     if (at <= index && entries.size() > 1) ++index;
@@ -821,12 +824,34 @@ void PlayerModel::setStoredArtist(const std::string& file, const std::string& ar
     std::lock_guard<std::mutex> lock(mutex);
     stored[file] = artist;
     artistBases[file] = artist;
+    onDisk[file] = artist;
+}
+
+void PlayerModel::markOnDisk(const std::string& file) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto value = stored.find(file);
+    if (value == stored.end()) return;
+    onDisk[file] = value->second;
+    cached.erase(file);
+}
+
+void PlayerModel::powerCut() {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [file, writes] : cached) {
+        for (const auto& [time, value] : writes) {
+            if (time + systemWriterDelayMs <= clock()) onDisk[file] = value;
+        }
+        stored[file] = onDisk[file];
+    }
+    cached.clear();
 }
 
 void PlayerModel::editArtist(const std::string& name, const std::string& artist) {
     std::lock_guard<std::mutex> lock(mutex);
     stored[name] = artist;
     artistBases[name] = artist;
+    onDisk[name] = artist;
+    cached.erase(name);
     const std::string& file = stored.find(name)->first;
     long long now = clock();
     requestLog.push_back(Request{now, EDIT_BY_HAND, 0, file, artist, 0, "hand", 1});

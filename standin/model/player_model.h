@@ -255,6 +255,14 @@ public:
     // the next such request overwrites.
     LRESULT answer(WPARAM wParam, LPARAM code);
 
+    // The system's cache, as a power cut finds it: what the player writes reaches the disk
+    // once someone flushes the file, or the system's own writer has had systemWriterDelayMs;
+    // an edit by hand reaches it at once (the editor flushes).
+    static constexpr long long systemWriterDelayMs = 8000;
+    void markOnDisk(const std::string& file);
+    // The power goes: every file holds what reached its disk.
+    void powerCut();
+
     std::string storedArtist(const std::string& file) const;
     void setStoredArtist(const std::string& file, const std::string& artist);
     // Someone edits the field while the player runs: stored at once, and logged among the
@@ -313,7 +321,9 @@ private:
     long long positionBase = 0;  // position when playback last started or stood still
     long long startedAt = 0;     // clock time of that moment
     FileMap<std::string> stored;
-    FileMap<std::string> artistBases;  // as first known, or as last edited by hand
+    FileMap<std::string> artistBases;                                // as first known, or as last edited by hand
+    FileMap<std::string> onDisk;                                     // each file's artist as its disk holds it
+    FileMap<std::vector<std::pair<long long, std::string>>> cached;  // writes not yet on disk, with their times
     LRESULT hostVersion = modernHostVersion;
     std::string settingsFolder;  // UTF-8
     std::string settingsFolderBytes;

@@ -89,6 +89,17 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
         ownDrive = emptyFolder("drive-" + std::to_string(folders + 1));
         winshim::mapDrive('C', ownDrive);
     }
+    // A flush of a file of the player's puts what the player wrote on its disk.
+    winshim::setOnFlush([this](const std::string& path) {
+        std::vector<std::string> files;
+        {
+            std::lock_guard<std::mutex> lock(messagesMutex);
+            for (const auto& known : originals) files.push_back(known.first);
+        }
+        for (const auto& file : files) {
+            if (winshim::nativePathOf(file) == path) model.markOnDisk(file);
+        }
+    });
     model.onCommit([](const standin::Commit& commit) {
         std::filesystem::path file = winshim::nativePathOf(commit.file);
         if (file.empty()) return;  // its drive is not there
@@ -206,12 +217,18 @@ std::vector<Message> PluginSession::editorMessages() const {
 
 void PluginSession::replacePlaylist(std::vector<standin::Entry> playlist) {
     // A file already known keeps the original it had; the model keeps its stored tags too.
-    for (const auto& entry : playlist) originals.emplace(entry.file, entry.artist);
+    {
+        std::lock_guard<std::mutex> lock(messagesMutex);
+        for (const auto& entry : playlist) originals.emplace(entry.file, entry.artist);
+    }
     asWindowsThread([this, &playlist] { model.setPlaylist(std::move(playlist)); });
 }
 
 void PluginSession::insertEntry(int at, standin::Entry entry) {
-    originals.emplace(entry.file, entry.artist);
+    {
+        std::lock_guard<std::mutex> lock(messagesMutex);
+        originals.emplace(entry.file, entry.artist);
+    }
     model.insertEntry(at, std::move(entry));
 }
 
