@@ -72,6 +72,7 @@ struct Plan {
     int killAfterOperation = 0;       // or it dies right after this flush or move of the journal's
     bool anotherVolumeFirst = false;  // the first start after the kill finds another volume as C:
     bool powerCut = false;            // the kill is the power going: what no disk holds yet is lost
+    int switchOneIn = 0;              // threads switch at one in this many lock releases and messages
     std::string editedFile;           // edited by hand between the two runs
     // The listener acts just before the plug-in's n-th message (a look or a write) reaches
     // the host's windows: a click its thread handles first.
@@ -82,7 +83,9 @@ struct Plan {
         out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << ", ending " << static_cast<int>(ending)
             << (killAt >= 0 ? ", killed at " + std::to_string(killAt) : "")
             << (killAfterOperation > 0 ? ", killed after file operation " + std::to_string(killAfterOperation) : "")
-            << (powerCut ? ", by a power cut" : "") << (editedFile.empty() ? "" : ", then " + editedFile + " edited")
+            << (powerCut ? ", by a power cut" : "")
+            << (switchOneIn > 0 ? ", threads switched at one in " + std::to_string(switchOneIn) : "")
+            << (editedFile.empty() ? "" : ", then " + editedFile + " edited")
             << (anotherVolumeFirst ? ", then a start with another volume as C:" : "") << "\nplaylist:";
         for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
         for (const auto& [message, kind] : clicksBeforeMessages) out << "\n  " << kind << " before message " << message;
@@ -116,13 +119,22 @@ public:
         for (int i = 0; i < count; ++i) {
             t += chance(4) ? between(1, 900) : between(500, 40000);
             p.actions.push_back(action(t));
+            // Another player holds the journal's lock for a while: a moment, or seconds.
+            if (chance(12)) {
+                p.actions.push_back(Action{t, "lock-journal", 0, {}});
+                p.actions.push_back(
+                    Action{t + (chance(2) ? between(10, 300) : between(1000, 8000)), "unlock-journal", 0, {}});
+            }
         }
+        std::stable_sort(p.actions.begin(), p.actions.end(),
+                         [](const Action& a, const Action& b) { return a.time < b.time; });
         // In some sessions the listener clicks often, before one message of ours in a few.
         for (int rate = chance(3) ? between(3, 40) : 0, message = 1; rate > 0 && message <= 400; ++message) {
             static const char* kinds[] = {"pause", "resume", "stop", "next", "play"};
             if (chance(rate))
                 p.clicksBeforeMessages[message] = kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
         }
+        if (chance(2)) p.switchOneIn = between(1, 12);
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
         if (chance(4)) {
@@ -235,11 +247,26 @@ private:
 };
 
 // Another program's handle on a file of the session's, which shares reads only, and every
-// file held so in the session.
+// file held so in the session; another player's hold on the journal's lock file, and when
+// it was held.
 HANDLE heldFile = INVALID_HANDLE_VALUE;
 std::vector<std::string> filesHeld;
+HANDLE heldJournal = INVALID_HANDLE_VALUE;
+std::vector<std::pair<long long, long long>> journalHeld;  // [from, to)
 
 void perform(PluginSession& session, const Action& a) {
+    if (a.kind == "lock-journal" && heldJournal == INVALID_HANDLE_VALUE) {
+        std::string lock = session.journalFolder + "/vorlu.journal.lock";
+        heldJournal = CreateFileW(standin::utf16FromUtf8(lock).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        journalHeld.push_back({winshim::now(), LLONG_MAX});
+    }
+    if (a.kind == "unlock-journal" && heldJournal != INVALID_HANDLE_VALUE) {
+        CloseHandle(heldJournal);
+        heldJournal = INVALID_HANDLE_VALUE;
+        journalHeld.back().second = winshim::now();
+    }
+    if (a.kind == "lock-journal" || a.kind == "unlock-journal") return;
     if (a.kind == "hold" || a.kind == "release") {
         if (heldFile != INVALID_HANDLE_VALUE) CloseHandle(heldFile);
         heldFile = INVALID_HANDLE_VALUE;
@@ -400,7 +427,9 @@ std::string entryLeft(const std::string& folder, DWORD processId) {
         std::string file = standin::utf8FromUtf16(entry.file.name);
         bool held = std::any_of(filesHeld.begin(), filesHeld.end(),
                                 [&](const std::string& name) { return standin::sameFile(name, file); });
-        if (entry.processId == processId && !held) return "the journal still holds the entry of " + file;
+        // A drop that met another player's lock for longer than its tries leaves the entry to the next start.
+        if (entry.processId == processId && !held && journalHeld.empty())
+            return "the journal still holds the entry of " + file;
     }
     return "";
 }
@@ -491,6 +520,10 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session, cons
                             plan.refusal == Refusal::SetsStopOneFileForAMoment || plan.refusal == Refusal::ReadOnlyFile;
     for (const auto& update : session.titleUpdates()) {
         long long t = update.time;
+        // A claim that meets another player's lock on the journal waits, and may give up.
+        if (std::any_of(journalHeld.begin(), journalHeld.end(),
+                        [&](const auto& held) { return held.first <= t + settle && held.second + 5000 >= t - cycle; }))
+            continue;
         if (update.file.empty() || update.state != standin::PlayState::Playing || t + settle > last) continue;
         if (std::any_of(plan.actions.begin(), plan.actions.end(),
                         [t, settle](const Action& a) { return a.time >= t && a.time <= t + settle; }))
@@ -557,7 +590,16 @@ bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::Fi
         bool resumed = !left && was.state == standin::PlayState::Paused && change.state == standin::PlayState::Playing;
         if (!(left || paused || resumed) || !holdsOurStamp(session, file, t)) continue;
         auto found = stamps.find(file);
-        bool refused = (found != stamps.end() && found->second.refusedAt <= t) ||
+        // The last write of the file before then refused, or failed at its commit: it is
+        // tried again a second later, whatever happens meanwhile.
+        bool retrying = false;
+        for (std::size_t i = 0; i < requests.size() && requests[i].time < t; ++i) {
+            if (requests[i].code != session.setCode() || !standin::sameFile(requests[i].file, file)) continue;
+            bool committed = i + 1 < requests.size() && requests[i + 1].code == IPC_WRITE_EXTENDED_FILE_INFO &&
+                             requests[i + 1].answer != 0;
+            retrying = requests[i].answer == 0 || !committed;
+        }
+        bool refused = retrying || (found != stamps.end() && found->second.refusedAt <= t) ||
                        std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
                            return standin::sameFile(stop.second, file) && stop.first <= t;
                        });
@@ -596,8 +638,10 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
                               const std::string& drive) {
     killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
     plugin.quit();
-    if (heldFile != INVALID_HANDLE_VALUE) CloseHandle(heldFile);
-    heldFile = INVALID_HANDLE_VALUE;
+    for (HANDLE* held : {&heldFile, &heldJournal}) {
+        if (*held != INVALID_HANDLE_VALUE) CloseHandle(*held);
+        *held = INVALID_HANDLE_VALUE;
+    }
     if (plan.powerCut) killed.model.powerCut();
     // Every value written before the kill was the original or an edit, or one stamp of it.
     std::string why;
@@ -660,17 +704,21 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     std::string drive = vorlu_test::emptyFolder("random-drive");
     struct LetGo {
         ~LetGo() {
-            if (heldFile != INVALID_HANDLE_VALUE) CloseHandle(heldFile);
-            heldFile = INVALID_HANDLE_VALUE;
+            for (HANDLE* held : {&heldFile, &heldJournal}) {
+                if (*held != INVALID_HANDLE_VALUE) CloseHandle(*held);
+                *held = INVALID_HANDLE_VALUE;
+            }
         }
     } letGo;
     filesHeld.clear();
+    journalHeld.clear();
     winshim::mapDrive('C', drive, filesVolume);
     PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor,
                                           .journalFolder = folder,
                                           .titleDelayMin = 100,
                                           .titleDelayMax = 500,
                                           .titleDelaySeed = static_cast<unsigned>(plan.seed)});
+    if (realTimeDivisor == 0) winshim::switchThreads(static_cast<unsigned>(plan.seed), plan.switchOneIn);
     auto outsideTheWindows = [&plan] {
         long long now = winshim::now();
         for (const auto& [from, to] : plan.refusalWindows) {

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <atomic>
@@ -191,9 +192,28 @@ int releaseTurn(int depth = 1);
 
 std::atomic<int> lockWaiters{0};
 std::atomic<bool> yieldAtRelease{false};
+
 thread_local int currentThread = 0;
 
+// Seeded switches of the thread that runs, at a lock's release and at a message sent from
+// outside the windows' thread: one in switchOneIn of those points (0: none).
+std::mutex switchesMutex;
+std::mt19937 switches;
+int switchOneIn = 0;
+
+// Whether the thread that runs hands over here, on the virtual clock.
+bool switchHere() {
+    if (currentThread == 0) return false;
+    std::lock_guard<std::mutex> lock(switchesMutex);
+    return switchOneIn > 0 && std::uniform_int_distribution<int>(1, switchOneIn)(switches) == 1;
+}
+
 int turnHolderId() { return currentThread != 0 ? currentThread : -1; }
+
+int windowsTurnHolder() {
+    std::lock_guard<std::mutex> lock(windowsTurn.mutex);
+    return windowsTurn.holder;
+}
 
 bool takeTurn(int depth) {
     int self = turnHolderId();
@@ -525,6 +545,7 @@ void reset(int realTimeDivisor) {
         onDeath = nullptr;
         onFlush = nullptr;
     }
+    switchThreads(0, 0);
     restartThreadsAndClock(realTimeDivisor);
 }
 
@@ -661,6 +682,12 @@ int threadsWaitingForLocks() { return lockWaiters.load(); }
 
 void yieldAtLockRelease(bool yield) { yieldAtRelease = yield; }
 
+void switchThreads(unsigned seed, int oneIn) {
+    std::lock_guard<std::mutex> lock(switchesMutex);
+    switches.seed(seed);
+    switchOneIn = oneIn;
+}
+
 WindowsThread::WindowsThread() { takeTurn(); }
 
 WindowsThread::~WindowsThread() { releaseTurn(); }
@@ -735,7 +762,9 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (!findRecord(window)) return 0;
         hook = beforeSend;
     }
-    // Only a message from outside the windows' thread can find a click queued before it.
+    // Another thread may run before a message reaches the windows' thread; only one from
+    // outside that thread can find a click queued before it.
+    if (windowsTurnHolder() != turnHolderId() && switchHere()) Sleep(0);
     bool fromOutside = takeTurn();
     if (hook && fromOutside) hook(window, message, wParam, lParam);
     WNDPROC procedure = winshim::windowProcedure(window);
@@ -931,7 +960,7 @@ void WINAPI EnterCriticalSection(CRITICAL_SECTION* section) {
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION* section) {
     reinterpret_cast<std::mutex*>(section->mutex)->unlock();
     // Lets every other thread due now run between two lock sections of this one.
-    if (yieldAtRelease && currentThread != 0) Sleep(0);
+    if ((yieldAtRelease && currentThread != 0) || switchHere()) Sleep(0);
 }
 
 BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {

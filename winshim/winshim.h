@@ -81,6 +81,10 @@ int threadsWaitingForLocks();
 // Whether a thread that leaves a critical section first lets every other thread due now
 // run (on the virtual clock): the interleavings between two lock sections of one thread.
 void yieldAtLockRelease(bool yield);
+// On the virtual clock, the thread that runs hands over to the others due now at one in
+// oneIn of its lock releases and of its messages to the windows' thread, as the seed draws
+// them (0: never): the interleavings a scheduler may choose, the same for each seed.
+void switchThreads(unsigned seed, int oneIn);
 
 // Another process as OpenProcess finds it: one that has exited may still be opened while
 // a handle to it is held somewhere; refusedRights are the access rights it refuses (an
