@@ -483,6 +483,25 @@ bool noFileStoppedTwiceByRefusals(const PluginSession& session, std::string* why
     return true;
 }
 
+// A refused set that stopped the playing file is followed, in the same step, by a jump back
+// to exactly where playback stood: a restart of ours moves no one's place in the track.
+bool restartsResumeWhereTheyStood(const PluginSession& session, std::string* why) {
+    auto requests = session.model.requests();
+    for (const auto& [time, file] : session.model.refusedSetStops()) {
+        auto set = std::find_if(requests.begin(), requests.end(), [&](const standin::Request& r) {
+            return r.time == time && r.code == session.setCode() && r.answer == 0 && standin::sameFile(r.file, file);
+        });
+        auto jump =
+            std::find_if(set, requests.end(), [](const standin::Request& r) { return r.code == IPC_JUMPTOTIME; });
+        if (set == requests.end() || jump == requests.end() || jump->time != time || jump->wParam != set->position) {
+            *why =
+                file + " stopped by a refused set at " + std::to_string(time) + " and not started again where it stood";
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether someone edited file by hand after its last stamp before time.
 bool editedSinceItsLastStamp(const PluginSession& session, const std::string& file, long long time,
                              const FileStamps* stamps) {
@@ -835,6 +854,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         if (!stampsKeepToTheRules(session, &stamps, &why)) return why;
         if (!everyLongPlayIsStamped(seen, session, stamps, &why)) return why;
         if (!noFileStoppedTwiceByRefusals(session, &why)) return why;
+        if (!restartsResumeWhereTheyStood(session, &why)) return why;
         if (!stampsKeepTheirCadence(seen, session, &why)) return why;
         if (!everyChangeIsAnsweredAtOnce(session, stamps, &why)) return why;
     }

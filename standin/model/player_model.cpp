@@ -594,7 +594,8 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             0,
             playState == PlayState::Paused || (playState == PlayState::Playing && entries[index].lengthSeconds <= 0),
             playState,
-            currentLocked()};
+            currentLocked(),
+            positionLocked()};
         const auto* record = reinterpret_cast<const extendedFileInfoStruct*>(wParam);
         bool restarting = playState != PlayState::Stopped && clock() < restartSettles;
         auto fault = faults.end();

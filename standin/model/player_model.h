@@ -119,6 +119,7 @@ struct Request {
     bool standingStill = false;
     PlayState state = PlayState::Stopped;  // when the request came
     std::string current;                   // the current entry's file then; empty: none
+    long long position = -1;               // ms, where playback stood then; -1: stopped
 };
 
 struct Commit {
