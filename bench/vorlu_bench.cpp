@@ -222,7 +222,7 @@ void steadyPlayback(std::vector<Figure>& figures, std::map<std::string, double>&
 void skipping(std::vector<Figure>& figures) {
     std::string script = "0 play\n";
     const int changes = 100;
-    for (int i = 1; i <= changes; ++i) script += seconds(i / 10.0) + " jump " + std::to_string((i * 7) % 20) + "\n";
+    for (int i = 1; i <= changes; ++i) script += seconds(i / 10.0) + " jump " + std::to_string((i * 7) % 20 + 1) + "\n";
     script += seconds(changes / 10.0 + 1) + " stop\n";
     StandinRun run = runStandin(RunPlan{tracks(20, 300), script, 1.0});
     if (!succeeded(run, "skipping")) return;
@@ -339,7 +339,7 @@ void readOnlyM4a(std::vector<Figure>& figures) {
     const int fileCount = 5;
     const double perFile = 2.0;
     std::string script;
-    for (int i = 0; i < fileCount; ++i) script += "0 read-only " + std::to_string(i) + "\n";
+    for (int i = 0; i < fileCount; ++i) script += "0 read-only " + std::to_string(i + 1) + "\n";
     script += "0 play\n";
     for (int i = 1; i < fileCount; ++i) script += seconds(i * perFile) + " next\n";
     script += seconds(fileCount * perFile) + " stop\n";
@@ -372,7 +372,7 @@ void listenersTrace(std::vector<Figure>& figures) {
         list.push_back({"C:\\Bench\\" + number + "." + kind, "Artist " + number, 100});
     }
     std::string script =
-        "0 read-only 2\n0 play\n10 pause\n20 next\n30 stop\n34 play\n44 next\n54 next\n60 pause\n"
+        "0 read-only 3\n0 play\n10 pause\n20 next\n30 stop\n34 play\n44 next\n54 next\n60 pause\n"
         "70 resume\n80 next\n90 next\n96 next\n110 pause\n118 stop\n124 save-playlist trace.m3u\n";
     RunPlan plan{list, script, 2.0};
     plan.runFolder = vorlu_e2e::freshDirectory().string();

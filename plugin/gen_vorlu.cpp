@@ -1,6 +1,7 @@
 #include "plugin/gen_vorlu.h"
 
 #include "host/requests.h"
+#include "stamping/debug_notes.h"
 #include "stamping/file_claims.h"
 #include "stamping/journal.h"
 #include "stamping/plugin_threads.h"
@@ -58,6 +59,7 @@ int init() {
     setHostWindow(plugin.hwndParent);
     detectHostVersion();
     initSteps();
+    initDebugNotes();
     initFileClaims();
     initPluginThreads();
     initWorkers();

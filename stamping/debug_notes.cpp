@@ -22,3 +22,40 @@ void noteForDebugger(const textUnit* name, bool wide, const char* what) {
     appendAscii(note, NOTE_SIZE, "\n");
     OutputDebugStringW(reinterpret_cast<LPCWSTR>(note));
 }
+
+// What was said about files in this run: each file's name as a 64-bit hash, and the reason.
+// The oldest is forgotten first once every place is taken.
+const int SAID_NOTES = 64;
+struct SaidNote {
+    unsigned long long name;
+    const char* what;
+};
+static SaidNote said[SAID_NOTES];
+static int saidUsed, saidNext;
+static CRITICAL_SECTION notesLock;
+
+void initDebugNotes() {
+    InitializeCriticalSection(&notesLock);
+    saidUsed = saidNext = 0;
+}
+
+static unsigned long long nameHash(const TrackFile& file) {
+    unsigned long long hash = file.wide ? 14695981039346656037ULL : 1099511628211ULL;
+    for (const textUnit* unit = file.name; *unit != 0; unit++) hash = (hash ^ *unit) * 1099511628211ULL;
+    return hash;
+}
+
+void noteOnceForDebugger(const TrackFile& file, const char* what) {
+    unsigned long long name = nameHash(file);
+    EnterCriticalSection(&notesLock);
+    bool before = false;
+    for (int i = 0; i < saidUsed && !before; i++) before = said[i].name == name && said[i].what == what;
+    if (!before) {
+        SaidNote note = {name, what};
+        said[saidNext] = note;
+        saidNext = (saidNext + 1) % SAID_NOTES;
+        if (saidUsed < SAID_NOTES) saidUsed++;
+    }
+    LeaveCriticalSection(&notesLock);
+    if (!before) noteForDebugger(file.name, file.wide, what);
+}

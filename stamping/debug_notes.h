@@ -11,4 +11,11 @@
 // name (null), "Vorlu: <what>".
 void noteForDebugger(const textUnit* name, bool wide, const char* what);
 
+// On: init, before any thread of ours starts. Takes: none. Forgets what was said.
+void initDebugNotes();
+// On: any. Takes: notes. As noteForDebugger for file, but once per file and reason in a
+// run of the player: a file that plays again, or whose title the player updates, is not
+// said again.
+void noteOnceForDebugger(const TrackFile& file, const char* what);
+
 #endif

@@ -156,6 +156,12 @@ static void claimInStep(void* context) {
 FileClaim claimFile(const TrackFile& file, textUnit* savedArtist) {
     ClaimStep step = {&file, savedArtist, {-1, 0, UNSTAMPED_QUIETLY}, -1, true, 0, false};
     if (file.name[0] == 0) return step.claim;
+    // No file name holds a '?': on the single-byte path it stands for a character the code
+    // page lacks, and the player, given the name back, finds no such file.
+    if (!file.wide && holdsQuestionMark(file.name)) {
+        step.claim.why = UNSTAMPED_NAME_NOT_IN_CODE_PAGE;
+        return step.claim;
+    }
     runStep(claimInStep, &step);
     if (step.claim.slot >= 0 || step.claim.why != STAMPED) return step.claim;
 

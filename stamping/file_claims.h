@@ -23,14 +23,15 @@ int fieldReadSize(const TrackFile& file);
 
 // Why a file plays unstamped, where a listener might ask.
 enum Unstamped {
-    STAMPED,                   // claimed: it is stamped
-    UNSTAMPED_QUIETLY,         // no name, refused earlier in this run, or no room: nothing to say again
-    UNSTAMPED_UNREADABLE,      // its artist cannot be read, or reads empty (a file the host cannot open)
-    UNSTAMPED_MAY_BE_CUT,      // its artist fills the read, or leaves no room for the longest stamp
-    UNSTAMPED_QUESTION_MARK,   // a '?' on the single-byte path: a character the code page lacks
-    UNSTAMPED_UNPROVEN_STAMP,  // it ends like a stamp that no journal proves ours (another player's?)
-    UNSTAMPED_NO_JOURNAL,      // the journal cannot record it now (no folder, full, held, later version)
-    UNSTAMPED_SET_REFUSED      // the host refused a set of it or failed to write it: no more in this run
+    STAMPED,                          // claimed: it is stamped
+    UNSTAMPED_QUIETLY,                // no name, refused earlier in this run, or no room: nothing to say again
+    UNSTAMPED_UNREADABLE,             // its artist cannot be read, or reads empty (a file the host cannot open)
+    UNSTAMPED_MAY_BE_CUT,             // its artist fills the read, or leaves no room for the longest stamp
+    UNSTAMPED_QUESTION_MARK,          // a '?' on the single-byte path: a character the code page lacks
+    UNSTAMPED_NAME_NOT_IN_CODE_PAGE,  // a '?' in a single-byte name: the player cannot name the file
+    UNSTAMPED_UNPROVEN_STAMP,         // it ends like a stamp that no journal proves ours (another player's?)
+    UNSTAMPED_NO_JOURNAL,             // the journal cannot record it now (no folder, full, held, later version)
+    UNSTAMPED_SET_REFUSED             // the host refused a set of it or failed to write it: no more in this run
 };
 
 struct FileClaim {

@@ -152,6 +152,11 @@ static void sayWhyUnstamped(const TrackFile& file, Unstamped why) {
     case UNSTAMPED_QUESTION_MARK:
         reason = "plays unstamped: its artist holds '?', which may stand for a character the code page lacks";
         break;
+    case UNSTAMPED_NAME_NOT_IN_CODE_PAGE:
+        reason =
+            "plays unstamped: its name holds characters the system code page lacks, which players before 5.13 "
+            "cannot hand over";
+        break;
     case UNSTAMPED_UNPROVEN_STAMP:
         reason =
             "plays unstamped: its artist ends like a stamp that no journal proves Vorlu's (another "
@@ -169,7 +174,7 @@ static void sayWhyUnstamped(const TrackFile& file, Unstamped why) {
     case UNSTAMPED_QUIETLY:
         break;
     }
-    if (reason) noteForDebugger(file.name, file.wide, reason);
+    if (reason) noteOnceForDebugger(file, reason);
 }
 
 // Which entry plays, its length, its file and the position, as a worker starts.

@@ -46,8 +46,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <set>
@@ -101,6 +103,8 @@ struct Player {
     struct winampGeneralPurposePlugin* descriptor = nullptr;
     std::vector<std::string> checks;
     std::vector<std::string> extraRecords;
+    std::mutex debugMutex;
+    std::vector<std::string> debugLines;  // the plug-in's debug output, as it came
     DWORD uiThread = GetCurrentThreadId();
     std::set<DWORD> playerThreads;
     std::map<DWORD, HANDLE> pluginThreads;
@@ -493,6 +497,42 @@ std::u16string pluginFile() {
     return full;
 }
 
+// The plug-in's debug output (OutputDebugString), as a debug-output viewer reads it while
+// no debugger is attached: through the shared buffer DBWIN_BUFFER and its two events. The
+// player prints the lines of its own process as they come, so a user of the stand-in sees
+// why a file plays unstamped; they come in the system code page.
+void listenToDebugOutput() {
+    const DWORD size = 4096;
+    CreateMutexW(nullptr, FALSE, L"DBWinMutex");
+    HANDLE bufferReady = CreateEventW(nullptr, FALSE, TRUE, L"DBWIN_BUFFER_READY");
+    HANDLE dataReady = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, L"DBWIN_BUFFER");
+    const char* view = mapping ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size)) : nullptr;
+    if (!bufferReady || !dataReady || !view) return;
+    std::thread([=] {
+        int passes = 0;
+        while (WaitForSingleObject(dataReady, INFINITE) == WAIT_OBJECT_0) {
+            DWORD process;
+            std::memcpy(&process, view, sizeof process);
+            std::string line(view + sizeof process, strnlen(view + sizeof process, size - sizeof process));
+            // Another player's line, which its own reader (two players run at once) takes: passed on
+            // a few times, then let go.
+            if (process != GetCurrentProcessId() && ++passes < 50) {
+                Sleep(1);
+                SetEvent(dataReady);
+                continue;
+            }
+            passes = 0;
+            SetEvent(bufferReady);
+            if (process != GetCurrentProcessId()) continue;
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+            player->say("debug output: " + line);
+            std::lock_guard<std::mutex> lock(player->debugMutex);
+            player->debugLines.push_back(line);
+        }
+    }).detach();
+}
+
 void loadPlugin() {
     Player& p = *player;
     std::u16string file = pluginFile();
@@ -583,6 +623,10 @@ void writeResults() {
     std::ofstream out(p.options.results, std::ios::binary | std::ios::trunc);
     for (const auto& line : p.checks) out << line << '\n';
     for (const auto& line : p.extraRecords) out << line << '\n';
+    {
+        std::lock_guard<std::mutex> lock(p.debugMutex);
+        for (const auto& line : p.debugLines) out << "debug\t" << escapeField(line) << '\n';
+    }
     for (const auto& request : p.model.requests()) {
         out << "request\t" << request.time << '\t' << request.code << '\t' << request.wParam << '\t' << request.sender
             << '\t' << escapeField(request.file) << '\t' << escapeField(request.value) << '\t' << request.answer
@@ -719,13 +763,18 @@ void persistTags() {
     if (!player->options.tags.empty()) standin::writeTags(player->options.tags, player->model.storedArtists());
 }
 
-// A fault of the host's input plug-in for the file of entry index, from now on.
-void addFault(const std::string& kind, int index) {
+// The index of the playlist entry a script names by its number, counted from 1 as the
+// playlist window numbers its entries.
+int entryIndex(int number) {
+    if (number < 1 || number > static_cast<int>(player->model.playlist().size()))
+        throw std::runtime_error("no entry " + std::to_string(number) + " (entries count from 1)");
+    return number - 1;
+}
+
+// A fault of the host's input plug-in for the file of entry number, from now on.
+void addFault(const std::string& kind, int number) {
     Player& p = *player;
-    const auto& list = p.model.playlist();
-    if (index < 0 || index >= static_cast<int>(list.size()))
-        throw std::runtime_error("no entry " + std::to_string(index));
-    const std::string& file = list[static_cast<std::size_t>(index)].file;
+    const std::string& file = p.model.playlist()[static_cast<std::size_t>(entryIndex(number))].file;
     if (kind == "failing-writes") {
         p.failingWrites.insert(file);
         p.model.acceptWrites([](const std::string& written) { return !player->failingWrites.count(written); });
@@ -736,15 +785,13 @@ void addFault(const std::string& kind, int index) {
     p.model.setFaults(file, faults);
 }
 
-// "<index> <text>": someone sets the ARTIST of that entry's file (a tag editor, the
+// "<number> <text>": someone sets the ARTIST of that entry's file (a tag editor, the
 // player's own dialog) while the player runs.
 void editArtist(const std::string& argument) {
     Player& p = *player;
     std::size_t space = argument.find(' ');
-    int index = std::stoi(argument.substr(0, space));
-    const auto& list = p.model.playlist();
-    if (index < 0 || index >= static_cast<int>(list.size())) throw std::runtime_error("no entry " + argument);
-    std::string file = list[static_cast<std::size_t>(index)].file;
+    int index = entryIndex(std::stoi(argument.substr(0, space)));
+    std::string file = p.model.playlist()[static_cast<std::size_t>(index)].file;
     std::string artist = space == std::string::npos ? "" : argument.substr(space + 1);
     p.model.editArtist(file, artist);
     persistTags();
@@ -783,7 +830,7 @@ void runAction(const standin::ScriptAction& action) {
     else if (a == "prev")
         moved = model.previous();
     else if (a == "jump")
-        moved = model.jump(std::stoi(action.argument));
+        moved = model.jump(entryIndex(std::stoi(action.argument)));
     else if (a == "seek")
         model.seek(static_cast<long long>(std::stod(action.argument) * 1000));
     else if (a == "config")
@@ -927,8 +974,13 @@ int playScript(Player& p) {
         makeWindow("VorluStandinMain", "Stand-in player", mainProcedure, 40, standin::mainViewHeight, nullptr);
     p.playlistEditor = makeWindow("VorluStandinPlaylist", "Playlist editor", editorProcedure, 160,
                                   standin::playlistViewHeight, p.mainWindow);
-    if (!p.mainWindow || !p.playlistEditor) throw std::runtime_error("cannot create the player's windows");
+    if (!p.mainWindow || !p.playlistEditor)
+        throw std::runtime_error(
+            "cannot create the player's windows: there is no display. Run it under xvfb-run (xvfb-run -a wine "
+            "standin_player.exe ...), or, where a wineserver was started without a display, stop it first "
+            "(wineserver -k)");
     p.model.setPlaylistEditor(p.playlistEditor);
+    listenToDebugOutput();
     for (DWORD id : processThreadIds()) p.playerThreads.insert(id);
 
     loadPlugin();

@@ -77,18 +77,22 @@ TEST(NoStampLeft, onlyAStampTheJournalProvesOursIsTakenOffBeforeTheArtistIsSaved
         if (c.journaled) journalFileA(*c.journaled);
         session.play();
         session.runUntil(20500);
+        session.sendTrackChangeNotice();  // the player's title updates, which start a worker each
+        session.runUntil(21000);
+        session.sendTrackChangeNotice();
+        session.runUntil(21500);
         session.stop();
         session.runUntil(25000);
         auto sets = session.sets();
         ASSERT_EQ(sets.empty(), !c.healed);
         if (c.healed) EXPECT_EQ(sets.front().value, *c.healed + " (0:00/3:45)");
         EXPECT_EQ(session.model.storedArtist(fileA), c.healed.value_or(c.stored));
-        // The debugger hears why.
+        // The debugger hears why, once.
         auto notes = winshim::debugOutput();
-        bool said = std::any_of(notes.begin(), notes.end(), [](const std::string& note) {
+        auto said = std::count_if(notes.begin(), notes.end(), [](const std::string& note) {
             return note.find("ends like a stamp") != std::string::npos;
         });
-        EXPECT_EQ(said, !c.healed);
+        EXPECT_EQ(said, c.healed ? 0 : 1);
     }
 }
 

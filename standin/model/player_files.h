@@ -2,18 +2,18 @@
 //
 // Playlist: one entry a line, "file<TAB>artist<TAB>length in seconds".
 // Script: one action a line, "<player time in seconds> <action> [argument]"; actions:
-//   play, pause, resume, stop, next, prev, jump <index>, seek <seconds>, config,
+//   play, pause, resume, stop, next, prev, jump <entry>, seek <seconds>, config,
 //   refuse-sets on|off, refuse-restores on|off (sets of a file's original only),
 //   refuse-reads on|off, kill, quit, quit-inside (quit from within a message the
 //   plug-in's main-window procedure passed on), exit (the host's own exit), logoff (the
 //   end of a Windows session), screenshot, save-playlist <file> (an extended M3U of the
 //   titles the playlist holds);
 //   repeat-one on|off (on: at its end the playing entry starts again);
-//   edit <index> <text> (another program, a tag editor, sets the ARTIST of entry
-//   <index>'s file to the rest of the line, while the player runs);
-//   faults of the file of entry <index> for the rest of the run: empty-reads <index>,
-//   failing-writes <index>, stop-on-set <index>, read-only <index>.
-//   An <index> counts from 0.
+//   edit <entry> <text> (another program, a tag editor, sets the ARTIST of that entry's
+//   file to the rest of the line, while the player runs);
+//   faults of the file of an entry for the rest of the run: empty-reads <entry>,
+//   failing-writes <entry>, stop-on-set <entry>, read-only <entry>.
+//   An <entry> is its number, counted from 1 as the playlist window numbers it.
 // Tags: the stored ARTIST of every file, "file<TAB>artist" a line.
 // Results: tab-separated records for the tests (see player_main.cpp).
 // Blank lines and lines starting with '#' are skipped. In every field %09, %0A and %25

@@ -67,9 +67,9 @@ struct RefusedCase {
 TEST(FileKinds, aReadOnlyFileStoppedByARefusedSetPlaysOnWhereItStood) {
     const int speed = 4;  // player ms per real ms
     const RefusedCase cases[] = {
-        {"m4a", "C:\\Music\\r.m4a", "0 read-only 0\n0 play\n20 stop\n", false},
-        {"wma", "C:\\Music\\r.wma", "0 read-only 0\n0 play\n20 stop\n", false},
-        {"m4a paused from its start", "C:\\Music\\r.m4a", "0 read-only 0\n0 play\n0 pause\n12 resume\n20 stop\n", true},
+        {"m4a", "C:\\Music\\r.m4a", "0 read-only 1\n0 play\n20 stop\n", false},
+        {"wma", "C:\\Music\\r.wma", "0 read-only 1\n0 play\n20 stop\n", false},
+        {"m4a paused from its start", "C:\\Music\\r.m4a", "0 read-only 1\n0 play\n0 pause\n12 resume\n20 stop\n", true},
     };
     const long long resumeAt = 12000, stopAt = 20000;  // player ms, as in the scripts
     for (const auto& c : cases) {
@@ -163,7 +163,7 @@ TEST(FileKinds, clicksAtEveryMomentLeaveThePlayerAsTheListenerLeftIt) {
     }
     const char* clicks[] = {"pause", "resume", "stop", "play", "next", "prev"};
     std::srand(20261208);
-    std::string script = "0 read-only 6\n0 read-only 7\n0 play\n";
+    std::string script = "0 read-only 7\n0 read-only 8\n0 play\n";
     for (double t = 0.5; t < 60; t += 0.05 + (std::rand() % 1500) / 1000.0)
         script += std::to_string(t) + " " + clicks[std::rand() % std::size(clicks)] + "\n";
     script += "61 stop\n";

@@ -165,7 +165,7 @@ TEST(Shutdown, theHostsExitAndLogOffFindEveryArtistWrittenBackBeforeQuit) {
 // and keeps the file's journal entry: after a kill, the next start takes the stamp out.
 TEST(Shutdown, aWriteBackThatFailsAtTheCommitIsRetriedAndRepairedAtTheNextStart) {
     std::string settings = freshDirectory().string();
-    RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n6 failing-writes 0\n8 stop\n24 kill\n", 2.0};
+    RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n6 failing-writes 1\n8 stop\n24 kill\n", 2.0};
     first.settingsDir = settings;
     StandinRun failed = runStandin(first);
     ASSERT_EQ(failed.exitCode, 3) << failed.output;
@@ -189,7 +189,8 @@ TEST(Shutdown, twoHundredTrackChangesAtTenASecond) {
     for (int i = 0; i < 20; ++i)
         playlist.push_back({"C:\\Music\\stress" + std::to_string(i) + ".mp3", "Artist " + std::to_string(i), 300});
     std::string script = "0 play\n";
-    for (int i = 1; i <= 200; ++i) script += std::to_string(i / 10.0) + " jump " + std::to_string((i * 7) % 20) + "\n";
+    for (int i = 1; i <= 200; ++i)
+        script += std::to_string(i / 10.0) + " jump " + std::to_string((i * 7) % 20 + 1) + "\n";
     script += "21 stop\n24 quit\n";
     StandinRun run = runStandin({playlist, script, 1.0});
     expectCleanEnd(run);

@@ -159,6 +159,8 @@ StandinRun runStandin(const RunPlan& plan) {
             run.playStates.push_back(standin::PlayStateChange{std::stoll(f[1]), playState(f[2])});
         else if (kind == "start" && f.size() == 5)
             run.starts.push_back(RunStart{std::stoll(f[1]), f[2], f[3], f[4] == "counted"});
+        else if (kind == "debug" && f.size() == 2)
+            run.debugLines.push_back(f[1]);
         else if (kind == "original" && f.size() == 3)
             run.originals[f[1]] = f[2];
         else if (kind == "stored" && f.size() == 3)

@@ -53,6 +53,7 @@ struct StandinRun {
     std::vector<RunNotice> notices;                    // the track-change notices the player sent its playlist editor
     std::vector<standin::PlayStateChange> playStates;  // every change of the play state, in order
     std::vector<RunStart> starts;                      // every start of playback, in order
+    std::vector<std::string> debugLines;               // the plug-in's debug output, as the player read it
     std::map<std::string, std::string> originals;
     std::map<std::string, std::string> stored;
     std::string tagsPath;  // the stored tags as the player left them on disk

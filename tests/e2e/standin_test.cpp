@@ -30,7 +30,7 @@ TEST(Standin, loadsShowsItsNoticeAndUnloadsLeavingWorkingWindows) {
 // Ten entries, more than the playlist editor's rows: it scrolls to show the one playing.
 TEST(Standin, savesAScreenshotOfBothWindowsAsPng) {
     std::filesystem::path shot = freshDirectory() / "shot.png";
-    RunPlan plan{{}, "0 jump 9\n1 screenshot\n2 stop\n", 1.0};
+    RunPlan plan{{}, "0 jump 10\n1 screenshot\n2 stop\n", 1.0};
     for (char name = 'a'; name <= 'j'; ++name)
         plan.playlist.push_back({"C:\\Music\\" + std::string(1, name) + ".mp3", "Artist", 60});
     plan.extraArguments = "--screenshot '" + windowsPath(shot) + "'";
