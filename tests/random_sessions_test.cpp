@@ -185,11 +185,11 @@ private:
     // now and then a stream; two with the same number may read alike through the
     // single-byte code page ("C:\\r\\?3.mp3").
     std::string fileName(std::size_t number) {
-        static const char* const stems[] = {"", "\u00e9", "\u66f2", "\u6b4c", "\u0416"};
+        static const char* const stems[] = {"", "\u00e9", "\u66f2", "\u6b4c", "\u0416", "\u0451\u043b\u043a\u0430"};
         static const char* const kinds[] = {".mp3", ".mp3", ".flac", ".m4a", ".wma", ".ogg", ".wav", ".MP3"};
         if (chance(20)) return "http://r/" + std::to_string(number);
-        return "C:\\r\\" + std::string(stems[between(0, 4)]) + std::to_string(number) +
-               kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
+        return "C:\\r\\" + std::string(stems[between(0, static_cast<int>(std::size(stems)) - 1)]) +
+               std::to_string(number) + kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
     }
 
     int length() {
@@ -213,9 +213,7 @@ private:
         int size = between(1, 6);
         for (int i = 0; i < size; ++i) {
             entries.push_back(files[static_cast<std::size_t>(between(0, static_cast<int>(files.size()) - 1))]);
-            if (chance(8)) {
-                for (char& c : entries.back().file) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            }
+            if (chance(8)) entries.back().file = standin::upperCase(entries.back().file);
         }
         return entries;
     }

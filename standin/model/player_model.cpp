@@ -22,11 +22,10 @@ FileKind kindOf(const std::string& file) {
     return FileKind::Mp3;
 }
 
-static char foldedAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool SameFileLess::operator()(const std::string& a, const std::string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return foldedAscii(x) < foldedAscii(y); });
+    std::u16string x = utf16FromUtf8(a), y = utf16FromUtf8(b);
+    return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+                                        [](char16_t p, char16_t q) { return upperCaseLetter(p) < upperCaseLetter(q); });
 }
 
 bool sameFile(const std::string& a, const std::string& b) { return !SameFileLess()(a, b) && !SameFileLess()(b, a); }
@@ -554,10 +553,9 @@ bool PlayerModel::playTracking() const {
 
 // Whether name begins with prefix, ignoring the case of ASCII letters.
 static bool beginsWithIgnoringCase(const std::u16string& name, const char16_t* prefix) {
-    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
     std::size_t i = 0;
     for (; prefix[i] != 0; ++i) {
-        if (i >= name.size() || fold(name[i]) != fold(prefix[i])) return false;
+        if (i >= name.size() || upperCaseLetter(name[i]) != upperCaseLetter(prefix[i])) return false;
     }
     return true;
 }

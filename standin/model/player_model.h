@@ -54,8 +54,8 @@ struct Entry {
 // The title an entry shows and a saved playlist holds: "artist - name of the file".
 std::string titleOf(const Entry& entry);
 
-// Names that differ only in the case of ASCII letters are one file, as on Windows; a
-// file keeps the spelling it was first known by.
+// Names that differ only in the case of their letters are one file, as on Windows (Ёлка.mp3
+// and ЁЛКА.MP3); a file keeps the spelling it was first known by.
 struct SameFileLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };

@@ -75,4 +75,18 @@ CodePage latin1CodePage() {
                     }};
 }
 
+char16_t upperCaseLetter(char16_t c) {
+    bool lowerLatin = (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+    bool lowerGreek = c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2;
+    if (lowerLatin || lowerGreek || (c >= 0x430 && c <= 0x44F)) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+    return c;
+}
+
+std::string upperCase(const std::string& utf8) {
+    std::u16string units = utf16FromUtf8(utf8);
+    for (char16_t& unit : units) unit = upperCaseLetter(unit);
+    return utf8FromUtf16(units);
+}
+
 }  // namespace standin

@@ -12,6 +12,12 @@ namespace standin {
 std::u16string utf16FromUtf8(const std::string& text);
 std::string utf8FromUtf16(const std::u16string& text);
 
+// A letter in upper case as Windows' file systems compare names: for the scripts the
+// players' files are named in here (ASCII, Latin-1, Greek, Cyrillic); other units as they are.
+char16_t upperCaseLetter(char16_t unit);
+// The text with every letter in upper case; in UTF-8.
+std::string upperCase(const std::string& utf8);
+
 // A single-byte code page as the host converts with it: what it cannot represent becomes '?'.
 struct CodePage {
     std::function<std::string(const std::u16string&)> fromUtf16;
