@@ -759,8 +759,55 @@ void checkWhatTheListenerKeeps() {
     p.check("play_tracking_on_at_end", p.model.playTracking());
 }
 
-void persistTags() {
-    if (!player->options.tags.empty()) standin::writeTags(player->options.tags, player->model.storedArtists());
+// The files' tags on disk: the --tags file, which any other player on the same files shares.
+// Each read and each write holds its lock (a file beside it, opened exclusively), as a disk
+// serves two players one request at a time.
+class TagsLock {
+public:
+    TagsLock() {
+        std::u16string path = standin::utf16FromUtf8(player->options.tags + ".lock");
+        for (int attempt = 0; attempt < 10000 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+            handle = CreateFileW(reinterpret_cast<LPCWSTR>(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle == INVALID_HANDLE_VALUE) Sleep(1);
+        }
+    }
+    ~TagsLock() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    TagsLock(const TagsLock&) = delete;
+    TagsLock& operator=(const TagsLock&) = delete;
+
+private:
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+std::optional<std::string> readStoredTag(const std::string& file) {
+    TagsLock lock;
+    auto tags = standin::readTags(player->options.tags);
+    auto found = tags.find(file);
+    return found == tags.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
+void writeStoredTag(const std::string& file, const std::string& artist) {
+    TagsLock lock;
+    auto tags = standin::readTags(player->options.tags);
+    tags[file] = artist;
+    standin::writeTags(player->options.tags, tags);
+}
+
+// Takes the tags the store holds, and gives it those of the playlist's files it lacks.
+void shareTags() {
+    Player& p = *player;
+    if (p.options.tags.empty()) return;
+    {
+        TagsLock lock;
+        auto tags = standin::readTags(p.options.tags);
+        for (const auto& [file, artist] : tags) p.model.setStoredArtist(file, artist);
+        for (const auto& [file, artist] : p.model.storedArtists()) tags.emplace(file, artist);
+        standin::writeTags(p.options.tags, tags);
+    }
+    p.model.setTagStore({readStoredTag, writeStoredTag});
 }
 
 // The index of the playlist entry a script names by its number, counted from 1 as the
@@ -794,7 +841,6 @@ void editArtist(const std::string& argument) {
     std::string file = p.model.playlist()[static_cast<std::size_t>(index)].file;
     std::string artist = space == std::string::npos ? "" : argument.substr(space + 1);
     p.model.editArtist(file, artist);
-    persistTags();
     p.say("[" + timeLabel(p.clock()) + "] " + file + "  ARTIST = \"" + artist + "\" (edited by hand)");
     repaintWindows();
 }
@@ -960,12 +1006,11 @@ int playScript(Player& p) {
     p.model.setCodePage(systemCodePage());
     p.model.setSettingsFolder(p.options.settingsDir.empty() ? ownFolder() : p.options.settingsDir);
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
-    for (const auto& [file, artist] : standin::readTags(p.options.tags)) p.model.setStoredArtist(file, artist);
     for (const auto& entry : p.model.playlist()) p.originals[entry.file] = entry.artist;
+    shareTags();
     // Requests sent from another thread are the workers'; the host answers all on this one.
     p.model.tagSenders([] { return std::string(InSendMessage() ? "worker" : "ui"); });
     p.model.onCommit([](const standin::Commit& commit) {
-        persistTags();
         player->say("[" + timeLabel(commit.time) + "] " + commit.file + "  ARTIST = \"" + commit.artist + "\"");
         repaintWindows();
     });
@@ -999,7 +1044,6 @@ int playScript(Player& p) {
                 std::to_string(p.titleUpdates) + " updates; " + p.titleFailure);
     if (!p.screenshotTaken) takeScreenshot();
     p.check("playlist_shows_the_current_entry", p.hiddenCurrentEntry.empty(), p.hiddenCurrentEntry);
-    persistTags();
     summarize();
     checkWhatTheListenerKeeps();
     writeResults();

@@ -47,7 +47,20 @@ std::string describe(const PlayStart& start) {
 
 PlayerModel::PlayerModel(Clock clock) : clock(std::move(clock)) {}
 
+void PlayerModel::setTagStore(TagStore store) {
+    std::lock_guard<std::mutex> lock(mutex);
+    tagStore = std::move(store);
+}
+
+void PlayerModel::refreshLocked(const std::string& file) {
+    if (!tagStore.read || file.empty()) return;
+    std::optional<std::string> artist = tagStore.read(file);
+    auto known = stored.find(file);
+    if (artist && known != stored.end()) known->second = *artist;
+}
+
 void PlayerModel::readTitleLocked(Entry& entry) {
+    refreshLocked(entry.file);
     auto artist = stored.find(entry.file);
     entry.heldArtist = artist == stored.end() ? std::string() : artist->second;
     entry.titleReadAfterWrites = hostWrites;
@@ -241,10 +254,12 @@ LRESULT PlayerModel::writeLocked(std::vector<Commit>& changed, std::vector<LPARA
     auto fault = faults.find(edit.file);
     bool landsButFails = fault != faults.end() && fault->second.writesLandButFail;
     if (!writeAccepted || writeAccepted(edit.file)) {
+        refreshLocked(edit.file);
         auto file = stored.find(edit.file);
         if (file != stored.end() && file->second != edit.value) {
             file->second = edit.value;
             edit.file = file->first;
+            if (tagStore.write) tagStore.write(edit.file, edit.value);
             cached[edit.file].emplace_back(clock(), edit.value);
             lastWriteOf[edit.file] = ++hostWrites;
             commitLog.push_back(Commit{clock(), edit.file, edit.value});
@@ -694,6 +709,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
         case IPC_GET_EXTENDED_FILE_INFO: {
             request.wParam = 0;
             request.file = fileOfSingleByteName(record->filename);
+            refreshLocked(request.file);
             request.capacity = static_cast<long long>(record->retlen);
             auto value = stored.find(request.file);
             fault = faults.find(request.file);
@@ -739,6 +755,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             }
             request.capacity = static_cast<long long>(wide->retlen);
             std::memset(wide->ret, 0, wide->retlen);  // bytes, not characters, as the host does
+            refreshLocked(request.file);
             auto value = stored.find(request.file);
             fault = faults.find(request.file);
             bool known =
@@ -816,7 +833,9 @@ std::string PlayerModel::fileOfSingleByteName(const char* name) const {
 std::string PlayerModel::storedArtist(const std::string& file) const {
     std::lock_guard<std::mutex> lock(mutex);
     auto it = stored.find(file);
-    return it == stored.end() ? std::string() : it->second;
+    if (it == stored.end()) return std::string();
+    std::optional<std::string> onStore = tagStore.read ? tagStore.read(file) : std::nullopt;
+    return onStore ? *onStore : it->second;
 }
 
 void PlayerModel::setStoredArtist(const std::string& file, const std::string& artist) {
@@ -851,6 +870,7 @@ void PlayerModel::editArtist(const std::string& name, const std::string& artist)
     artistBases[name] = artist;
     onDisk[name] = artist;
     cached.erase(name);
+    if (tagStore.write) tagStore.write(stored.find(name)->first, artist);
     const std::string& file = stored.find(name)->first;
     long long now = clock();
     requestLog.push_back(Request{now, EDIT_BY_HAND, 0, file, artist, 0, "hand", 1});
@@ -859,7 +879,11 @@ void PlayerModel::editArtist(const std::string& name, const std::string& artist)
 
 FileMap<std::string> PlayerModel::storedArtists() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return stored;
+    FileMap<std::string> artists = stored;
+    for (auto& [file, artist] : artists) {
+        if (std::optional<std::string> onStore = tagStore.read ? tagStore.read(file) : std::nullopt) artist = *onStore;
+    }
+    return artists;
 }
 
 std::vector<Request> PlayerModel::requests() const {

@@ -264,6 +264,15 @@ public:
     // The power goes: every file holds what reached its disk.
     void powerCut();
 
+    // Where the files' tags live on disk, shared with any other player on the same files:
+    // read again before every read of a file and every title read, written at every write
+    // (another player's writes are seen at once). Without one, the tags live here only.
+    struct TagStore {
+        std::function<std::optional<std::string>(const std::string& file)> read;
+        std::function<void(const std::string& file, const std::string& artist)> write;
+    };
+    void setTagStore(TagStore store);
+
     std::string storedArtist(const std::string& file) const;
     void setStoredArtist(const std::string& file, const std::string& artist);
     // Someone edits the field while the player runs: stored at once, and logged among the
@@ -322,6 +331,9 @@ private:
     long long positionBase = 0;  // position when playback last started or stood still
     long long startedAt = 0;     // clock time of that moment
     FileMap<std::string> stored;
+    TagStore tagStore;
+    // The stored artist of file as the tag store holds it now.
+    void refreshLocked(const std::string& file);
     FileMap<std::string> artistBases;                                // as first known, or as last edited by hand
     FileMap<std::string> onDisk;                                     // each file's artist as its disk holds it
     FileMap<std::vector<std::pair<long long, std::string>>> cached;  // writes not yet on disk, with their times

@@ -50,6 +50,38 @@ TEST(Shutdown, quitAndUnloadMidTrackRestoreEveryArtist) {
     }
 }
 
+// Two players on the same files and settings folder, as two players on one disk: each sees
+// the other's writes at once. One is killed while it stamps a file; the other, playing on,
+// comes to that file, takes the stamp out by the first one's journal entry, stamps it
+// itself and writes it back: every file ends as its original.
+TEST(Shutdown, twoPlayersOnOneDiskOneKilledLeaveEveryFileAsItsOriginal) {
+    std::string shared = freshDirectory().string();
+    RunPlan killedPlan{{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n6 kill\n", 2.0};
+    killedPlan.tagsPath = shared + "/tags.txt";
+    killedPlan.settingsDir = shared;
+    RunPlan survivorPlan{{{fileB, "Artist B", 100}, {fileA, "Artist A", 100}}, "0 play\n10 next\n24 stop\n", 2.0};
+    survivorPlan.tagsPath = killedPlan.tagsPath;
+    survivorPlan.settingsDir = shared;
+    StandinRun killed, survivor;
+    std::thread first([&] { killed = runStandin(killedPlan); });
+    std::thread second([&] { survivor = runStandin(survivorPlan); });
+    first.join();
+    second.join();
+    ASSERT_EQ(killed.exitCode, 3) << killed.output;
+    expectFinished(survivor);
+    auto stamps = std::count_if(survivor.requests.begin(), survivor.requests.end(), [](const RunRequest& r) {
+        return (r.code == 294 || r.code == 3028) && vorlu_test::isStamp(r.value, "Artist A");
+    });
+    EXPECT_GE(stamps, 1) << survivor.output;  // stamped on the healed artist
+    bool sawTheOthersStamp = std::any_of(survivor.requests.begin(), survivor.requests.end(), [](const RunRequest& r) {
+        return (r.code == 290 || r.code == 3026) && r.file == fileA && vorlu_test::isStamp(r.value, "Artist A");
+    });
+    EXPECT_TRUE(sawTheOthersStamp) << survivor.output;
+    auto tags = standin::readTags(killedPlan.tagsPath);
+    EXPECT_EQ(tags.at(fileA), "Artist A");
+    EXPECT_EQ(tags.at(fileB), "Artist B");
+}
+
 // The same player killed, then started again on its journal: whether the repair or the
 // file's play comes first, the stamp is the journal's to take out.
 TEST(Shutdown, aStampLeftByAKilledPlayerIsHealedByTheNextRun) {
@@ -117,19 +149,22 @@ TEST(Shutdown, aKilledPlayersStampIsTakenOutAtTheNextStartWithoutPlaying) {
     }
 }
 
-// Two players share the journal: the second leaves the stamps of the first, which still
-// runs, alone.
+// Two players share the journal and the files: the second leaves the stamps of the first,
+// which still runs, alone.
 TEST(Shutdown, aSecondPlayerLeavesTheStampsOfAPlayerThatStillRuns) {
     std::filesystem::path dir = freshDirectory();
-    RunPlan playing{{{fileA, "Artist A", 100}}, "0 play\n10 stop\n", 1.0, (dir / "first-tags.txt").string()};
+    std::string tags = (dir / "tags.txt").string();
+    RunPlan playing{{{fileA, "Artist A", 100}}, "0 play\n10 stop\n", 1.0, tags};
     playing.settingsDir = dir.string();
     auto first = std::async(std::launch::async, [&playing] { return runStandin(playing); });
-    for (int i = 0; i < 200 && !std::filesystem::exists(dir / "first-tags.txt"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(std::filesystem::exists(dir / "first-tags.txt"));  // its first stamp committed
-    std::filesystem::copy_file(dir / "first-tags.txt", dir / "second-tags.txt");
+    auto stamped = [&tags] {
+        auto stored = standin::readTags(tags);
+        return stored.count(fileA) && vorlu_test::isStamp(stored.at(fileA), "Artist A");
+    };
+    for (int i = 0; i < 200 && !stamped(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(stamped());  // its first stamp committed
 
-    RunPlan other{{{fileB, "Artist B", 100}}, "2 quit\n", 1.0, (dir / "second-tags.txt").string()};
+    RunPlan other{{{fileB, "Artist B", 100}}, "2 quit\n", 1.0, tags};
     other.settingsDir = dir.string();
     StandinRun second = runStandin(other);
     ASSERT_EQ(second.exitCode, 0) << second.output;
