@@ -19,6 +19,7 @@
 #include <memory>
 #include <random>
 
+using vorlu_test::asVersion1;
 using vorlu_test::bytesOf;
 using vorlu_test::entriesOf;
 using vorlu_test::PluginSession;
@@ -365,25 +366,6 @@ TEST(Journal, theRepairAndAWorkerShareTheClaimOnAFile) {
         EXPECT_TRUE(stamped);
         EXPECT_TRUE(entriesOf(bytesOf(journalPath(folder))).empty());
     }
-}
-
-// A journal of one entry as version 1 wrote it: no flags, no volume serial.
-std::string asVersion1(std::string j) {
-    const std::size_t payload = JOURNAL_HEADER_SIZE + 8;
-    j[8] = 1;
-    j.erase(payload + 22, 6);
-    j.insert(payload + 22, 2, '\0');
-    unsigned int size = static_cast<unsigned int>(j.size() - payload), crc = 0xFFFFFFFFu;
-    for (std::size_t i = payload; i < j.size(); ++i) {
-        crc ^= static_cast<unsigned char>(j[i]);
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    crc = ~crc;
-    for (int i = 0; i < 4; ++i) {
-        j[JOURNAL_HEADER_SIZE + i] = static_cast<char>(size >> (8 * i));
-        j[JOURNAL_HEADER_SIZE + 4 + i] = static_cast<char>(crc >> (8 * i));
-    }
-    return j;
 }
 
 std::string validJournalOf(const std::string& original) {

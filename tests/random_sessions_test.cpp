@@ -30,6 +30,7 @@
 #include <new>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -46,7 +47,8 @@ enum class Refusal {
     EmptyReadsOfOneFile,        // the host cannot open it, and answers "" with success
     WritesForAMoment,           // accepted sets whose writes fail
     SetsStopOneFileForAMoment,  // refused for a moment; a set on that file stops its playback
-    ReadOnlyFile                // every set of one file refused, from the start
+    ReadOnlyFile,               // every set of one file refused, from the start
+    WritesOfOneFileLandButFail  // each write of one file changes it and answers failure
 };
 
 // How the session ends: playback stops and the workers finish, or the host's quit comes
@@ -68,25 +70,37 @@ struct Plan {
     std::string faultyFile;
     std::vector<Action> actions;
     Ending ending;
-    long long killAt = -1;            // the player dies then, and starts again on the same files
-    int killAfterOperation = 0;       // or it dies right after this flush or move of the journal's
-    bool anotherVolumeFirst = false;  // the first start after the kill finds another volume as C:
-    bool powerCut = false;            // the kill is the power going: what no disk holds yet is lost
-    int switchOneIn = 0;              // threads switch at one in this many lock releases and messages
-    std::string editedFile;           // edited by hand between the two runs
+    LRESULT hostVersion;         // on this run's path, at or near the versions the plug-in tells apart
+    long long killAt = -1;       // the player dies then, and starts again on the same files
+    int killAfterOperation = 0;  // or it dies right after this flush or move of the journal's
+    // The first start after the kill finds C: as it was, another volume there, or no drive.
+    enum class FirstStart { OwnVolume, AnotherVolume, Unplugged } firstStart = FirstStart::OwnVolume;
+    bool version1Journal = false;  // the journal left by the kill as the version before wrote it
+    // The journal begins nearly full of another player's entries: this many bytes more than
+    // the first entry's file needs are left (-3: it begins without them).
+    int journalSlack = -3;
+    bool powerCut = false;   // the kill is the power going: what no disk holds yet is lost
+    int switchOneIn = 0;     // threads switch at one in this many lock releases and messages
+    std::string editedFile;  // edited by hand between the two runs
     // The listener acts just before the plug-in's n-th message (a look or a write) reaches
     // the host's windows: a click its thread handles first.
     std::map<int, std::string> clicksBeforeMessages;
 
     std::string describe() const {
         std::ostringstream out;
-        out << "seed " << seed << ", refusal " << static_cast<int>(refusal) << ", ending " << static_cast<int>(ending)
+        out << "seed " << seed << ", host version " << std::hex << hostVersion << std::dec << ", refusal "
+            << static_cast<int>(refusal) << ", ending " << static_cast<int>(ending)
             << (killAt >= 0 ? ", killed at " + std::to_string(killAt) : "")
             << (killAfterOperation > 0 ? ", killed after file operation " + std::to_string(killAfterOperation) : "")
             << (powerCut ? ", by a power cut" : "")
             << (switchOneIn > 0 ? ", threads switched at one in " + std::to_string(switchOneIn) : "")
             << (editedFile.empty() ? "" : ", then " + editedFile + " edited")
-            << (anotherVolumeFirst ? ", then a start with another volume as C:" : "") << "\nplaylist:";
+            << (firstStart == FirstStart::AnotherVolume ? ", then a start with another volume as C:"
+                : firstStart == FirstStart::Unplugged   ? ", then a start with C: unplugged"
+                                                        : "")
+            << (version1Journal ? ", its journal as version 1" : "")
+            << (journalSlack > -3 ? ", the journal full but for " + std::to_string(journalSlack) + " bytes" : "")
+            << "\nplaylist:";
         for (const auto& e : playlist) out << " [" << e.file << " \"" << e.artist << "\" " << e.lengthSeconds << "s]";
         for (const auto& [message, kind] : clicksBeforeMessages) out << "\n  " << kind << " before message " << message;
         for (const auto& a : actions) {
@@ -111,7 +125,7 @@ public:
         const Refusal refusals[] = {Refusal::AllSets,          Refusal::SetsForAMoment,
                                     Refusal::ReadsOfOneFile,   Refusal::EmptyReadsOfOneFile,
                                     Refusal::WritesForAMoment, Refusal::SetsStopOneFileForAMoment,
-                                    Refusal::ReadOnlyFile};
+                                    Refusal::ReadOnlyFile,     Refusal::WritesOfOneFileLandButFail};
         p.refusal = chance(2) ? Refusal::None : refusals[between(0, static_cast<int>(std::size(refusals)) - 1)];
         p.faultyFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         long long t = 0;
@@ -135,15 +149,27 @@ public:
                 p.clicksBeforeMessages[message] = kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
         }
         if (chance(2)) p.switchOneIn = between(1, 12);
+        if (chance(100)) {  // rare: every update of a full journal moves half a megabyte
+            static const int slacks[] = {-2, 0, 0, 2};
+            p.journalSlack = chance(4) ? between(4, 4000) & ~1 : slacks[between(0, 3)];
+        }
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
+        static const LRESULT modernVersions[] = {0x5013, 0x5029, 0x5030, 0x5057, 0x5058,
+                                                 0x5064, 0x5065, 0x5066, 0xFFFF};
+        static const LRESULT oldVersions[] = {0x5000, 0x5012};
+        p.hostVersion = vorlu_test::oldHostRun()
+                            ? oldVersions[between(0, 1)]
+                            : modernVersions[between(0, static_cast<int>(std::size(modernVersions)) - 1)];
         if (chance(4)) {
             // At a moment, or at any point of the journal's updates (each a flush, then a move).
             if (chance(2))
                 p.killAt = between(0, static_cast<int>(t));
             else
                 p.killAfterOperation = between(1, 16);
-            p.anotherVolumeFirst = chance(3);
+            p.firstStart = static_cast<Plan::FirstStart>(chance(2) ? 0 : between(1, 2));
+            // Entries of the version before name no volume: another stick there is taken as theirs.
+            p.version1Journal = chance(4) && p.firstStart != Plan::FirstStart::AnotherVolume;
             p.powerCut = chance(2);
             if (chance(2)) p.editedFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         }
@@ -420,11 +446,12 @@ bool stampsKeepToTheRules(const PluginSession& session, standin::FileMap<FileSta
 // No entry of the player's process is left in the journal once its threads have ended:
 // every write-back dropped its own; but for a file another program held, which the plug-in
 // may not have flushed: its entry waits for the system's writer.
-std::string entryLeft(const std::string& folder, DWORD processId) {
+std::string entryLeft(const std::string& folder, DWORD processId, const std::string& failingFile = "") {
     for (const auto& entry : vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal"))) {
         std::string file = standin::utf8FromUtf16(entry.file.name);
         bool held = std::any_of(filesHeld.begin(), filesHeld.end(),
-                                [&](const std::string& name) { return standin::sameFile(name, file); });
+                                [&](const std::string& name) { return standin::sameFile(name, file); }) ||
+                    standin::sameFile(file, failingFile);
         // A drop that met another player's lock for longer than its tries leaves the entry to the next start.
         if (entry.processId == processId && !held && journalHeld.empty())
             return "the journal still holds the entry of " + file;
@@ -513,6 +540,55 @@ bool editedSinceItsLastStamp(const PluginSession& session, const std::string& fi
     return false;
 }
 
+// The bytes of a journal entry for file with original: its size and check (8 bytes), the
+// payload's fixed fields (28), two bytes a unit of the name and the original.
+int journalEntrySize(const std::string& file, const std::string& original) {
+    TrackFile track = vorlu_test::trackFileOf(file);
+    int nameUnits = 0;
+    while (track.name[nameUnits] != 0) ++nameUnits;
+    return 8 + 28 + 2 * (nameUnits + static_cast<int>(standin::utf16FromUtf8(original).size()));
+}
+
+// Another player's entries, of files on a drive that is not there, fill the journal in
+// folder to all but room bytes. Returns how many there are.
+const DWORD otherPlayer = 778;
+std::size_t fillJournal(const std::string& folder, int room) {
+    const std::string fileOfTheirs = "Q:\\o\\1.mp3";
+    std::string path = folder + "/vorlu.journal", one, filler;
+    {
+        vorlu_test::PluginSession theirs({{fileOfTheirs, "x", 60}},
+                                         {.journalFolder = folder, .processId = otherPlayer});
+        auto record = [&](const std::string& original) {
+            std::u16string units = standin::utf16FromUtf8(original);
+            textUnit saved[WIDE_TEXT_SIZE] = {};
+            std::copy(units.begin(), units.end(), saved);
+            unsigned int sequence = 0;
+            std::size_t before = vorlu_test::bytesOf(path).size();
+            journalRecord(vorlu_test::trackFileOf(fileOfTheirs), saved, &sequence);
+            return vorlu_test::bytesOf(path).substr(before);
+        };
+        one = record("x");
+        long long left = JOURNAL_BUFFER_SIZE - room - JOURNAL_HEADER_SIZE - journalEntrySize(fileOfTheirs, "");
+        long long copies = left / static_cast<long long>(one.size());
+        // The rest, to the byte, by one entry with a longer original.
+        filler =
+            record(std::string(static_cast<std::size_t>(left - copies * static_cast<long long>(one.size())) / 2, 'y'));
+        for (long long i = 0; i < copies; ++i) filler = one + filler;
+    }
+    std::string full = vorlu_test::bytesOf(path).substr(0, JOURNAL_HEADER_SIZE) + filler;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << full;
+    return vorlu_test::entriesOf(full).size();
+}
+
+// Every entry of the other player's is still in the journal: none is dropped to make room.
+std::size_t theirEntries = 0;
+std::string theirEntriesKept(const std::string& folder) {
+    auto entries = vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal"));
+    auto kept = std::count_if(entries.begin(), entries.end(),
+                              [](const JournalEntry& entry) { return entry.processId == otherPlayer; });
+    return static_cast<std::size_t>(kept) == theirEntries ? "" : "the journal lost an entry of another player's";
+}
+
 // Whether the plug-in can stamp artist in file on this run's path: a name and a value the
 // path hands over whole, with room behind for the longest stamp (25 units).
 bool stampable(const std::string& file, const std::string& artist) {
@@ -534,7 +610,9 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session, cons
     const long long settle = 3000, cycle = 16500;
     long long last = plan.actions.back().time + 5000;
     bool faultyFileExempt = plan.refusal == Refusal::ReadsOfOneFile || plan.refusal == Refusal::EmptyReadsOfOneFile ||
-                            plan.refusal == Refusal::SetsStopOneFileForAMoment || plan.refusal == Refusal::ReadOnlyFile;
+                            plan.refusal == Refusal::SetsStopOneFileForAMoment ||
+                            plan.refusal == Refusal::ReadOnlyFile ||
+                            plan.refusal == Refusal::WritesOfOneFileLandButFail;
     for (const auto& update : session.titleUpdates()) {
         long long t = update.time;
         // A claim that meets another player's lock on the journal waits, and may give up.
@@ -550,6 +628,10 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session, cons
         if (update.lengthSeconds <= 0 || update.position < 0 || update.position + 1500LL + settle >= end) continue;
         if (faultyFileExempt && standin::sameFile(update.file, plan.faultyFile)) continue;
         if (!stampable(update.file, artistAt(session, update.file, t))) continue;
+        // A journal with no room for the file's entry leaves it unstamped.
+        if (update.journalBytes + journalEntrySize(update.file, artistAt(session, update.file, t)) >
+            JOURNAL_BUFFER_SIZE)
+            continue;
         auto found = stamps.find(update.file);
         if (found != stamps.end() && found->second.refusedAt <= t + settle) continue;
         // A refused set that stopped the file bars its stamps for the run (each would stop it again).
@@ -659,7 +741,10 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
         if (*held != INVALID_HANDLE_VALUE) CloseHandle(*held);
         *held = INVALID_HANDLE_VALUE;
     }
-    if (plan.powerCut) killed.model.powerCut();
+    if (plan.powerCut) {
+        killed.model.powerCut();
+        winshim::powerCut();
+    }
     // Every value written before the kill was the original or an edit, or one stamp of it.
     std::string why;
     for (const auto& [file, stored] : killed.model.storedArtists()) {
@@ -676,13 +761,23 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     int playing = killed.model.currentIndex();
     standin::PlayState state = killed.model.state();
     killed.~PluginSession();
-    if (plan.anotherVolumeFirst) {
-        // Another stick as C: (the files' own is elsewhere): a start with nothing playing
-        // leaves every file as it is, and every entry for their own volume.
-        winshim::mapDrive('C', drive, anotherVolume);
+    if (plan.version1Journal) {
+        std::string path = folder + "/vorlu.journal";
+        std::string older = vorlu_test::asVersion1(vorlu_test::bytesOf(path));
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << older;
+    }
+    if (plan.firstStart != Plan::FirstStart::OwnVolume) {
+        // Another stick as C: (the files' own is elsewhere), or none: a start with nothing
+        // playing leaves every file as it is, and every entry for their own volume.
+        bool unplugged = plan.firstStart == Plan::FirstStart::Unplugged;
+        winshim::mapDrive('C', unplugged ? "" : drive, anotherVolume);
+        auto entriesBefore = vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal")).size();
         new (&killed) PluginSession(
             playlist, {.journalFolder = folder, .storedArtists = onDisk, .processId = 4244, .settleRepair = false});
+        if (unplugged) killed.model.acceptReads([](const std::string&) { return false; });
         killed.runFor(3000);
+        if (vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal")).size() != entriesBefore)
+            return "a start that found C: unplugged or another volume there changed the journal";
         for (const auto& [file, value] : onDisk) {
             if (killed.model.storedArtist(file) != value)
                 return file + " was written at a start that found another volume as its drive";
@@ -690,7 +785,8 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
         killed.~PluginSession();
         winshim::mapDrive('C', drive, filesVolume);
     }
-    new (&killed) PluginSession(playlist, {.journalFolder = folder,
+    new (&killed) PluginSession(playlist, {.hostVersion = plan.hostVersion,
+                                           .journalFolder = folder,
                                            .storedArtists = onDisk,
                                            .processId = 4243,
                                            .settleRepair = false,
@@ -704,6 +800,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     killed.finish();
     if (!(why = killed.brokenInvariant()).empty()) return "after the next start, " + why;
     if (!(why = entryLeft(folder, 4243)).empty()) return "after the next start, " + why;
+    if (!(why = theirEntriesKept(folder)).empty()) return "after the next start, " + why;
     if (std::string stale = staleTitle(killed); !stale.empty()) return "after the next start's repair, " + stale;
     for (const auto& [file, original] : originals) {
         std::string expected = standin::sameFile(file, plan.editedFile) ? edit : original;
@@ -730,7 +827,13 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     filesHeld.clear();
     journalHeld.clear();
     winshim::mapDrive('C', drive, filesVolume);
+    theirEntries = 0;
+    if (plan.journalSlack > -3) {
+        const standin::Entry& first = plan.playlist.front();
+        theirEntries = fillJournal(folder, journalEntrySize(first.file, first.artist) + plan.journalSlack);
+    }
     PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor,
+                                          .hostVersion = plan.hostVersion,
                                           .journalFolder = folder,
                                           .titleDelayMin = 100,
                                           .titleDelayMax = 500,
@@ -767,6 +870,9 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     case Refusal::ReadOnlyFile:
         session.model.setFaults(plan.faultyFile, {.readOnly = true});
+        break;
+    case Refusal::WritesOfOneFileLandButFail:
+        session.model.setFaults(plan.faultyFile, {.writesLandButFail = true});
         break;
     }
     // The clicks before our messages, on the virtual clock, where the driver waits
@@ -824,7 +930,10 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     if (winshim::threadsRunning() != 0) return "a worker outlived quit";
-    if (std::string left = entryLeft(folder, 4242); !left.empty()) return left;
+    // A file whose writes all answer failure keeps its entry for the next start.
+    std::string failing = plan.refusal == Refusal::WritesOfOneFileLandButFail ? plan.faultyFile : "";
+    if (std::string left = entryLeft(folder, 4242, failing); !left.empty()) return left;
+    if (std::string lost = theirEntriesKept(folder); !lost.empty()) return lost;
     auto sets = session.sets();
     std::string why = session.setWithoutItsWrite();
     if (!why.empty()) return why;

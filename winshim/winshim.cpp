@@ -15,9 +15,12 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <atomic>
 #include <chrono>
@@ -283,6 +286,24 @@ std::size_t deathAfter = 0;  // the length of the log at which the process dies;
 bool deadToFiles = false;
 std::function<void()> onDeath;
 std::function<void(const std::string&)> onFlush;
+// What each file opened for writing holds on its disk, where that differs from what reads
+// see: its bytes when first opened so, then at each flush; none where no file is. Writes
+// stay in the cache until flushed; a move asked to write through, and a delete, reach the
+// disk at once.
+std::map<std::string, std::optional<std::string>> onDisk;
+
+std::optional<std::string> bytesIn(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return std::move(bytes).str();
+}
+
+// Under filesMutex: starts following path, holding what its disk holds now.
+void followOnDisk(const std::string& path) {
+    if (!onDisk.count(path)) onDisk[path] = bytesIn(path);
+}
 
 // After logging an operation, under filesMutex: the death it brings, if any, to run outside the lock.
 std::function<void()> dueDeath() {
@@ -486,6 +507,23 @@ void mapDrive(char letter, const std::string& folder, DWORD serial) {
     driveSerials[drive] = serial;
 }
 
+void powerCut() {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    for (const auto& [path, bytes] : onDisk) {
+        if (!bytes)
+            ::unlink(path.c_str());
+        else
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << *bytes;
+    }
+    onDisk.clear();
+}
+
+std::optional<std::string> bytesOnDisk(const std::string& path) {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    auto known = onDisk.find(path);
+    return known != onDisk.end() ? known->second : bytesIn(path);
+}
+
 std::vector<std::string> debugOutput() {
     std::lock_guard<std::mutex> lock(windowsMutex);
     return debugLines;
@@ -544,6 +582,7 @@ void reset(int realTimeDivisor) {
         deadToFiles = false;
         onDeath = nullptr;
         onFlush = nullptr;
+        onDisk.clear();
     }
     switchThreads(0, 0);
     restartThreadsAndClock(realTimeDivisor);
@@ -1015,6 +1054,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD 
         lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
+    if (access & GENERIC_WRITE) followOnDisk(path);
     int descriptor = ::open(path.c_str(), flags, 0644);
     if (descriptor < 0) {
         lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
@@ -1056,6 +1096,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
         std::lock_guard<std::mutex> lock(filesMutex);
         if (deadToFiles || !(static_cast<FileRecord*>(file)->access & GENERIC_WRITE)) return FALSE;
         fileOperationLog.push_back("flush " + path);
+        onDisk[path] = bytesIn(path);
         death = dueDeath();
         flushed = onFlush;
     }
@@ -1081,6 +1122,12 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
         if (deadToFiles) return FALSE;
         fileOperationLog.push_back("move " + nativePath(from) + " -> " + target);
         death = dueDeath();
+        followOnDisk(nativePath(from));
+        followOnDisk(target);
+        if (flags & MOVEFILE_WRITE_THROUGH) {
+            onDisk[target] = onDisk[nativePath(from)];
+            onDisk[nativePath(from)] = std::nullopt;
+        }
     }
     bool moved = ::rename(nativePath(from).c_str(), target.c_str()) == 0;
     if (death) death();
@@ -1092,7 +1139,9 @@ BOOL WINAPI DeleteFileW(LPCWSTR name) {
     std::string path = nativePath(name);
     // Windows deletes no file open without delete sharing.
     if (deadToFiles || undeletablePaths.count(path) || inReadOnlyFolder(path)) return FALSE;
-    return ::unlink(path.c_str()) == 0;
+    if (::unlink(path.c_str()) != 0) return FALSE;
+    if (onDisk.count(path)) onDisk[path] = std::nullopt;
+    return TRUE;
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR name) {

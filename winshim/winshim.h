@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,11 @@ std::vector<std::string> debugOutput();
 // (counted as fileOperations logs them): that one completes, every later create, write,
 // flush, move and delete fails, and death runs, once, on the thread that made it.
 void dieAfterFileOperations(int count, std::function<void()> death);
+// The power goes: every file written through these calls holds what reached its disk (its
+// bytes at its last flush, a move asked to write through, a delete), the rest is lost.
+void powerCut();
+// What the file at native path holds on its disk now; none where no file is.
+std::optional<std::string> bytesOnDisk(const std::string& path);
 // Called with the native path of every file flushed from now on (FlushFileBuffers).
 void setOnFlush(std::function<void(const std::string&)> flushed);
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.

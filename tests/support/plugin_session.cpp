@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <unistd.h>
 #include <stdexcept>
 
@@ -141,7 +142,9 @@ PluginSession::~PluginSession() {
 
 std::string bytesOf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return std::move(bytes).str();
 }
 
 std::vector<JournalEntry> entriesOf(const std::string& bytes) {
@@ -154,6 +157,43 @@ std::vector<JournalEntry> entriesOf(const std::string& bytes) {
         if (valid) entries.push_back(entry);
     }
     return entries;
+}
+
+long long PluginSession::journalSize() const {
+    std::error_code none;
+    auto size = std::filesystem::file_size(journalFolder + "/vorlu.journal", none);
+    return none ? 0 : static_cast<long long>(size);
+}
+
+std::string asVersion1(const std::string& journal) {
+    auto read32 = [&](std::size_t at) {
+        unsigned int value = 0;
+        for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(journal[at + i]);
+        return value;
+    };
+    auto text32 = [](unsigned int value) {
+        std::string bytes(4, '\0');
+        for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+        return bytes;
+    };
+    std::string old = journal.substr(0, JOURNAL_HEADER_SIZE);
+    if (old.size() < JOURNAL_HEADER_SIZE) return journal;
+    old.replace(8, 4, text32(1));
+    for (std::size_t at = JOURNAL_HEADER_SIZE; at + 8 <= journal.size();) {
+        std::size_t size = read32(at);
+        if (size < 28 || at + 8 + size > journal.size()) break;
+        // The same payload without the flags and the volume's serial, 16 bits kept as zero.
+        std::string payload =
+            journal.substr(at + 8, 22) + std::string(2, '\0') + journal.substr(at + 8 + 28, size - 28);
+        unsigned int crc = 0xFFFFFFFFu;
+        for (char byte : payload) {
+            crc ^= static_cast<unsigned char>(byte);
+            for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        old += text32(static_cast<unsigned int>(payload.size())) + text32(~crc) + payload;
+        at += 8 + size;
+    }
+    return old;
 }
 
 std::string emptyFolder(const std::string& name) {
@@ -239,7 +279,7 @@ void PluginSession::sendNotice(bool titleUpdate) {
         bool entry = index < list.size();
         std::lock_guard<std::mutex> lock(messagesMutex);
         titleLog.push_back(TitleUpdate{winshim::now(), entry ? list[index].file : std::string(), model.state(),
-                                       model.position(), entry ? list[index].lengthSeconds : -1});
+                                       model.position(), entry ? list[index].lengthSeconds : -1, journalSize()});
     }
     if (titleUpdate) model.titleUpdate();
     LPARAM lParam = model.currentIndex() | (titleUpdate ? TRACK_CHANGE_LPARAM_BIT : 0);
@@ -382,8 +422,13 @@ void PluginSession::checkJournalAtSet(WPARAM wParam, LPARAM code) {
     std::string library = winshim::modulePath();
     std::replace(library.begin(), library.end(), '\\', '/');
     for (const std::string& folder : {journalFolder, library.substr(0, library.find_last_of('/'))}) {
-        for (const auto& entry : entriesOf(bytesOf(folder + "/vorlu.journal")))
-            if (sameFileName(entry.file, file)) return;
+        std::string bytes = winshim::bytesOnDisk(folder + "/vorlu.journal").value_or("");
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+        static JournalEntry entry;
+        bool valid;
+        for (int at = JOURNAL_HEADER_SIZE;
+             (at = readJournalEntry(data, static_cast<int>(bytes.size()), at, &entry, &valid)) >= 0;)
+            if (valid && sameFileName(entry.file, file)) return;
     }
     std::lock_guard<std::mutex> lock(messagesMutex);
     setsWithoutEntry.push_back("a set of " + fileOfSet(wParam, code) + " at " + std::to_string(winshim::now()) +

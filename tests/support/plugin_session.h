@@ -32,8 +32,9 @@ struct TitleUpdate {
     long long time;
     std::string file;  // empty: no entry
     standin::PlayState state;
-    int position;       // ms
-    int lengthSeconds;  // the entry's
+    int position;            // ms
+    int lengthSeconds;       // the entry's
+    long long journalBytes;  // the size of the journal on disk then
 };
 
 struct SessionOptions {
@@ -64,6 +65,8 @@ struct SessionOptions {
 // plug-in reads them.
 std::string bytesOf(const std::string& path);
 std::vector<JournalEntry> entriesOf(const std::string& bytes);
+// A version 2 journal's bytes as version 1 would hold its entries: no flags, no volume serial.
+std::string asVersion1(const std::string& journal);
 
 // A new empty folder under the temporary directory, named after name and this process.
 std::string emptyFolder(const std::string& name);
@@ -172,6 +175,7 @@ public:
     // end fails its test on one.
     std::string brokenInvariant() const;
     std::string journalFolder;
+    long long journalSize() const;  // bytes, 0 when there is none
 
 private:
     // Runs action as the windows' thread, then delivers what it posted.
