@@ -122,6 +122,17 @@ public:
         for (int i = 0; i < fileCount; ++i)
             files.push_back({fileName(static_cast<std::size_t>(i)), artist(), length()});
         p.playlist = playlist();
+        if (chance(100)) {  // rare: every update of a full journal moves half a megabyte
+            static const int slacks[] = {-2, 0, 0, 2};
+            p.journalSlack = chance(4) ? between(4, 4000) & ~1 : slacks[between(0, 3)];
+            // The room is measured by the first entry's file: one that plays stamped, if its kind has tags.
+            std::string first = p.playlist.front().file;
+            for (auto* list : {&files, &p.playlist}) {
+                for (auto& entry : *list) {
+                    if (standin::sameFile(entry.file, first)) entry.artist = "Artist " + std::to_string(between(0, 99));
+                }
+            }
+        }
         const Refusal refusals[] = {Refusal::AllSets,          Refusal::SetsForAMoment,
                                     Refusal::ReadsOfOneFile,   Refusal::EmptyReadsOfOneFile,
                                     Refusal::WritesForAMoment, Refusal::SetsStopOneFileForAMoment,
@@ -149,10 +160,6 @@ public:
                 p.clicksBeforeMessages[message] = kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
         }
         if (chance(2)) p.switchOneIn = between(1, 12);
-        if (chance(100)) {  // rare: every update of a full journal moves half a megabyte
-            static const int slacks[] = {-2, 0, 0, 2};
-            p.journalSlack = chance(4) ? between(4, 4000) & ~1 : slacks[between(0, 3)];
-        }
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
         static const LRESULT modernVersions[] = {0x5013, 0x5029, 0x5030, 0x5057, 0x5058,
