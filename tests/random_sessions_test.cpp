@@ -79,9 +79,10 @@ struct Plan {
     // The journal begins nearly full of another player's entries: this many bytes more than
     // the first entry's file needs are left (-3: it begins without them).
     int journalSlack = -3;
-    bool powerCut = false;   // the kill is the power going: what no disk holds yet is lost
-    int switchOneIn = 0;     // threads switch at one in this many lock releases and messages
-    std::string editedFile;  // edited by hand between the two runs
+    bool powerCut = false;            // the kill is the power going: what no disk holds yet is lost
+    int switchOneIn = 0;              // threads switch at one in this many lock releases and messages
+    bool anotherPluginOnTop = false;  // another plug-in subclasses both windows after ours
+    std::string editedFile;           // edited by hand between the two runs
     // The listener acts just before the plug-in's n-th message (a look or a write) reaches
     // the host's windows: a click its thread handles first.
     std::map<int, std::string> clicksBeforeMessages;
@@ -94,6 +95,7 @@ struct Plan {
             << (killAfterOperation > 0 ? ", killed after file operation " + std::to_string(killAfterOperation) : "")
             << (powerCut ? ", by a power cut" : "")
             << (switchOneIn > 0 ? ", threads switched at one in " + std::to_string(switchOneIn) : "")
+            << (anotherPluginOnTop ? ", another plug-in on top" : "")
             << (editedFile.empty() ? "" : ", then " + editedFile + " edited")
             << (firstStart == FirstStart::AnotherVolume ? ", then a start with another volume as C:"
                 : firstStart == FirstStart::Unplugged   ? ", then a start with C: unplugged"
@@ -160,6 +162,7 @@ public:
                 p.clicksBeforeMessages[message] = kinds[between(0, static_cast<int>(std::size(kinds)) - 1)];
         }
         if (chance(2)) p.switchOneIn = between(1, 12);
+        p.anotherPluginOnTop = chance(8);
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
         static const LRESULT modernVersions[] = {0x5013, 0x5029, 0x5030, 0x5057, 0x5058,
@@ -276,6 +279,15 @@ private:
     std::mt19937_64 rng;
     std::vector<standin::Entry> files;
 };
+
+// Another plug-in's procedures, installed on top of ours, passing every message on.
+WNDPROC underMain, underEditor;
+LRESULT CALLBACK anotherPluginsMain(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcW(underMain, window, message, wParam, lParam);
+}
+LRESULT CALLBACK anotherPluginsEditor(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcW(underEditor, window, message, wParam, lParam);
+}
 
 // Another program's handle on a file of the session's, which shares reads only, and every
 // file held so in the session; another player's hold on the journal's lock file, and when
@@ -846,6 +858,12 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
                                           .titleDelayMax = 500,
                                           .titleDelaySeed = static_cast<unsigned>(plan.seed)});
     if (realTimeDivisor == 0) winshim::switchThreads(static_cast<unsigned>(plan.seed), plan.switchOneIn);
+    if (plan.anotherPluginOnTop) {
+        underMain = reinterpret_cast<WNDPROC>(
+            SetWindowLongW(session.mainWindow, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(anotherPluginsMain)));
+        underEditor = reinterpret_cast<WNDPROC>(
+            SetWindowLongW(session.playlistEditor, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(anotherPluginsEditor)));
+    }
     auto outsideTheWindows = [&plan] {
         long long now = winshim::now();
         for (const auto& [from, to] : plan.refusalWindows) {
@@ -937,6 +955,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     if (winshim::threadsRunning() != 0) return "a worker outlived quit";
+    // Quit leaves another plug-in's procedures where they are, ours in the chain beneath.
+    if (plan.anotherPluginOnTop && (ending == Ending::Quit || ending == Ending::LogOff) &&
+        (winshim::windowProcedure(session.mainWindow) != anotherPluginsMain ||
+         winshim::windowProcedure(session.playlistEditor) != anotherPluginsEditor))
+        return "quit took another plug-in's procedure out of the chain";
     // A file whose writes all answer failure keeps its entry for the next start.
     std::string failing = plan.refusal == Refusal::WritesOfOneFileLandButFail ? plan.faultyFile : "";
     if (std::string left = entryLeft(folder, 4242, failing); !left.empty()) return left;
