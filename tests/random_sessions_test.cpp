@@ -34,6 +34,8 @@
 #include <random>
 #include <sstream>
 
+#include <unistd.h>
+
 using vorlu_test::historyIsSound;
 using vorlu_test::PluginSession;
 
@@ -1010,11 +1012,22 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
 }
 
 // Runs count sessions from seed first; false at the first that fails.
+// Runs the session of seed in a process of its own: the plug-in loaded fresh, as the
+// player loads it at each of its starts, with nothing left from an earlier session.
+std::string runInFreshProcess(unsigned long long seed) {
+    std::string output = vorlu_test::emptyFolder("fresh") + "/output.txt";
+    std::string command = "VORLU_FRESH_PROCESS=1 VORLU_SEED=" + std::to_string(seed) + " VORLU_SESSIONS=1 /proc/" +
+                          std::to_string(getpid()) + "/exe > " + output + " 2>&1";
+    if (std::system(command.c_str()) == 0) return "";
+    return "in a process of its own:\n" + vorlu_test::bytesOf(output);
+}
+
 bool runSessions(unsigned long long first, int count, int divisor) {
+    bool freshProcessesToo = std::getenv("VORLU_FRESH_PROCESS") == nullptr;
     for (int i = 0; i < count; ++i) {
         unsigned long long seed = first + static_cast<unsigned long long>(i);
         Plan plan = Generator(seed).plan(seed);
-        std::string failure = runSession(plan, divisor);
+        std::string failure = freshProcessesToo && seed % 40 == 0 ? runInFreshProcess(seed) : runSession(plan, divisor);
         EXPECT_EQ(failure, "") << "session with VORLU_SEED=" << seed << " VORLU_SESSIONS=1\n" << plan.describe();
         if (!failure.empty()) return false;
     }
