@@ -81,7 +81,10 @@ struct Plan {
     // The journal begins nearly full of another player's entries: this many bytes more than
     // the first entry's file needs are left (-3: it begins without them).
     int journalSlack = -3;
-    bool powerCut = false;            // the kill is the power going: what no disk holds yet is lost
+    bool powerCut = false;  // the kill is the power going: what no disk holds yet is lost
+    // Or the player quits this long after it began refusing every set (-1: it does not):
+    // write-backs cut short by quit leave their stamps to the next start.
+    int quitWhileRefusingFor = -1;
     int switchOneIn = 0;              // threads switch at one in this many lock releases and messages
     bool anotherPluginOnTop = false;  // another plug-in subclasses both windows after ours
     std::string editedFile;           // edited by hand between the two runs
@@ -96,6 +99,9 @@ struct Plan {
             << (killAt >= 0 ? ", killed at " + std::to_string(killAt) : "")
             << (killAfterOperation > 0 ? ", killed after file operation " + std::to_string(killAfterOperation) : "")
             << (powerCut ? ", by a power cut" : "")
+            << (quitWhileRefusingFor >= 0
+                    ? ", quit " + std::to_string(quitWhileRefusingFor) + " ms into refusing every set"
+                    : "")
             << (switchOneIn > 0 ? ", threads switched at one in " + std::to_string(switchOneIn) : "")
             << (anotherPluginOnTop ? ", another plug-in on top" : "")
             << (editedFile.empty() ? "" : ", then " + editedFile + " edited")
@@ -184,6 +190,8 @@ public:
             p.version1Journal = chance(4) && p.firstStart != Plan::FirstStart::AnotherVolume;
             p.powerCut = chance(2);
             if (chance(2)) p.editedFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
+        } else if (chance(8)) {
+            p.quitWhileRefusingFor = chance(2) ? between(0, 300) : between(300, 12000);
         }
         // A file locked for a moment, never longer than the write-back retries last, and
         // not at the end, where quit cuts the retries short.
@@ -756,7 +764,8 @@ const DWORD filesVolume = 0x5EED0001, anotherVolume = 0x5EED0002;
 
 std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std::string& folder,
                               const std::string& drive) {
-    killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
+    if (plan.quitWhileRefusingFor < 0)
+        killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
     plugin.quit();
     for (HANDLE* held : {&heldFile, &heldJournal}) {
         if (*held != INVALID_HANDLE_VALUE) CloseHandle(*held);
@@ -933,6 +942,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     }
     if (killed) {
         session.runUntil(plan.killAt >= 0 ? plan.killAt : winshim::now() + 5000);
+        return killAndStartAgain(session, plan, folder, drive);
+    }
+    if (plan.quitWhileRefusingFor >= 0 && realTimeDivisor == 0) {
+        session.model.acceptSets([](const std::string&, const std::string&) { return false; });
+        session.runFor(plan.quitWhileRefusingFor);
         return killAndStartAgain(session, plan, folder, drive);
     }
     session.runFor(5000);
