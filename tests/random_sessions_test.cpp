@@ -154,9 +154,10 @@ public:
         for (int i = 0; i < count; ++i) {
             t += chance(4) ? between(1, 900) : between(500, 40000);
             p.actions.push_back(action(t));
-            // Another player holds the journal's lock for a while: a moment, or seconds.
+            // Another player holds the journal's lock, or another program the journal, for a
+            // while: a moment, or seconds.
             if (chance(12)) {
-                p.actions.push_back(Action{t, "lock-journal", 0, {}});
+                p.actions.push_back(Action{t, "lock-journal", between(0, 1), {}});
                 p.actions.push_back(
                     Action{t + (chance(2) ? between(10, 300) : between(1000, 8000)), "unlock-journal", 0, {}});
             }
@@ -300,19 +301,20 @@ LRESULT CALLBACK anotherPluginsEditor(HWND window, UINT message, WPARAM wParam, 
 }
 
 // Another program's handle on a file of the session's, which shares reads only, and every
-// file held so in the session; another player's hold on the journal's lock file, and when
-// it was held.
+// file held so in the session; another program's hold on the journal's lock file or on
+// the journal itself, and when it was held.
 HANDLE heldFile = INVALID_HANDLE_VALUE;
 std::vector<std::string> filesHeld;
 HANDLE heldJournal = INVALID_HANDLE_VALUE;
 std::vector<std::pair<long long, long long>> journalHeld;  // [from, to)
 
 void perform(PluginSession& session, const Action& a) {
+    // Its lock (another player), or the journal itself without sharing (a backup, a scanner).
     if (a.kind == "lock-journal" && heldJournal == INVALID_HANDLE_VALUE) {
-        std::string lock = session.journalFolder + "/vorlu.journal.lock";
-        heldJournal = CreateFileW(standin::utf16FromUtf8(lock).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        journalHeld.push_back({winshim::now(), LLONG_MAX});
+        std::string held = session.journalFolder + (a.argument == 0 ? "/vorlu.journal.lock" : "/vorlu.journal");
+        heldJournal = CreateFileW(standin::utf16FromUtf8(held).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  a.argument == 0 ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (heldJournal != INVALID_HANDLE_VALUE) journalHeld.push_back({winshim::now(), LLONG_MAX});
     }
     if (a.kind == "unlock-journal" && heldJournal != INVALID_HANDLE_VALUE) {
         CloseHandle(heldJournal);
