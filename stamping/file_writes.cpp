@@ -122,7 +122,14 @@ static StampResult stampInStep(WriteStep& step) {
     // A write of ours started this file playing once while paused: it stays as it stands.
     if (now.state == HOST_PAUSED && (marksOf(claimed->file) & MARK_UNPAUSED_BY_WRITE) != 0) return STAMP_SKIPPED;
     char timeText[TIME_TEXT_SIZE];
-    if (!marking) formatTimeText(now.position, askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME), timeText);
+    if (!marking) {
+        int length = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
+        // A claim that waited (for the journal, say) may find the track near its end: a
+        // stamp there would be undone at once, a restart of the file for nothing.
+        if (length > 0 && static_cast<long long>(now.position) + END_MARGIN_MS > static_cast<long long>(length) * 1000)
+            return STAMP_ENDED;
+        formatTimeText(now.position, length, timeText);
+    }
     // Only a value that is ours to change: the original, or the original with a suffix of ours.
     bool pauseMarked;
     FieldState field = readField(claimed->file, claimed->originalArtist, &pauseMarked);

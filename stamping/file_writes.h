@@ -14,6 +14,8 @@
 //   write while paused then);
 // - another entry's file is current, or nothing plays: no stamp and no mark (the worker
 //   writes back and ends); a write-back or repair writes the original;
+// - it plays within the last END_MARGIN_MS of its track: no stamp (the worker writes back
+//   and ends);
 // - the field holds someone's edit: nothing, then or later; the edit is kept;
 // - the field reads empty or cannot be read: nothing now; a write-back is tried again.
 // A write of the file that plays, or stands paused, has play tracking off around it (its
@@ -30,6 +32,9 @@
 
 #include "stamping/file_claims.h"
 
+// The end of a track where nothing more is stamped and the original goes back.
+const int END_MARGIN_MS = 1500;
+
 enum StampResult {
     STAMP_WRITTEN,
     STAMP_SKIPPED,  // nothing written now: the field could not be read, or the file gets no write while paused
@@ -40,10 +45,10 @@ enum StampResult {
 // On: worker. Takes: steps. Asks, in one step: the current entry's file, the play state,
 // the position and the length, a read, then what a watched write asks. Writes the claimed
 // file's original followed by the time text of the position and length read in the step,
-// while its file is the current entry's and plays (the pause mark while it stands
-// paused). Ends (nothing more is written in this run) where it no longer is, the field
-// holds someone else's edit, the file was taken over, or the host refused or failed to
-// write it.
+// while its file is the current entry's and plays before its end margin (the pause mark
+// while it stands paused). Ends (nothing more is written in this run) where it no longer
+// is or is within its end margin, the field holds someone else's edit, the file was taken over, or the host refused or
+// failed to write it.
 StampResult stampTime(const FileClaim& claim, int listIndex);
 // On: worker. Takes: steps. Asks as stampTime does, but the length. Writes the pause mark,
 // only while the claimed file is the current entry's and stands paused; skipped otherwise.

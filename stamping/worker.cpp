@@ -11,7 +11,6 @@
 
 const DWORD POLL_INTERVAL_MS = 1000;
 const int POLLS_PER_CYCLE = 15;
-const int END_MARGIN_MS = 1500;
 // A write-back the host refuses (the file locked for a moment) is tried again this often.
 const int WRITE_BACK_RETRIES = 5;
 
