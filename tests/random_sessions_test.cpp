@@ -193,7 +193,7 @@ public:
             // Entries of the version before name no volume: another stick there is taken as theirs.
             p.version1Journal = chance(4) && p.firstStart != Plan::FirstStart::AnotherVolume;
             p.powerCut = chance(2);
-            static const int unreadable[] = {1, JOURNAL_MAX_STARTS - 1, JOURNAL_MAX_STARTS, JOURNAL_MAX_STARTS + 1};
+            static const int unreadable[] = {1, 9, 10, 11};
             if (chance(5)) p.unreadableStarts = unreadable[between(0, 3)];
             if (chance(2)) p.editedFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         } else if (chance(8)) {
@@ -848,7 +848,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
         killed.runFor(3000);
         killed.~PluginSession();
     }
-    bool givenUp = plan.unreadableStarts >= JOURNAL_MAX_STARTS;
+    bool givenUp = plan.unreadableStarts >= 10;
     new (&killed) PluginSession(playlist, {.hostVersion = plan.hostVersion,
                                            .journalFolder = folder,
                                            .storedArtists = onDisk,
