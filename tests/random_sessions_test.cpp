@@ -132,8 +132,12 @@ public:
         Plan p;
         p.seed = seed;
         int fileCount = between(1, 5);
-        for (int i = 0; i < fileCount; ++i)
+        for (int i = 0; i < fileCount; ++i) {
             files.push_back({fileName(static_cast<std::size_t>(i)), artist(), length()});
+            // Now and then a name that begins with the whole name of the file before.
+            if (i > 0 && chance(10) && files[i - 1].file.rfind("C:", 0) == 0)
+                files.back().file = files[i - 1].file + ".mp3";
+        }
         p.playlist = playlist();
         if (chance(100)) {  // rare: every update of a full journal moves half a megabyte
             static const int slacks[] = {-2, 0, 0, 2};
