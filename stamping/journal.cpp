@@ -132,6 +132,10 @@ int readJournalEntry(const unsigned char* data, int size, int offset, JournalEnt
     return next;
 }
 
+int journalEntrySize(const TrackFile& file, const textUnit* original) {
+    return 8 + ENTRY_FIXED_SIZE + 2 * (textLength(file.name, WIDE_TEXT_SIZE) + textLength(original, WIDE_TEXT_SIZE));
+}
+
 // The entry as it is written, into work.encoded; its size in bytes.
 static int encodeEntry(const JournalEntry& entry) {
     int nameLength = textLength(entry.file.name, WIDE_TEXT_SIZE);
@@ -150,10 +154,10 @@ static int encodeEntry(const JournalEntry& entry) {
     unsigned char* units = payload + ENTRY_FIXED_SIZE;
     for (int i = 0; i < nameLength; i++) write16(units + 2 * i, entry.file.name[i]);
     for (int i = 0; i < originalLength; i++) write16(units + 2 * (nameLength + i), entry.original[i]);
-    int payloadSize = ENTRY_FIXED_SIZE + 2 * (nameLength + originalLength);
-    write32(work.encoded, static_cast<unsigned int>(payloadSize));
-    write32(work.encoded + 4, crc32(payload, payloadSize));
-    return 8 + payloadSize;
+    int size = journalEntrySize(entry.file, entry.original);
+    write32(work.encoded, static_cast<unsigned int>(size - 8));
+    write32(work.encoded + 4, crc32(payload, size - 8));
+    return size;
 }
 
 static void pathIn(const textUnit* base, const char* name, textUnit* path) {

@@ -75,6 +75,8 @@ enum JournalSettlement {
 // On: any. Takes: none. The journal's version in data (size bytes), or 0 when data does
 // not begin like one.
 int journalVersion(const unsigned char* data, int size);
+// On: any. Takes: none. The bytes an entry of file with original takes in the journal.
+int journalEntrySize(const TrackFile& file, const textUnit* original);
 // On: any. Takes: none. Reads the entry at offset of data; returns the offset of the next
 // entry, or -1 when there is none. *valid: entry holds a whole, checked entry.
 int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid);

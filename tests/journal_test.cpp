@@ -943,16 +943,11 @@ TEST(Journal, aJournalInAFolderThatCannotBeWrittenIsReadAndNeverCutsARealEnding)
 // drive not plugged in). The new file plays unstamped, and the journal stays as it was.
 TEST(Journal, aFullJournalRefusesANewStampAndKeepsEveryEntry) {
     std::string folder = freshFolder();
-    leaveEntryOfADeadPlayer(folder, "Gone");
-    // The one entry again and again, up to the last that fits.
-    std::string one = bytesOf(journalPath(folder)).substr(JOURNAL_HEADER_SIZE);
-    std::size_t copies = (JOURNAL_BUFFER_SIZE - JOURNAL_HEADER_SIZE) / one.size();
-    std::string full = bytesOf(journalPath(folder)).substr(0, JOURNAL_HEADER_SIZE);
-    for (std::size_t i = 0; i < copies; ++i) full += one;
-    std::ofstream(journalPath(folder), std::ios::binary) << full;
-    winshim::mapDrive('C', "");  // their player ended, their drive unplugged: the repair keeps them
     const std::string fileB = "C:\\music\\bb.mp3";
-    PluginSession session({{fileB, "Artist B", 240}}, {.journalFolder = folder, .processId = livePlayer});
+    // Another player's entries leave a unit too little for fileB's.
+    vorlu_test::fillJournal(folder, livePlayer, vorlu_test::journalEntrySizeOf(fileB, "Artist B") - 2);
+    std::string full = bytesOf(journalPath(folder));
+    PluginSession session({{fileB, "Artist B", 240}}, {.journalFolder = folder});
     session.play();
     session.runUntil(5000);
     EXPECT_TRUE(session.sets().empty());

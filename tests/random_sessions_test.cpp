@@ -595,45 +595,7 @@ bool editedSinceItsLastStamp(const PluginSession& session, const std::string& fi
     return false;
 }
 
-// The bytes of a journal entry for file with original: its size and check (8 bytes), the
-// payload's fixed fields (28), two bytes a unit of the name and the original.
-int journalEntrySize(const std::string& file, const std::string& original) {
-    TrackFile track = vorlu_test::trackFileOf(file);
-    int nameUnits = 0;
-    while (track.name[nameUnits] != 0) ++nameUnits;
-    return 8 + 28 + 2 * (nameUnits + static_cast<int>(standin::utf16FromUtf8(original).size()));
-}
-
-// Another player's entries, of files on a drive that is not there, fill the journal in
-// folder to all but room bytes. Returns how many there are.
 const DWORD otherPlayer = 778;
-std::size_t fillJournal(const std::string& folder, int room) {
-    const std::string fileOfTheirs = "Q:\\o\\1.mp3";
-    std::string path = folder + "/vorlu.journal", one, filler;
-    {
-        vorlu_test::PluginSession theirs({{fileOfTheirs, "x", 60}},
-                                         {.journalFolder = folder, .processId = otherPlayer});
-        auto record = [&](const std::string& original) {
-            std::u16string units = standin::utf16FromUtf8(original);
-            textUnit saved[WIDE_TEXT_SIZE] = {};
-            std::copy(units.begin(), units.end(), saved);
-            unsigned int sequence = 0;
-            std::size_t before = vorlu_test::bytesOf(path).size();
-            journalRecord(vorlu_test::trackFileOf(fileOfTheirs), saved, &sequence);
-            return vorlu_test::bytesOf(path).substr(before);
-        };
-        one = record("x");
-        long long left = JOURNAL_BUFFER_SIZE - room - JOURNAL_HEADER_SIZE - journalEntrySize(fileOfTheirs, "");
-        long long copies = left / static_cast<long long>(one.size());
-        // The rest, to the byte, by one entry with a longer original.
-        filler =
-            record(std::string(static_cast<std::size_t>(left - copies * static_cast<long long>(one.size())) / 2, 'y'));
-        for (long long i = 0; i < copies; ++i) filler = one + filler;
-    }
-    std::string full = vorlu_test::bytesOf(path).substr(0, JOURNAL_HEADER_SIZE) + filler;
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << full;
-    return vorlu_test::entriesOf(full).size();
-}
 
 // Every entry of the other player's is still in the journal: none is dropped to make room.
 std::size_t theirEntries = 0;
@@ -684,7 +646,7 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session, cons
         if (faultyFileExempt && standin::sameFile(update.file, plan.faultyFile)) continue;
         if (!stampable(update.file, artistAt(session, update.file, t))) continue;
         // A journal with no room for the file's entry leaves it unstamped.
-        if (update.journalBytes + journalEntrySize(update.file, artistAt(session, update.file, t)) >
+        if (update.journalBytes + vorlu_test::journalEntrySizeOf(update.file, artistAt(session, update.file, t)) >
             JOURNAL_BUFFER_SIZE)
             continue;
         auto found = stamps.find(update.file);
@@ -898,7 +860,8 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     theirEntries = 0;
     if (plan.journalSlack > -3) {
         const standin::Entry& first = plan.playlist.front();
-        theirEntries = fillJournal(folder, journalEntrySize(first.file, first.artist) + plan.journalSlack);
+        theirEntries = vorlu_test::fillJournal(
+            folder, otherPlayer, vorlu_test::journalEntrySizeOf(first.file, first.artist) + plan.journalSlack);
     }
     PluginSession session(plan.playlist, {.realTimeDivisor = realTimeDivisor,
                                           .hostVersion = plan.hostVersion,

@@ -159,6 +159,33 @@ std::vector<JournalEntry> entriesOf(const std::string& bytes) {
     return entries;
 }
 
+int journalEntrySizeOf(const std::string& file, const std::string& original) {
+    return journalEntrySize(trackFileOf(file), standin::utf16FromUtf8(original).c_str());
+}
+
+std::size_t fillJournal(const std::string& folder, DWORD processId, int room) {
+    const std::string file = "Q:\\o\\1.mp3";
+    std::string path = folder + "/vorlu.journal", filler;
+    {
+        PluginSession theirs({{file, "x", 60}}, {.journalFolder = folder, .processId = processId});
+        auto record = [&](const std::string& original) {
+            std::size_t before = bytesOf(path).size();
+            unsigned int sequence = 0;
+            journalRecord(trackFileOf(file), standin::utf16FromUtf8(original).c_str(), &sequence);
+            return bytesOf(path).substr(before);
+        };
+        std::string one = record("x");
+        std::size_t left = JOURNAL_BUFFER_SIZE - room - JOURNAL_HEADER_SIZE - journalEntrySizeOf(file, "");
+        std::size_t copies = left / one.size();
+        // The rest, to the byte, in one entry with a longer original.
+        filler = record(std::string((left - copies * one.size()) / 2, 'y'));
+        for (std::size_t i = 0; i < copies; ++i) filler = one + filler;
+    }
+    std::string full = bytesOf(path).substr(0, JOURNAL_HEADER_SIZE) + filler;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << full;
+    return entriesOf(full).size();
+}
+
 long long PluginSession::journalSize() const {
     std::error_code none;
     auto size = std::filesystem::file_size(journalFolder + "/vorlu.journal", none);

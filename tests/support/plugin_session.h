@@ -67,6 +67,11 @@ std::string bytesOf(const std::string& path);
 std::vector<JournalEntry> entriesOf(const std::string& bytes);
 // A version 2 journal's bytes as version 1 would hold its entries: no flags, no volume serial.
 std::string asVersion1(const std::string& journal);
+// The bytes of the journal's entry of file (named as trackFileOf names it) with original.
+int journalEntrySizeOf(const std::string& file, const std::string& original);
+// Entries of player processId, of a file on a drive that is not there, fill the journal in
+// folder to all but room bytes. Returns how many there are.
+std::size_t fillJournal(const std::string& folder, DWORD processId, int room);
 
 // A new empty folder under the temporary directory, named after name and this process.
 std::string emptyFolder(const std::string& name);
