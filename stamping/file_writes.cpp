@@ -106,7 +106,7 @@ struct WriteStep {
     bool closing;              // a write-back's: the threads are to stop
     int outcome;               // a StampResult, RestoreOutcome or RepairOutcome
     unsigned int journalEntry;
-    bool wrote;  // a write-back's original written
+    bool wrote;  // a write-back's: a value of ours reached the file, and its original must be on disk
 };
 
 // A stamp or a pause mark of a claimed file.
@@ -167,8 +167,10 @@ static RestoreOutcome writeBackInStep(WriteStep& step) {
         if (!step.closing && heldWhilePlaying(claimed->file, now)) return RESTORE_HELD;
         if (writeKeepingPlayback(claimed->file, claimed->originalArtist, step.listIndex, now) != ARTIST_WRITTEN)
             return RESTORE_RETRY;
-        step.wrote = true;
     }
+    // An earlier try may have written the original and answered failure: what this one
+    // read may be in the system's cache only.
+    step.wrote = claimed->stamped;
     step.journalEntry = claimed->sequence;
     // The playlist holds the title it read last, a stamp where the file no longer plays.
     if (claimed->stamped) refreshPlaylistTitles(claimed->file);

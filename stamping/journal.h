@@ -97,11 +97,12 @@ JournalUpdate journalForget(unsigned int sequence);
 // pages each time, so a page waits about eight seconds; thirty leave room for a busy disk.
 const DWORD SYSTEM_WRITER_DELAY_MS = 30000;
 // On: worker, holding nothing. Takes: journal. Keeps this process's entry of sequence until
-// its file's write-back, which could not be flushed, can be taken as on disk: it goes at a
-// call of journalForgetDue SYSTEM_WRITER_DELAY_MS from now, else at the next start.
+// its file's write-back, which could not be flushed, can be taken as on disk: it goes at the
+// first call of journalForgetDue from SYSTEM_WRITER_DELAY_MS on, else at the next start.
 void journalForgetLater(unsigned int sequence);
-// On: worker or quit, holding nothing. Takes: journal. Drops the entries kept by
-// journalForgetLater whose time has come.
+// On: a worker as it ends, or quit, holding nothing. Takes: journal. Drops the entries kept
+// by journalForgetLater whose time has come. Never from a worker's polls: another player
+// holding the journal's lock would keep it from seeing a change of playback for seconds.
 void journalForgetDue();
 // On: worker, holding nothing. Takes: journal. Whether an entry of any player holds file
 // with exactly original.

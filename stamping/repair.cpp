@@ -51,18 +51,24 @@ static void repairHere(bool countStart) {
     InterlockedExchange(&repairing, 0);
 }
 
-static unsigned WINAPI repairJournal(void*) {
-    repairHere(true);
+// argument: non-zero to count this start for the files found unreadable.
+static unsigned WINAPI repairJournal(void* countStart) {
+    repairHere(countStart != 0);
     endPluginThread(0);
     return 0;
 }
 
 void startRepair() {
     InterlockedExchange(&lastRepairStart, static_cast<LONG>(GetTickCount()));
-    startPluginThread(repairJournal, 0);
+    startPluginThread(repairJournal, reinterpret_cast<void*>(1));
 }
 
 void repairNowAndThen() {
-    DWORD since = GetTickCount() - static_cast<DWORD>(InterlockedCompareExchange(&lastRepairStart, 0, 0));
-    if (since >= REPAIR_INTERVAL_MS) repairHere(false);
+    LONG last = InterlockedCompareExchange(&lastRepairStart, 0, 0);
+    DWORD now = GetTickCount();
+    // One worker starts it; on a thread of its own, as another player holding the journal's
+    // lock would keep a worker from seeing a change of playback for seconds.
+    if (now - static_cast<DWORD>(last) >= REPAIR_INTERVAL_MS &&
+        InterlockedCompareExchange(&lastRepairStart, static_cast<LONG>(now), last) == last)
+        startPluginThread(repairJournal, 0);
 }

@@ -13,7 +13,7 @@
 
 #include <windows.h>
 
-// How long after a repair a running player's worker repairs again, at the end of its next
+// How long after a repair a running player's worker starts another, at the end of its next
 // cycle (at most 16 s later) or its next second of a pause: a player killed beside it
 // leaves its stamps under a minute while this one stamps.
 const DWORD REPAIR_INTERVAL_MS = 40000;
@@ -23,8 +23,9 @@ const DWORD REPAIR_INTERVAL_MS = 40000;
 // file at a time, and asks a read, a set and its commit per stamp it takes out.
 void startRepair();
 
-// On: worker, holding nothing. Takes and asks as the repair does, when the last repair
-// started REPAIR_INTERVAL_MS ago; else nothing.
+// On: worker, holding nothing. Takes: none. Starts a repair, as startRepair does but
+// counting no start, when the last one started REPAIR_INTERVAL_MS ago; else nothing. The
+// repair's thread, as it ends, drops the journal entries whose time has come.
 void repairNowAndThen();
 
 #endif

@@ -243,7 +243,6 @@ static PollOutcome poll(Track* track) {
     for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
         Waited waited = waitUntil(track->record, nextPoll);
         if (waited == WAITED_TOLD) return POLLS_TOLD;
-        journalForgetDue();
         Look look = lookNow(track);
         if (!track->filePlays || !look.owned || pastEndMargin(look.position, track->trackLength)) return POLLS_DONE;
         if (look.state == HOST_PAUSED) return POLLS_PAUSED;
@@ -262,7 +261,6 @@ static bool waitOutPause(Track* track) {
     for (bool settling = false;; awaitTitleUpdate(track->record, settling)) {
         if (waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS) == WAITED_TOLD) break;
         Look look = lookNow(track);
-        journalForgetDue();
         repairNowAndThen();  // however long the pause
         settling = track->filePlays && look.owned && look.state == HOST_PLAYING && look.position <= 0;
         if (!settling && (!track->filePlays || !look.owned || look.state == HOST_PLAYING)) {

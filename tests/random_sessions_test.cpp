@@ -46,11 +46,12 @@ enum class Refusal {
     AllSets,
     SetsForAMoment,
     ReadsOfOneFile,
-    EmptyReadsOfOneFile,        // the host cannot open it, and answers "" with success
-    WritesForAMoment,           // accepted sets whose writes fail
-    SetsStopOneFileForAMoment,  // refused for a moment; a set on that file stops its playback
-    ReadOnlyFile,               // every set of one file refused, from the start
-    WritesOfOneFileLandButFail  // each write of one file changes it and answers failure
+    EmptyReadsOfOneFile,         // the host cannot open it, and answers "" with success
+    WritesForAMoment,            // accepted sets whose writes fail
+    SetsStopOneFileForAMoment,   // refused for a moment; a set on that file stops its playback
+    ReadOnlyFile,                // every set of one file refused, from the start
+    WritesOfOneFileLandButFail,  // each write of one file changes it and answers failure
+    ReadsOfOneFileFillTheBuffer  // its artist, about the read's size, fills the buffer unterminated
 };
 
 // How the session ends: playback stops and the workers finish, or the host's quit comes
@@ -83,6 +84,8 @@ struct Plan {
     // the first entry's file needs are left (-3: it begins without them).
     int journalSlack = -3;
     bool powerCut = false;  // the kill is the power going: what no disk holds yet is lost
+    // The files' disk refuses flushes (a network share): a write-back's entry waits for the system's writer.
+    bool flushesRefused = false;
     // Or the player quits this long after it began refusing every set (-1: it does not):
     // write-backs cut short by quit leave their stamps to the next start.
     int quitWhileRefusingFor = -1;
@@ -99,7 +102,7 @@ struct Plan {
             << static_cast<int>(refusal) << ", ending " << static_cast<int>(ending)
             << (killAt >= 0 ? ", killed at " + std::to_string(killAt) : "")
             << (killAfterOperation > 0 ? ", killed after file operation " + std::to_string(killAfterOperation) : "")
-            << (powerCut ? ", by a power cut" : "")
+            << (powerCut ? ", by a power cut" : "") << (flushesRefused ? ", flushes of the files refused" : "")
             << (quitWhileRefusingFor >= 0
                     ? ", quit " + std::to_string(quitWhileRefusingFor) + " ms into refusing every set"
                     : "")
@@ -143,19 +146,21 @@ public:
             static const int slacks[] = {-2, 0, 0, 2};
             p.journalSlack = chance(4) ? between(4, 4000) & ~1 : slacks[between(0, 3)];
             // The room is measured by the first entry's file: one that plays stamped, if its kind has tags.
-            std::string first = p.playlist.front().file;
-            for (auto* list : {&files, &p.playlist}) {
-                for (auto& entry : *list) {
-                    if (standin::sameFile(entry.file, first)) entry.artist = "Artist " + std::to_string(between(0, 99));
-                }
-            }
+            giveArtist(p, p.playlist.front().file, "Artist " + std::to_string(between(0, 99)));
         }
-        const Refusal refusals[] = {Refusal::AllSets,          Refusal::SetsForAMoment,
-                                    Refusal::ReadsOfOneFile,   Refusal::EmptyReadsOfOneFile,
-                                    Refusal::WritesForAMoment, Refusal::SetsStopOneFileForAMoment,
-                                    Refusal::ReadOnlyFile,     Refusal::WritesOfOneFileLandButFail};
+        const Refusal refusals[] = {Refusal::AllSets,
+                                    Refusal::SetsForAMoment,
+                                    Refusal::ReadsOfOneFile,
+                                    Refusal::EmptyReadsOfOneFile,
+                                    Refusal::WritesForAMoment,
+                                    Refusal::SetsStopOneFileForAMoment,
+                                    Refusal::ReadOnlyFile,
+                                    Refusal::WritesOfOneFileLandButFail,
+                                    Refusal::ReadsOfOneFileFillTheBuffer};
         p.refusal = chance(2) ? Refusal::None : refusals[between(0, static_cast<int>(std::size(refusals)) - 1)];
         p.faultyFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
+        if (p.refusal == Refusal::ReadsOfOneFileFillTheBuffer)
+            giveArtist(p, p.faultyFile, std::string(static_cast<std::size_t>(between(1021, 1026)), 'L'));
         long long t = 0;
         int count = between(3, 25);
         for (int i = 0; i < count; ++i) {
@@ -165,8 +170,14 @@ public:
             // while: a moment, or seconds.
             if (chance(12)) {
                 p.actions.push_back(Action{t, "lock-journal", between(0, 1), {}});
-                p.actions.push_back(
-                    Action{t + (chance(2) ? between(10, 300) : between(1000, 8000)), "unlock-journal", 0, {}});
+                long long held = chance(2) ? between(10, 300) : between(1000, 8000);
+                p.actions.push_back(Action{t + held, "unlock-journal", 0, {}});
+                // The listener goes to the next entry and back while a claim waits: two claims of one file.
+                if (chance(2)) {
+                    long long away = t + between(1, static_cast<int>(held));
+                    p.actions.push_back(Action{away, "next", 0, {}});
+                    p.actions.push_back(Action{away + between(0, 300), "previous", 0, {}});
+                }
             }
         }
         std::stable_sort(p.actions.begin(), p.actions.end(),
@@ -179,6 +190,7 @@ public:
         }
         if (chance(2)) p.switchOneIn = between(1, 12);
         p.anotherPluginOnTop = chance(8);
+        p.flushesRefused = chance(4);
         const Ending endings[] = {Ending::Finish, Ending::Finish, Ending::Quit, Ending::Exit, Ending::LogOff};
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
         static const LRESULT modernVersions[] = {0x5013, 0x5029, 0x5030, 0x5057, 0x5058,
@@ -211,6 +223,14 @@ public:
     }
 
 private:
+    void giveArtist(Plan& p, const std::string& file, const std::string& artist) {
+        for (auto* list : {&files, &p.playlist}) {
+            for (auto& entry : *list) {
+                if (standin::sameFile(entry.file, file)) entry.artist = artist;
+            }
+        }
+    }
+
     int between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
     bool chance(int oneIn) { return between(1, oneIn) == 1; }
 
@@ -516,7 +536,7 @@ std::string entryLeft(const std::string& folder, DWORD processId, const std::str
 
 // A file plays on with nothing done: its worker stamps it once a cycle, about every 15 s,
 // never more often. Two stamps of one file closer than that need an action of the
-// listener's, or a start of that file, between them.
+// listener's, or a start of that file not by a write of ours, between them.
 bool stampsKeepTheirCadence(const Plan& plan, const PluginSession& session, std::string* why) {
     const long long shortestCycle = 14000;
     std::map<std::string, long long, standin::SameFileLess> lastStampOf;
@@ -529,7 +549,8 @@ bool stampsKeepTheirCadence(const Plan& plan, const PluginSession& session, std:
             bool acted = std::any_of(plan.actions.begin(), plan.actions.end(),
                                      [&](const Action& a) { return a.time >= from && a.time <= set.time; }) ||
                          std::any_of(starts.begin(), starts.end(), [&](const standin::PlayStart& s) {
-                             return s.time >= from && s.time <= set.time && standin::sameFile(s.file, set.file);
+                             return s.time >= from && s.time <= set.time && s.by != standin::Starter::Restart &&
+                                    standin::sameFile(s.file, set.file);
                          });
             if (!acted) {
                 *why = set.file + " stamped at " + std::to_string(from) + " and again at " + std::to_string(set.time);
@@ -725,6 +746,10 @@ bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::Fi
             return field && r.time >= t && r.time <= t + step && standin::sameFile(r.file, file);
         });
         if (!looked) {
+            for (const auto& r : requests)
+                if (r.time > t - 20000 && r.time < t + 2000)
+                    fprintf(stderr, "%lld code %d file %s value %s answer %ld\n", r.time, (int)r.code, r.file.c_str(),
+                            r.value.c_str(), (long)r.answer);
             *why = file +
                    (left     ? " left"
                     : paused ? " paused"
@@ -870,6 +895,8 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
                                           .titleDelayMax = 500,
                                           .titleDelaySeed = static_cast<unsigned>(plan.seed)});
     if (realTimeDivisor == 0) winshim::switchThreads(static_cast<unsigned>(plan.seed), plan.switchOneIn);
+    if (plan.flushesRefused)
+        winshim::refuseFlushes([drive](const std::string& path) { return path.rfind(drive, 0) == 0; });
     if (plan.anotherPluginOnTop) {
         underMain = reinterpret_cast<WNDPROC>(
             SetWindowLongW(session.mainWindow, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(anotherPluginsMain)));
@@ -910,6 +937,9 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     case Refusal::WritesOfOneFileLandButFail:
         session.model.setFaults(plan.faultyFile, {.writesLandButFail = true});
+        break;
+    case Refusal::ReadsOfOneFileFillTheBuffer:
+        session.model.setFaults(plan.faultyFile, {.fillsReadsUnterminated = true});
         break;
     }
     // The clicks before our messages, on the virtual clock, where the driver waits
@@ -979,7 +1009,8 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         return "quit took another plug-in's procedure out of the chain";
     // A file whose writes all answer failure keeps its entry for the next start.
     std::string failing = plan.refusal == Refusal::WritesOfOneFileLandButFail ? plan.faultyFile : "";
-    if (std::string left = entryLeft(folder, 4242, failing); !left.empty()) return left;
+    std::string left = plan.flushesRefused ? "" : entryLeft(folder, 4242, failing);
+    if (!left.empty()) return left;
     if (std::string lost = theirEntriesKept(folder); !lost.empty()) return lost;
     auto sets = session.sets();
     std::string why = session.setWithoutItsWrite();

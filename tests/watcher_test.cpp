@@ -1,5 +1,6 @@
 // The track-change watcher, and what happens when workers overlap.
 #include "plugin/gen_vorlu.h"
+#include "stamping/worker.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
 
@@ -198,7 +199,7 @@ TEST(Watcher, aWorkerFollowsItsFileWhenItsEntryMoves) {
         session.runUntil(20500);
         c.move(session);
         session.runUntil(100000);
-        EXPECT_EQ(winshim::threadsStarted(), 1);
+        EXPECT_EQ(winshim::threadsStarted(ThreadProc), 1);
         EXPECT_TRUE(vorlu_test::isStamp(session.model.storedArtist(fileA), "Artist A"))
             << session.model.storedArtist(fileA);
         EXPECT_GE(session.commitsOf(fileA).size(), 7u);  // a stamp every 15 s all along

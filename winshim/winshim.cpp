@@ -102,6 +102,7 @@ struct Scheduler {
     std::list<ThreadRecord> threads;
     std::list<Event> events;
     int started = 0;
+    std::map<unsigned (*)(void*), int> startedAt;  // by entry point
     int live = 0;
     int pins = 0;
     int references = 0;
@@ -285,7 +286,8 @@ std::vector<std::string> fileOperationLog;
 std::size_t deathAfter = 0;  // the length of the log at which the process dies; 0: never
 bool deadToFiles = false;
 std::function<void()> onDeath;
-std::function<void(const std::string&)> onFlush;
+std::function<void(const std::string&)> onDiskWrite;
+std::function<bool(const std::string&)> flushRefused;
 // What each file opened for writing holds on its disk, where that differs from what reads
 // see: its bytes when first opened so, then at each flush; none where no file is. Writes
 // stay in the cache until flushed; a move asked to write through, and a delete, reach the
@@ -534,9 +536,14 @@ std::vector<std::string> fileOperations() {
     return fileOperationLog;
 }
 
-void setOnFlush(std::function<void(const std::string&)> flushed) {
+void setOnDiskWrite(std::function<void(const std::string&)> written) {
     std::lock_guard<std::mutex> lock(filesMutex);
-    onFlush = std::move(flushed);
+    onDiskWrite = std::move(written);
+}
+
+void refuseFlushes(std::function<bool(const std::string&)> refused) {
+    std::lock_guard<std::mutex> lock(filesMutex);
+    flushRefused = std::move(refused);
 }
 
 void dieAfterFileOperations(int count, std::function<void()> death) {
@@ -581,7 +588,8 @@ void reset(int realTimeDivisor) {
         deathAfter = 0;
         deadToFiles = false;
         onDeath = nullptr;
-        onFlush = nullptr;
+        onDiskWrite = nullptr;
+        flushRefused = nullptr;
         onDisk.clear();
     }
     switchThreads(0, 0);
@@ -606,6 +614,7 @@ void restartThreadsAndClock(int realTimeDivisor) {
     scheduler.realStart = std::chrono::steady_clock::now();
     scheduler.virtualNow = 0;
     scheduler.started = scheduler.live = scheduler.pins = scheduler.references = 0;
+    scheduler.startedAt.clear();
     scheduler.failStarts = false;
     currentThread = scheduler.nextId++;
     scheduler.running = currentThread;
@@ -686,9 +695,9 @@ bool runUntilThreadsEnd(long long limit) {
 
 int currentThreadId() { return currentThread; }
 
-int threadsStarted() {
+int threadsStarted(unsigned (*entry)(void*)) {
     std::lock_guard<std::mutex> lock(scheduler.mutex);
-    return scheduler.started;
+    return entry ? scheduler.startedAt[entry] : scheduler.started;
 }
 
 int threadsRunning() {
@@ -847,6 +856,7 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned (*start)(void*), void* argume
     if (scheduler.failStarts) return 0;
     int id = scheduler.nextId++;
     scheduler.started++;
+    scheduler.startedAt[start]++;
     scheduler.live++;
     if (threadId) *threadId = static_cast<unsigned>(id);
     scheduler.threads.emplace_back();
@@ -1095,10 +1105,14 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
     {
         std::lock_guard<std::mutex> lock(filesMutex);
         if (deadToFiles || !(static_cast<FileRecord*>(file)->access & GENERIC_WRITE)) return FALSE;
+        if (flushRefused && flushRefused(path)) {
+            lastError = ERROR_INVALID_FUNCTION;
+            return FALSE;
+        }
         fileOperationLog.push_back("flush " + path);
         onDisk[path] = bytesIn(path);
         death = dueDeath();
-        flushed = onFlush;
+        flushed = onDiskWrite;
     }
     // Logged, not synced: the tests read the order of flushes and moves, and a real sync
     // would only make every journal update wait for the disk.
@@ -1110,6 +1124,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     std::string target = nativePath(to);
     std::function<void()> death;
+    std::function<void(const std::string&)> written;
     {
         std::lock_guard<std::mutex> lock(filesMutex);
         // Windows replaces no file open without delete sharing, nor any file unless asked to.
@@ -1127,20 +1142,27 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
         if (flags & MOVEFILE_WRITE_THROUGH) {
             onDisk[target] = onDisk[nativePath(from)];
             onDisk[nativePath(from)] = std::nullopt;
+            written = onDiskWrite;
         }
     }
     bool moved = ::rename(nativePath(from).c_str(), target.c_str()) == 0;
+    if (moved && written) written(target);
     if (death) death();
     return moved;
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR name) {
-    std::lock_guard<std::mutex> lock(filesMutex);
     std::string path = nativePath(name);
-    // Windows deletes no file open without delete sharing.
-    if (deadToFiles || undeletablePaths.count(path) || inReadOnlyFolder(path)) return FALSE;
-    if (::unlink(path.c_str()) != 0) return FALSE;
-    if (onDisk.count(path)) onDisk[path] = std::nullopt;
+    std::function<void(const std::string&)> written;
+    {
+        std::lock_guard<std::mutex> lock(filesMutex);
+        // Windows deletes no file open without delete sharing.
+        if (deadToFiles || undeletablePaths.count(path) || inReadOnlyFolder(path)) return FALSE;
+        if (::unlink(path.c_str()) != 0) return FALSE;
+        if (onDisk.count(path)) onDisk[path] = std::nullopt;
+        written = onDiskWrite;
+    }
+    if (written) written(path);
     return TRUE;
 }
 

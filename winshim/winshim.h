@@ -68,7 +68,7 @@ void runFor(long long duration);
 bool runUntilThreadsEnd(long long limit);
 
 int currentThreadId();  // the calling thread's number: 1, 2, ... from reset, 0 if unknown
-int threadsStarted();
+int threadsStarted(unsigned (*entry)(void*) = nullptr);  // since reset; only those at entry, if given
 int threadsRunning();
 int handlesOpen();  // thread handles not yet closed
 void failThreadStarts(bool fail);
@@ -135,8 +135,12 @@ void dieAfterFileOperations(int count, std::function<void()> death);
 void powerCut();
 // What the file at native path holds on its disk now; none where no file is.
 std::optional<std::string> bytesOnDisk(const std::string& path);
-// Called with the native path of every file flushed from now on (FlushFileBuffers).
-void setOnFlush(std::function<void(const std::string&)> flushed);
+// Called with the native path of every file whose disk takes a change from now on: one
+// flushed, one moved over with write-through, one deleted.
+void setOnDiskWrite(std::function<void(const std::string&)> written);
+// While refused(path) holds, a flush of the file at native path fails, as on a disk whose
+// driver does not take flushes (a network share); null: every flush goes through.
+void refuseFlushes(std::function<bool(const std::string&)> refused);
 // Every flush ("flush PATH") and move ("move FROM -> TO") of a file since reset, in order.
 std::vector<std::string> fileOperations();
 

@@ -719,10 +719,11 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             if (known && (!readAccepted || readAccepted(request.file)) && record->retlen > 0) {
                 // Like a host that cuts what does not fit, or answers "" for a file it cannot open.
                 bool empty = fault != faults.end() && fault->second.emptyReads;
+                bool filled = fault != faults.end() && fault->second.fillsReadsUnterminated;
                 std::string bytes = empty ? std::string() : singleByte(value->second);
-                std::size_t length = std::min(bytes.size(), record->retlen - 1);
+                std::size_t length = std::min(bytes.size(), record->retlen - (filled ? 0 : 1));
                 std::memcpy(record->ret, bytes.data(), length);
-                record->ret[length] = '\0';
+                if (length < record->retlen) record->ret[length] = '\0';
                 request.value = utf8FromUtf16(codePage.toUtf16(std::string(record->ret, length)));
                 result = 1;
             }
@@ -762,9 +763,11 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
                 value != stored.end() && (kindOf(request.file) != FileKind::Stream || playingFileLocked(request.file));
             if (artist && known && (!readAccepted || readAccepted(request.file)) && wide->retlen > 0) {
                 bool empty = fault != faults.end() && fault->second.emptyReads;
-                std::u16string text = empty ? u"" : utf16FromUtf8(value->second).substr(0, wide->retlen - 1);
+                bool filled = fault != faults.end() && fault->second.fillsReadsUnterminated;
+                std::u16string text =
+                    empty ? u"" : utf16FromUtf8(value->second).substr(0, wide->retlen - (filled ? 0 : 1));
                 std::copy(text.begin(), text.end(), wide->ret);
-                wide->ret[text.size()] = u'\0';
+                if (text.size() < wide->retlen) wide->ret[text.size()] = u'\0';
                 request.value = utf8FromUtf16(text);
                 result = 1;
             }
@@ -853,15 +856,45 @@ void PlayerModel::markOnDisk(const std::string& file) {
     cached.erase(file);
 }
 
+std::string PlayerModel::onDiskNowLocked(const std::string& file, std::vector<std::string>* cachedValues) const {
+    auto known = onDisk.find(file);
+    std::string value = known != onDisk.end() ? known->second : std::string();
+    // A write that another follows within the same moment never reaches the disk alone.
+    const auto& writes = cached.find(file)->second;
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (writes[i].first + systemWriterDelayMs <= clock())
+            value = writes[i].second;
+        else if (cachedValues && (i + 1 == writes.size() || writes[i + 1].first != writes[i].first))
+            cachedValues->push_back(writes[i].second);
+    }
+    return value;
+}
+
 void PlayerModel::powerCut() {
     std::lock_guard<std::mutex> lock(mutex);
-    for (const auto& [file, writes] : cached) {
-        for (const auto& [time, value] : writes) {
-            if (time + systemWriterDelayMs <= clock()) onDisk[file] = value;
-        }
-        stored[file] = onDisk[file];
-    }
+    for (const auto& [file, writes] : cached) stored[file] = onDisk[file] = onDiskNowLocked(file, nullptr);
     cached.clear();
+}
+
+FileMap<std::vector<std::string>> PlayerModel::valuesAPowerCutMayLeave() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    FileMap<std::vector<std::string>> values;
+    for (const auto& [file, writes] : cached) {
+        std::vector<std::string> stillCached;
+        values[file] = {onDiskNowLocked(file, &stillCached)};
+        values[file].insert(values[file].end(), stillCached.begin(), stillCached.end());
+    }
+    return values;
+}
+
+std::string PlayerModel::fileOfName(const std::string& singleByteName) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return fileOfSingleByteName(singleByteName.c_str());
+}
+
+std::string PlayerModel::utf8OfSingleByte(const std::string& text) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return utf8FromUtf16(codePage.toUtf16(text.c_str()));
 }
 
 void PlayerModel::editArtist(const std::string& name, const std::string& artist) {

@@ -94,10 +94,11 @@ FileKind kindOf(const std::string& file);
 
 // What can go wrong with one file, as the host's input plug-ins fail.
 struct FileFaults {
-    bool emptyReads = false;         // a read answers "" with success (the file could not be opened)
-    bool stopsOnSet = false;         // served as m4a whatever its kind
-    bool readOnly = false;           // every set refused (a read-only file, one another program holds)
-    bool writesLandButFail = false;  // a write changes the file yet answers 0 (it failed after writing)
+    bool emptyReads = false;              // a read answers "" with success (the file could not be opened)
+    bool stopsOnSet = false;              // served as m4a whatever its kind
+    bool readOnly = false;                // every set refused (a read-only file, one another program holds)
+    bool writesLandButFail = false;       // a write changes the file yet answers 0 (it failed after writing)
+    bool fillsReadsUnterminated = false;  // a value that does not fit fills the whole buffer, with no terminator
 };
 
 // Host versions as IPC_GETVERSION answers them: one with the wide requests, and the last
@@ -263,6 +264,13 @@ public:
     void markOnDisk(const std::string& file);
     // The power goes: every file holds what reached its disk.
     void powerCut();
+    // What each file with writes not yet on its disk may hold after a power cut, now or
+    // later with no more writes: what its disk holds now, then each write still cached.
+    FileMap<std::vector<std::string>> valuesAPowerCutMayLeave() const;
+    // The stored file a single-byte name stands for, as a set of that name reaches; a
+    // single-byte text in UTF-8.
+    std::string fileOfName(const std::string& singleByteName) const;
+    std::string utf8OfSingleByte(const std::string& text) const;
 
     // Where the files' tags live on disk, shared with any other player on the same files:
     // read again before every read of a file and every title read, written at every write
@@ -302,6 +310,8 @@ private:
     // The stored file a single-byte name stands for: only a name that the code page
     // represents whole names a file.
     std::string fileOfSingleByteName(const char* name) const;
+    // What file may hold after a power cut: its disk now, by the system's writer, then *cached.
+    std::string onDiskNowLocked(const std::string& file, std::vector<std::string>* cachedValues) const;
     bool hasWideRequestsLocked() const;
     std::string singleByte(const std::string& utf8) const;
     bool startLocked(int index, Starter by);

@@ -90,14 +90,11 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
         ownDrive = emptyFolder("drive-" + std::to_string(folders + 1));
         winshim::mapDrive('C', ownDrive);
     }
-    // A flush of a file of the player's puts what the player wrote on its disk.
-    winshim::setOnFlush([this](const std::string& path) {
-        std::vector<std::string> files;
-        {
-            std::lock_guard<std::mutex> lock(messagesMutex);
-            for (const auto& known : originals) files.push_back(known.first);
-        }
-        for (const auto& file : files) {
+    // A flush of a file of the player's puts what the player wrote on its disk; each
+    // journal reaching its disk must name every file a power cut could leave stamped.
+    winshim::setOnDiskWrite([this](const std::string& path) {
+        if (path.size() > 14 && path.compare(path.size() - 14, 14, "/vorlu.journal") == 0) checkPowerCut();
+        for (const auto& [file, artist] : model.storedArtists()) {
             if (winshim::nativePathOf(file) == path) model.markOnDisk(file);
         }
     });
@@ -115,6 +112,13 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     for (const auto& [file, artist] : options.storedArtists) model.setStoredArtist(file, artist);
     replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
+    // A file a journal entry names may go back to the entry's original; any other to what it holds.
+    auto entries = journalEntriesOnDisk();
+    for (const auto& [file, artist] : model.storedArtists()) {
+        for (const auto& entry : entries)
+            if (standin::sameFile(fileOfEntry(entry), file)) originalsAtStart[file].insert(originalOfEntry(entry));
+        if (!originalsAtStart.count(file)) originalsAtStart[file].insert(artist);
+    }
     driverThread = winshim::currentThreadId();
     if (options.init) {
         winampGeneralPurposePlugin* descriptor = winampGetGeneralPurposePlugin();
@@ -437,6 +441,34 @@ bool PluginSession::everyPlaybackChangeOfOursIsABlip(std::string* why, long long
     return why->empty();
 }
 
+// A single-byte text as the journal keeps it, a unit a byte.
+static std::string bytesOfUnits(const textUnit* units) {
+    std::string bytes;
+    for (; *units != 0; ++units) bytes += static_cast<char>(*units);
+    return bytes;
+}
+
+std::vector<JournalEntry> PluginSession::journalEntriesOnDisk() const {
+    // The folders a journal may be in: the host's, and the library's.
+    std::string library = winshim::modulePath();
+    std::replace(library.begin(), library.end(), '\\', '/');
+    std::vector<JournalEntry> entries;
+    for (const std::string& folder : {journalFolder, library.substr(0, library.find_last_of('/'))}) {
+        auto inFolder = entriesOf(winshim::bytesOnDisk(folder + "/vorlu.journal").value_or(""));
+        entries.insert(entries.end(), inFolder.begin(), inFolder.end());
+    }
+    return entries;
+}
+
+std::string PluginSession::fileOfEntry(const JournalEntry& entry) const {
+    return entry.file.wide ? standin::utf8FromUtf16(entry.file.name) : model.fileOfName(bytesOfUnits(entry.file.name));
+}
+
+std::string PluginSession::originalOfEntry(const JournalEntry& entry) const {
+    return entry.file.wide ? standin::utf8FromUtf16(entry.original)
+                           : model.utf8OfSingleByte(bytesOfUnits(entry.original));
+}
+
 void PluginSession::checkJournalAtSet(WPARAM wParam, LPARAM code) {
     if (winshim::currentThreadId() == driverThread) return;
     TrackFile file{};
@@ -445,21 +477,36 @@ void PluginSession::checkJournalAtSet(WPARAM wParam, LPARAM code) {
     // A wide name in UTF-8; a single-byte one as its bytes.
     std::u16string units = file.wide ? standin::utf16FromUtf8(name) : std::u16string(name.begin(), name.end());
     for (std::size_t i = 0; i < units.size(); ++i) file.name[i] = file.wide ? units[i] : units[i] & 0xFF;
-    // The folders a journal may be in: the host's, and the library's.
-    std::string library = winshim::modulePath();
-    std::replace(library.begin(), library.end(), '\\', '/');
-    for (const std::string& folder : {journalFolder, library.substr(0, library.find_last_of('/'))}) {
-        std::string bytes = winshim::bytesOnDisk(folder + "/vorlu.journal").value_or("");
-        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-        static JournalEntry entry;
-        bool valid;
-        for (int at = JOURNAL_HEADER_SIZE;
-             (at = readJournalEntry(data, static_cast<int>(bytes.size()), at, &entry, &valid)) >= 0;)
-            if (valid && sameFileName(entry.file, file)) return;
-    }
+    for (const auto& entry : journalEntriesOnDisk())
+        if (sameFileName(entry.file, file)) return;
     std::lock_guard<std::mutex> lock(messagesMutex);
     setsWithoutEntry.push_back("a set of " + fileOfSet(wParam, code) + " at " + std::to_string(winshim::now()) +
                                " with no journal entry for it on disk");
+}
+
+void PluginSession::checkPowerCut() {
+    auto entries = journalEntriesOnDisk();
+    std::vector<standin::Commit> commits = model.commits();
+    for (const auto& [file, values] : model.valuesAPowerCutMayLeave()) {
+        if (std::any_of(entries.begin(), entries.end(),
+                        [&](const JournalEntry& entry) { return standin::sameFile(fileOfEntry(entry), file); }))
+            continue;
+        for (const auto& value : values) {
+            auto atStart = originalsAtStart.find(file);
+            bool edited = std::any_of(commits.begin(), commits.end(), [&](const standin::Commit& commit) {
+                return commit.byHand && commit.artist == value && standin::sameFile(commit.file, file);
+            });
+            if (edited || (atStart != originalsAtStart.end() && atStart->second.count(value))) continue;
+            {
+                std::lock_guard<std::mutex> lock(messagesMutex);
+                if (originals.count(file) && originals.at(file) == value) continue;
+            }
+            std::lock_guard<std::mutex> lock(messagesMutex);
+            setsWithoutEntry.push_back("a power cut at " + std::to_string(winshim::now()) + " could leave " + file +
+                                       " holding \"" + value + "\", which no journal entry on disk names");
+            return;
+        }
+    }
 }
 
 std::string PluginSession::brokenInvariant() const {

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -199,8 +200,18 @@ private:
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // The valid entries of the journals on disk, in the host's folder and the library's.
+    std::vector<JournalEntry> journalEntriesOnDisk() const;
+    std::string fileOfEntry(const JournalEntry& entry) const;  // the stored file it names
+    std::string originalOfEntry(const JournalEntry& entry) const;
     // A set of the plug-in's (not the driver's own) whose file no journal entry on disk names.
     void checkJournalAtSet(WPARAM wParam, LPARAM code);
+    // A file that a power cut now, or later with no more writes, could leave holding what is
+    // neither an original nor an edit, with no journal entry on disk naming it.
+    void checkPowerCut();
+    // Besides its first original and its edits, what a file may hold with no entry: the
+    // originals of the entries naming it at the start, else what it held then.
+    standin::FileMap<std::set<std::string>> originalsAtStart;
     int driverThread = 0;
     bool virtualClock;
     std::vector<std::string> setsWithoutEntry;
