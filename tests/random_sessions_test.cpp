@@ -343,6 +343,7 @@ HANDLE heldFile = INVALID_HANDLE_VALUE;
 std::vector<std::string> filesHeld;
 HANDLE heldJournal = INVALID_HANDLE_VALUE;
 std::vector<std::pair<long long, long long>> journalHeld;  // [from, to)
+bool journalItselfHeld = false;                            // not only its lock: an update fails after a second of tries
 
 void perform(PluginSession& session, const Action& a) {
     // Its lock (another player), or the journal itself without sharing (a backup, a scanner).
@@ -351,6 +352,7 @@ void perform(PluginSession& session, const Action& a) {
         heldJournal = CreateFileW(standin::utf16FromUtf8(held).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   a.argument == 0 ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (heldJournal != INVALID_HANDLE_VALUE) journalHeld.push_back({winshim::now(), LLONG_MAX});
+        journalItselfHeld |= heldJournal != INVALID_HANDLE_VALUE && a.argument == 1;
     }
     if (a.kind == "unlock-journal" && heldJournal != INVALID_HANDLE_VALUE) {
         CloseHandle(heldJournal);
@@ -527,8 +529,8 @@ std::string entryLeft(const std::string& folder, DWORD processId, const std::str
         bool held = std::any_of(filesHeld.begin(), filesHeld.end(),
                                 [&](const std::string& name) { return standin::sameFile(name, file); }) ||
                     standin::sameFile(file, failingFile);
-        // A drop that met another player's lock for longer than its tries leaves the entry to the next start.
-        if (entry.processId == processId && !held && journalHeld.empty())
+        // A drop that met the journal held for longer than its tries leaves the entry to the next start.
+        if (entry.processId == processId && !held && !journalItselfHeld)
             return "the journal still holds the entry of " + file;
     }
     return "";
@@ -881,6 +883,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     } letGo;
     filesHeld.clear();
     journalHeld.clear();
+    journalItselfHeld = false;
     winshim::mapDrive('C', drive, filesVolume);
     theirEntries = 0;
     if (plan.journalSlack > -3) {

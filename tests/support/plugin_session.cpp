@@ -113,12 +113,14 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
     // A file a journal entry names may go back to the entry's original; any other to what it holds.
-    auto entries = journalEntriesOnDisk();
-    for (const auto& [file, artist] : model.storedArtists()) {
-        for (const auto& entry : entries)
-            if (standin::sameFile(fileOfEntry(entry), file)) originalsAtStart[file].insert(originalOfEntry(entry));
+    auto stored = model.storedArtists();
+    anyJournalEntryOnDisk([&](const JournalEntry& entry) {
+        auto file = stored.find(fileOfEntry(entry));
+        if (file != stored.end()) originalsAtStart[file->first].insert(originalOfEntry(entry));
+        return false;
+    });
+    for (const auto& [file, artist] : stored)
         if (!originalsAtStart.count(file)) originalsAtStart[file].insert(artist);
-    }
     driverThread = winshim::currentThreadId();
     if (options.init) {
         winampGeneralPurposePlugin* descriptor = winampGetGeneralPurposePlugin();
@@ -182,8 +184,9 @@ std::size_t fillJournal(const std::string& folder, DWORD processId, int room) {
         std::size_t left = JOURNAL_BUFFER_SIZE - room - JOURNAL_HEADER_SIZE - journalEntrySizeOf(file, "");
         std::size_t copies = left / one.size();
         // The rest, to the byte, in one entry with a longer original.
-        filler = record(std::string((left - copies * one.size()) / 2, 'y'));
-        for (std::size_t i = 0; i < copies; ++i) filler = one + filler;
+        std::string last = record(std::string((left - copies * one.size()) / 2, 'y'));
+        for (std::size_t i = 0; i < copies; ++i) filler += one;
+        filler += last;
     }
     std::string full = bytesOf(path).substr(0, JOURNAL_HEADER_SIZE) + filler;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << full;
@@ -448,16 +451,20 @@ static std::string bytesOfUnits(const textUnit* units) {
     return bytes;
 }
 
-std::vector<JournalEntry> PluginSession::journalEntriesOnDisk() const {
+bool PluginSession::anyJournalEntryOnDisk(const std::function<bool(const JournalEntry&)>& matches) const {
     // The folders a journal may be in: the host's, and the library's.
     std::string library = winshim::modulePath();
     std::replace(library.begin(), library.end(), '\\', '/');
-    std::vector<JournalEntry> entries;
     for (const std::string& folder : {journalFolder, library.substr(0, library.find_last_of('/'))}) {
-        auto inFolder = entriesOf(winshim::bytesOnDisk(folder + "/vorlu.journal").value_or(""));
-        entries.insert(entries.end(), inFolder.begin(), inFolder.end());
+        std::string bytes = winshim::bytesOnDisk(folder + "/vorlu.journal").value_or("");
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+        static thread_local JournalEntry entry;
+        bool valid;
+        for (int at = JOURNAL_HEADER_SIZE;
+             (at = readJournalEntry(data, static_cast<int>(bytes.size()), at, &entry, &valid)) >= 0;)
+            if (valid && matches(entry)) return true;
     }
-    return entries;
+    return false;
 }
 
 std::string PluginSession::fileOfEntry(const JournalEntry& entry) const {
@@ -477,35 +484,34 @@ void PluginSession::checkJournalAtSet(WPARAM wParam, LPARAM code) {
     // A wide name in UTF-8; a single-byte one as its bytes.
     std::u16string units = file.wide ? standin::utf16FromUtf8(name) : std::u16string(name.begin(), name.end());
     for (std::size_t i = 0; i < units.size(); ++i) file.name[i] = file.wide ? units[i] : units[i] & 0xFF;
-    for (const auto& entry : journalEntriesOnDisk())
-        if (sameFileName(entry.file, file)) return;
+    if (anyJournalEntryOnDisk([&](const JournalEntry& entry) { return sameFileName(entry.file, file); })) return;
     std::lock_guard<std::mutex> lock(messagesMutex);
     setsWithoutEntry.push_back("a set of " + fileOfSet(wParam, code) + " at " + std::to_string(winshim::now()) +
                                " with no journal entry for it on disk");
 }
 
 void PluginSession::checkPowerCut() {
-    auto entries = journalEntriesOnDisk();
     std::vector<standin::Commit> commits = model.commits();
+    auto mayHoldWithoutEntry = [&](const std::string& file, const std::string& value) {
+        auto atStart = originalsAtStart.find(file);
+        std::lock_guard<std::mutex> lock(messagesMutex);
+        return (atStart != originalsAtStart.end() && atStart->second.count(value)) ||
+               (originals.count(file) && originals.at(file) == value) ||
+               std::any_of(commits.begin(), commits.end(), [&](const standin::Commit& commit) {
+                   return commit.byHand && commit.artist == value && standin::sameFile(commit.file, file);
+               });
+    };
     for (const auto& [file, values] : model.valuesAPowerCutMayLeave()) {
-        if (std::any_of(entries.begin(), entries.end(),
-                        [&](const JournalEntry& entry) { return standin::sameFile(fileOfEntry(entry), file); }))
+        auto unsafe = std::find_if(values.begin(), values.end(),
+                                   [&](const std::string& value) { return !mayHoldWithoutEntry(file, value); });
+        if (unsafe == values.end() || anyJournalEntryOnDisk([&](const JournalEntry& entry) {
+                return standin::sameFile(fileOfEntry(entry), file);
+            }))
             continue;
-        for (const auto& value : values) {
-            auto atStart = originalsAtStart.find(file);
-            bool edited = std::any_of(commits.begin(), commits.end(), [&](const standin::Commit& commit) {
-                return commit.byHand && commit.artist == value && standin::sameFile(commit.file, file);
-            });
-            if (edited || (atStart != originalsAtStart.end() && atStart->second.count(value))) continue;
-            {
-                std::lock_guard<std::mutex> lock(messagesMutex);
-                if (originals.count(file) && originals.at(file) == value) continue;
-            }
-            std::lock_guard<std::mutex> lock(messagesMutex);
-            setsWithoutEntry.push_back("a power cut at " + std::to_string(winshim::now()) + " could leave " + file +
-                                       " holding \"" + value + "\", which no journal entry on disk names");
-            return;
-        }
+        std::lock_guard<std::mutex> lock(messagesMutex);
+        setsWithoutEntry.push_back("a power cut at " + std::to_string(winshim::now()) + " could leave " + file +
+                                   " holding \"" + *unsafe + "\", which no journal entry on disk names");
+        return;
     }
 }
 

@@ -200,8 +200,8 @@ private:
     static LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK editorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    // The valid entries of the journals on disk, in the host's folder and the library's.
-    std::vector<JournalEntry> journalEntriesOnDisk() const;
+    // Whether a valid entry of the journals on disk (in the host's folder and the library's) matches.
+    bool anyJournalEntryOnDisk(const std::function<bool(const JournalEntry&)>& matches) const;
     std::string fileOfEntry(const JournalEntry& entry) const;  // the stored file it names
     std::string originalOfEntry(const JournalEntry& entry) const;
     // A set of the plug-in's (not the driver's own) whose file no journal entry on disk names.
