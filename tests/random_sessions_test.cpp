@@ -1021,6 +1021,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     if (!(why = session.brokenInvariant()).empty()) return why;
     if (!stampsShowTheHostsTimes(session.model.requests(), session, &why)) return why;
     if (std::string stale = staleTitle(session); !stale.empty()) return stale;
+    // Each reason a file plays unstamped is said once in a run, however often it plays.
+    auto notes = winshim::debugOutput();
+    std::sort(notes.begin(), notes.end());
+    if (auto twice = std::adjacent_find(notes.begin(), notes.end()); twice != notes.end())
+        return "the debugger was told twice: " + *twice;
     std::stable_sort(seen.actions.begin(), seen.actions.end(),
                      [](const Action& a, const Action& b) { return a.time < b.time; });
     if (realTimeDivisor == 0) {
