@@ -748,10 +748,6 @@ bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::Fi
             return field && r.time >= t && r.time <= t + step && standin::sameFile(r.file, file);
         });
         if (!looked) {
-            for (const auto& r : requests)
-                if (r.time > t - 20000 && r.time < t + 2000)
-                    fprintf(stderr, "%lld code %d file %s value %s answer %ld\n", r.time, (int)r.code, r.file.c_str(),
-                            r.value.c_str(), (long)r.answer);
             *why = file +
                    (left     ? " left"
                     : paused ? " paused"
