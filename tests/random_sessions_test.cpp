@@ -1001,11 +1001,14 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     if (winshim::threadsRunning() != 0) return "a worker outlived quit";
-    // Quit leaves another plug-in's procedures where they are, ours in the chain beneath.
-    if (plan.anotherPluginOnTop && (ending == Ending::Quit || ending == Ending::LogOff) &&
-        (winshim::windowProcedure(session.mainWindow) != anotherPluginsMain ||
-         winshim::windowProcedure(session.playlistEditor) != anotherPluginsEditor))
-        return "quit took another plug-in's procedure out of the chain";
+    // Quit puts back each window's own procedure, or leaves another plug-in's where they
+    // are, ours in the chain beneath.
+    if ((ending == Ending::Quit || ending == Ending::LogOff) &&
+        (winshim::windowProcedure(session.mainWindow) !=
+             (plan.anotherPluginOnTop ? anotherPluginsMain : session.hostMainProcedure) ||
+         winshim::windowProcedure(session.playlistEditor) !=
+             (plan.anotherPluginOnTop ? anotherPluginsEditor : session.hostEditorProcedure)))
+        return "quit left a window with another procedure than the one it had";
     // A file whose writes all answer failure keeps its entry for the next start.
     std::string failing = plan.refusal == Refusal::WritesOfOneFileLandButFail ? plan.faultyFile : "";
     std::string left = plan.flushesRefused ? "" : entryLeft(folder, 4242, failing);
