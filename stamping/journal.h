@@ -100,9 +100,10 @@ const DWORD SYSTEM_WRITER_DELAY_MS = 30000;
 // its file's write-back, which could not be flushed, can be taken as on disk: it goes at the
 // first call of journalForgetDue from SYSTEM_WRITER_DELAY_MS on, else at the next start.
 void journalForgetLater(unsigned int sequence);
-// On: a worker as it ends, or quit, holding nothing. Takes: journal. Drops the entries kept
-// by journalForgetLater whose time has come. Never from a worker's polls: another player
-// holding the journal's lock would keep it from seeing a change of playback for seconds.
+// On: a thread of ours as it ends (a worker's, a repair's), or quit, holding nothing.
+// Takes: journal. Drops the entries kept by journalForgetLater whose time has come. Never
+// from a worker's polls: another player holding the journal's lock would keep the worker
+// from seeing a change of playback for seconds.
 void journalForgetDue();
 // On: worker, holding nothing. Takes: journal. Whether an entry of any player holds file
 // with exactly original.
