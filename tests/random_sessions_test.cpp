@@ -46,12 +46,12 @@ enum class Refusal {
     AllSets,
     SetsForAMoment,
     ReadsOfOneFile,
-    EmptyReadsOfOneFile,         // the host cannot open it, and answers "" with success
-    WritesForAMoment,            // accepted sets whose writes fail
-    SetsStopOneFileForAMoment,   // refused for a moment; a set on that file stops its playback
-    ReadOnlyFile,                // every set of one file refused, from the start
-    WritesOfOneFileLandButFail,  // each write of one file changes it and answers failure
-    ReadsOfOneFileFillTheBuffer  // its artist, about the read's size, fills the buffer unterminated
+    EmptyReadsOfOneFile,        // the host cannot open it, and answers "" with success
+    WritesForAMoment,           // accepted sets whose writes fail
+    SetsStopOneFileForAMoment,  // refused for a moment; a set on that file stops its playback
+    ReadOnlyFile,               // every set of one file refused, from the start
+    FilledReadsOfOneFile,       // its artist, about the read's size, fills the buffer unterminated
+    WritesOfOneFileLandButFail  // each write of one file changes it and answers failure
 };
 
 // How the session ends: playback stops and the workers finish, or the host's quit comes
@@ -148,18 +148,15 @@ public:
             // The room is measured by the first entry's file: one that plays stamped, if its kind has tags.
             giveArtist(p, p.playlist.front().file, "Artist " + std::to_string(between(0, 99)));
         }
-        const Refusal refusals[] = {Refusal::AllSets,
-                                    Refusal::SetsForAMoment,
-                                    Refusal::ReadsOfOneFile,
-                                    Refusal::EmptyReadsOfOneFile,
-                                    Refusal::WritesForAMoment,
-                                    Refusal::SetsStopOneFileForAMoment,
-                                    Refusal::ReadOnlyFile,
-                                    Refusal::WritesOfOneFileLandButFail,
-                                    Refusal::ReadsOfOneFileFillTheBuffer};
-        p.refusal = chance(2) ? Refusal::None : refusals[between(0, static_cast<int>(std::size(refusals)) - 1)];
+        const Refusal refusals[] = {Refusal::AllSets,          Refusal::SetsForAMoment,
+                                    Refusal::ReadsOfOneFile,   Refusal::EmptyReadsOfOneFile,
+                                    Refusal::WritesForAMoment, Refusal::SetsStopOneFileForAMoment,
+                                    Refusal::ReadOnlyFile,     Refusal::WritesOfOneFileLandButFail};
+        p.refusal = chance(2)   ? Refusal::None
+                    : chance(9) ? Refusal::FilledReadsOfOneFile
+                                : refusals[between(0, static_cast<int>(std::size(refusals)) - 1)];
         p.faultyFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
-        if (p.refusal == Refusal::ReadsOfOneFileFillTheBuffer)
+        if (p.refusal == Refusal::FilledReadsOfOneFile)
             giveArtist(p, p.faultyFile, std::string(static_cast<std::size_t>(between(1021, 1026)), 'L'));
         long long t = 0;
         int count = between(3, 25);
@@ -937,7 +934,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     case Refusal::WritesOfOneFileLandButFail:
         session.model.setFaults(plan.faultyFile, {.writesLandButFail = true});
         break;
-    case Refusal::ReadsOfOneFileFillTheBuffer:
+    case Refusal::FilledReadsOfOneFile:
         session.model.setFaults(plan.faultyFile, {.fillsReadsUnterminated = true});
         break;
     }

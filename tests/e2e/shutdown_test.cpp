@@ -50,59 +50,60 @@ TEST(Shutdown, quitAndUnloadMidTrackRestoreEveryArtist) {
     }
 }
 
-// A killed player's stamp is the journal's to take out: by the same player started again,
-// whether the repair or the file's play comes first, or by another player beside it on the
-// same files and settings folder (one disk: each sees the other's writes at once), which
-// comes to the file while playing on. Either stamps on the healed artist and writes it back.
+// Two players on the same files and settings folder, as two players on one disk: each sees
+// the other's writes at once. One is killed while it stamps a file; the other, playing on,
+// comes to that file, takes the stamp out by the first one's journal entry, stamps it
+// itself and writes it back: every file ends as its original.
+TEST(Shutdown, twoPlayersOnOneDiskOneKilledLeaveEveryFileAsItsOriginal) {
+    std::string shared = freshDirectory().string();
+    RunPlan killedPlan{{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n6 kill\n", 2.0};
+    killedPlan.tagsPath = shared + "/tags.txt";
+    killedPlan.settingsDir = shared;
+    RunPlan survivorPlan{{{fileB, "Artist B", 100}, {fileA, "Artist A", 100}}, "0 play\n10 next\n24 stop\n", 2.0};
+    survivorPlan.tagsPath = killedPlan.tagsPath;
+    survivorPlan.settingsDir = shared;
+    StandinRun killed, survivor;
+    std::thread first([&] { killed = runStandin(killedPlan); });
+    std::thread second([&] { survivor = runStandin(survivorPlan); });
+    first.join();
+    second.join();
+    ASSERT_EQ(killed.exitCode, 3) << killed.output;
+    expectFinished(survivor);
+    auto stamps = std::count_if(survivor.requests.begin(), survivor.requests.end(), [](const RunRequest& r) {
+        return (r.code == 294 || r.code == 3028) && vorlu_test::isStamp(r.value, "Artist A");
+    });
+    EXPECT_GE(stamps, 1) << survivor.output;  // stamped on the healed artist
+    bool sawTheOthersStamp = std::any_of(survivor.requests.begin(), survivor.requests.end(), [](const RunRequest& r) {
+        return (r.code == 290 || r.code == 3026) && r.file == fileA && vorlu_test::isStamp(r.value, "Artist A");
+    });
+    EXPECT_TRUE(sawTheOthersStamp) << survivor.output;
+    auto tags = standin::readTags(killedPlan.tagsPath);
+    EXPECT_EQ(tags.at(fileA), "Artist A");
+    EXPECT_EQ(tags.at(fileB), "Artist B");
+}
+
+// The same player killed, then started again on its journal: whether the repair or the
+// file's play comes first, the stamp is the journal's to take out.
 TEST(Shutdown, aStampLeftByAKilledPlayerIsHealedByTheNextRun) {
-    const struct {
-        const char* name;
-        bool beside;  // the next run plays from the first one's start, not after its end
-        std::vector<standin::Entry> killedList, nextList;
-        const char *killedScript, *nextScript;
-    } cases[] = {
-        {"started again",
-         false,
-         {{fileA, "Artist A", 100}},
-         {{fileA, "Artist A", 100}},
-         "0 play\n8 kill\n",
-         "0 play\n8 stop\n"},
-        {"another player on one disk",
-         true,
-         {{fileA, "Artist A", 100}, {fileB, "Artist B", 100}},
-         {{fileB, "Artist B", 100}, {fileA, "Artist A", 100}},
-         "0 play\n6 kill\n",
-         "0 play\n10 next\n24 stop\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string shared = freshDirectory().string();
-        RunPlan first{c.killedList, c.killedScript, 2.0, shared + "/tags.txt"}, second{first};
-        first.settingsDir = second.settingsDir = shared;
-        second.playlist = c.nextList;
-        second.script = c.nextScript;
-        StandinRun killed;
-        std::thread beside([&] { killed = c.beside ? runStandin(first) : StandinRun{}; });
-        if (!c.beside) {
-            killed = runStandin(first);
-            auto left = standin::readTags(killed.tagsPath);
-            ASSERT_TRUE(vorlu_test::isStamp(left.at(fileA), "Artist A")) << left.at(fileA);
-        }
-        StandinRun healed = runStandin(second);
-        beside.join();
-        ASSERT_EQ(killed.exitCode, 3) << killed.output;
-        expectCleanEnd(healed);
-        auto firstStamp = std::find_if(healed.requests.begin(), healed.requests.end(), [](const RunRequest& r) {
-            return (r.code == 294 || r.code == 3028) && r.file == fileA && r.value != "Artist A";
-        });
-        ASSERT_NE(firstStamp, healed.requests.end());
-        EXPECT_EQ(firstStamp->value, "Artist A (0:00/1:40)");  // on the healed artist
-        bool sawTheOthersStamp = std::any_of(healed.requests.begin(), healed.requests.end(), [](const RunRequest& r) {
-            return (r.code == 290 || r.code == 3026) && r.file == fileA && vorlu_test::isStamp(r.value, "Artist A");
-        });
-        if (c.beside) EXPECT_TRUE(sawTheOthersStamp) << healed.output;
-        EXPECT_EQ(standin::readTags(first.tagsPath).at(fileA), "Artist A");
-    }
+    std::string settings = freshDirectory().string();
+    RunPlan first{{{fileA, "Artist A", 100}}, "0 play\n8 kill\n", 2.0};
+    first.settingsDir = settings;
+    StandinRun killed = runStandin(first);
+    ASSERT_EQ(killed.exitCode, 3) << killed.output;
+    auto left = standin::readTags(killed.tagsPath);
+    ASSERT_TRUE(vorlu_test::isStamp(left.at(fileA), "Artist A")) << left.at(fileA);
+
+    RunPlan second{{{fileA, "Artist A", 100}}, "0 play\n8 stop\n", 2.0, killed.tagsPath};
+    second.settingsDir = settings;
+    StandinRun healed = runStandin(second);
+    expectCleanEnd(healed);
+    // Stamped on the healed artist, not on the leftover.
+    auto firstStamp = std::find_if(healed.requests.begin(), healed.requests.end(), [](const RunRequest& r) {
+        return (r.code == 294 || r.code == 3028) && r.value != "Artist A";
+    });
+    ASSERT_NE(firstStamp, healed.requests.end());
+    EXPECT_EQ(firstStamp->value, "Artist A (0:00/1:40)");
+    EXPECT_EQ(standin::readTags(healed.tagsPath).at(fileA), "Artist A");
 }
 
 // The journal: a killed player's stamp is gone within two seconds of the next start,
