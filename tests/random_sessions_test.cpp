@@ -148,13 +148,16 @@ public:
             // The room is measured by the first entry's file: one that plays stamped, if its kind has tags.
             giveArtist(p, p.playlist.front().file, "Artist " + std::to_string(between(0, 99)));
         }
-        const Refusal refusals[] = {Refusal::AllSets,          Refusal::SetsForAMoment,
-                                    Refusal::ReadsOfOneFile,   Refusal::EmptyReadsOfOneFile,
-                                    Refusal::WritesForAMoment, Refusal::SetsStopOneFileForAMoment,
-                                    Refusal::ReadOnlyFile,     Refusal::WritesOfOneFileLandButFail};
-        p.refusal = chance(2)   ? Refusal::None
-                    : chance(9) ? Refusal::FilledReadsOfOneFile
-                                : refusals[between(0, static_cast<int>(std::size(refusals)) - 1)];
+        const Refusal refusals[] = {Refusal::AllSets,
+                                    Refusal::SetsForAMoment,
+                                    Refusal::ReadsOfOneFile,
+                                    Refusal::EmptyReadsOfOneFile,
+                                    Refusal::WritesForAMoment,
+                                    Refusal::SetsStopOneFileForAMoment,
+                                    Refusal::ReadOnlyFile,
+                                    Refusal::WritesOfOneFileLandButFail,
+                                    Refusal::FilledReadsOfOneFile};
+        p.refusal = chance(2) ? Refusal::None : refusals[between(0, static_cast<int>(std::size(refusals)) - 1)];
         p.faultyFile = files[static_cast<std::size_t>(between(0, fileCount - 1))].file;
         if (p.refusal == Refusal::FilledReadsOfOneFile)
             giveArtist(p, p.faultyFile, std::string(static_cast<std::size_t>(between(1021, 1026)), 'L'));
