@@ -256,8 +256,10 @@ LRESULT CALLBACK PluginSession::mainProcedure(HWND window, UINT message, WPARAM 
             current->sendNotice(false);
     }
     if (message == WM_WA_IPC && lParam != IPC_CB_MISC) {
-        if (lParam == IPC_SET_EXTENDED_FILE_INFO || lParam == IPC_SET_EXTENDED_FILE_INFOW)
+        if (lParam == IPC_SET_EXTENDED_FILE_INFO || lParam == IPC_SET_EXTENDED_FILE_INFOW) {
+            if (current->setTakesMs > 0) Sleep(current->setTakesMs);
             current->checkJournalAtSet(wParam, lParam);
+        }
         if (current->overrideAnswer) {
             if (auto answer = current->overrideAnswer(wParam, lParam)) return *answer;
         }

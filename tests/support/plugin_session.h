@@ -107,6 +107,9 @@ public:
 
     // Answers that replace the model's for one request code, for hosts that misbehave.
     std::function<std::optional<LRESULT>(WPARAM wParam, LPARAM code)> overrideAnswer;
+    // How long the host's input plug-in takes to open a file for a set before it answers,
+    // on the windows' thread: playback moves on meanwhile.
+    DWORD setTakesMs = 0;
 
     std::vector<Message> mainMessages() const;
     std::vector<TitleUpdate> titleUpdates() const;
