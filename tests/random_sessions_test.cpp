@@ -180,7 +180,8 @@ public:
             // while: a moment, or seconds.
             if (chance(12)) {
                 p.actions.push_back(Action{t, "lock-journal", between(0, 1), {}});
-                long long held = chance(2) ? between(10, 300) : between(1000, 8000);
+                // Up to 1.5 s a claim waits it out, and stamps once it is let go.
+                long long held = chance(2) ? between(10, 300) : chance(2) ? between(300, 1500) : between(1000, 8000);
                 p.actions.push_back(Action{t + held, "unlock-journal", 0, {}});
                 // The listener goes to the next entry and back while a claim waits: two claims of one file.
                 if (chance(2)) {
