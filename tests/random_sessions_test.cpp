@@ -79,7 +79,7 @@ struct Plan {
     LRESULT hostVersion;         // on this run's path, at or near the versions the plug-in tells apart
     long long killAt = -1;       // the player dies then, and starts again on the same files
     int killAfterOperation = 0;  // or it dies right after this flush or move of the journal's
-    // The first start after the kill finds C: as it was, another volume there, or no drive.
+    // The first start after the kill finds C: (or the files' stick) as it was, another volume there, or none.
     enum class FirstStart { OwnVolume, AnotherVolume, Unplugged } firstStart = FirstStart::OwnVolume;
     bool version1Journal = false;  // the journal left by the kill as the version before wrote it
     int unreadableStarts = 0;      // starts that find the files there and unreadable, before the last
@@ -99,6 +99,7 @@ struct Plan {
     bool titleAtOnce = false;         // the host's title update comes as playback starts, at position 0
     bool laterJournal = false;        // the journal is a later version's: never ours to write
     DWORD setTakes = 0;               // ms the host takes over a set, playback moving on
+    bool onAStick = false;            // the files' folder is a stick mounted there: the first start's volume
     // The listener acts just before the plug-in's n-th message (a look or a write) reaches
     // the host's windows: a click its thread handles first.
     std::map<int, std::string> clicksBeforeMessages;
@@ -119,6 +120,7 @@ struct Plan {
             << (deletedFile.empty() ? "" : ", then " + deletedFile + " deleted")
             << (titleAtOnce ? ", title updates at once" : "") << (laterJournal ? ", a later version's journal" : "")
             << (setTakes > 0 ? ", sets taking " + std::to_string(setTakes) + " ms" : "")
+            << (onAStick ? ", the files on a stick mounted in their folder" : "")
             << (firstStart == FirstStart::AnotherVolume ? ", then a start with another volume as C:"
                 : firstStart == FirstStart::Unplugged   ? ", then a start with C: unplugged"
                                                         : "")
@@ -236,6 +238,8 @@ public:
                                                   [](const standin::Entry& e) { return e.lengthSeconds == 0; });
         p.laterJournal = chance(50) && p.journalSlack == -3 && p.killAt < 0 && p.killAfterOperation == 0;
         p.setTakes = chance(4) ? static_cast<DWORD>(between(1, 3)) : 0;
+        // Entries of the version before name no volume: a file under an unplugged stick's folder reads as gone.
+        p.onAStick = chance(4) && !(p.version1Journal && p.firstStart == Plan::FirstStart::Unplugged);
         return p;
     }
 
@@ -824,10 +828,10 @@ std::string staleTitle(const PluginSession& session) {
 // on it answers nothing, and quit ends the plug-in's threads as the end of the process would. A new run on the same
 // files and journal, as another process, must leave every file as its original, or as the edit made in between.
 // The volume the files are on (their drive C: maps to a folder of the session's), and another.
-const DWORD filesVolume = 0x5EED0001, anotherVolume = 0x5EED0002;
+const DWORD filesVolume = 0x5EED0001, anotherVolume = 0x5EED0002, stickVolume = 0x5EED0003;
 
 std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std::string& folder,
-                              const std::string& drive) {
+                              const std::string& drive, const std::string& stick) {
     if (plan.quitWhileRefusingFor < 0)
         killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
     plugin.quit();
@@ -861,10 +865,13 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
         std::ofstream(path, std::ios::binary | std::ios::trunc) << older;
     }
     if (plan.firstStart != Plan::FirstStart::OwnVolume) {
-        // Another stick as C: (the files' own is elsewhere), or none: a start with nothing
-        // playing leaves every file as it is, and every entry for their own volume.
+        // Another stick as C: or in the files' folder (their own is elsewhere), or none: a start
+        // with nothing playing leaves every file as it is, and every entry for their own volume.
         bool unplugged = plan.firstStart == Plan::FirstStart::Unplugged;
-        winshim::mapDrive('C', unplugged ? "" : drive, anotherVolume);
+        if (plan.onAStick)
+            winshim::mountFolder("C:\\r", unplugged ? "" : stick, anotherVolume);
+        else
+            winshim::mapDrive('C', unplugged ? "" : drive, anotherVolume);
         auto entriesBefore = vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal")).size();
         new (&killed) PluginSession(
             playlist, {.journalFolder = folder, .storedArtists = onDisk, .processId = 4244, .settleRepair = false});
@@ -878,6 +885,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
         }
         killed.~PluginSession();
         winshim::mapDrive('C', drive, filesVolume);
+        if (plan.onAStick) winshim::mountFolder("C:\\r", stick, stickVolume);
     }
     // The tenth start that finds a file there and unreadable gives its entry up (the
     // artist may be the listener's own, cleared): its stamp stays.
@@ -944,6 +952,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     journalHeld.clear();
     journalItselfHeld = false;
     winshim::mapDrive('C', drive, filesVolume);
+    std::string stick = vorlu_test::emptyFolder("random-stick");
+    if (plan.onAStick)
+        winshim::mountFolder("C:\\r", stick, stickVolume);
+    else
+        winshim::unmountFolder("C:\\r");
     theirEntries = 0;
     if (plan.journalSlack > -3) {
         const standin::Entry& first = plan.playlist.front();
@@ -966,7 +979,8 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     if (realTimeDivisor == 0) winshim::switchThreads(static_cast<unsigned>(plan.seed), plan.switchOneIn);
     session.setTakesMs = plan.setTakes;
     if (plan.flushesRefused)
-        winshim::refuseFlushes([drive](const std::string& path) { return path.rfind(drive, 0) == 0; });
+        winshim::refuseFlushes(
+            [=](const std::string& path) { return path.rfind(drive, 0) == 0 || path.rfind(stick, 0) == 0; });
     if (plan.anotherPluginOnTop) {
         underMain = reinterpret_cast<WNDPROC>(
             SetWindowLongW(session.mainWindow, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(anotherPluginsMain)));
@@ -1043,12 +1057,12 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     }
     if (killed) {
         session.runUntil(plan.killAt >= 0 ? plan.killAt : winshim::now() + 5000);
-        return killAndStartAgain(session, plan, folder, drive);
+        return killAndStartAgain(session, plan, folder, drive, stick);
     }
     if (plan.quitWhileRefusingFor >= 0 && realTimeDivisor == 0) {
         session.model.acceptSets([](const std::string&, const std::string&) { return false; });
         session.runFor(plan.quitWhileRefusingFor);
-        return killAndStartAgain(session, plan, folder, drive);
+        return killAndStartAgain(session, plan, folder, drive, stick);
     }
     session.runFor(5000);
     // The host's exit and log-off end the input plug-ins as soon as quit's bound is over,

@@ -487,6 +487,14 @@ void mountFolder(const std::string& windowsFolder, const std::string& nativeFold
     mountedFolders.push_back(MountedFolder{windowsFolder, nativeFolder, serial});
 }
 
+void unmountFolder(const std::string& windowsFolder) {
+    std::lock_guard<std::mutex> lock(processesMutex);
+    mountedFolders.erase(
+        std::remove_if(mountedFolders.begin(), mountedFolders.end(),
+                       [&](const MountedFolder& mount) { return mount.windowsFolder == windowsFolder; }),
+        mountedFolders.end());
+}
+
 bool driveMapped(char letter) {
     std::lock_guard<std::mutex> lock(processesMutex);
     return mappedDrives.count(static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) > 0;

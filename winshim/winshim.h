@@ -119,6 +119,8 @@ std::string nativePathOf(const std::string& windowsPath);
 // volume mounted there whose serial number is serial; an empty nativeFolder unplugs it
 // (the folder stays, empty, on the volume that holds it).
 void mountFolder(const std::string& windowsFolder, const std::string& nativeFolder, DWORD serial);
+// No volume is mounted in windowsFolder from now on: it is a folder of the volume that holds it.
+void unmountFolder(const std::string& windowsFolder);
 // From now on, while on, every file write reports success having written half its bytes
 // (a file system that writes short).
 void writeShort(bool shortWrites);
