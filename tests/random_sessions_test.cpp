@@ -958,13 +958,15 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     else
         winshim::unmountFolder("C:\\r");
     theirEntries = 0;
-    if (plan.journalSlack > -3) {
+    // Journals left by others on the virtual clock only: on the real clock the first start's
+    // settle is too short for a repair over half a megabyte under the race detector.
+    if (plan.journalSlack > -3 && realTimeDivisor == 0) {
         const standin::Entry& first = plan.playlist.front();
         theirEntries = vorlu_test::fillJournal(
             folder, otherPlayer, vorlu_test::journalEntrySizeOf(first.file, first.artist) + plan.journalSlack);
     }
     std::string laterJournal;
-    if (plan.laterJournal) {
+    if (plan.laterJournal && realTimeDivisor == 0) {
         vorlu_test::fillJournal(folder, otherPlayer, JOURNAL_BUFFER_SIZE - JOURNAL_HEADER_SIZE - 200);
         laterJournal = vorlu_test::bytesOf(folder + "/vorlu.journal");
         laterJournal[8] = JOURNAL_VERSION + 1;
@@ -1099,7 +1101,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     std::string left = plan.flushesRefused ? "" : entryLeft(folder, 4242, failing);
     if (!left.empty()) return left;
     if (std::string lost = theirEntriesKept(folder); !lost.empty()) return lost;
-    if (plan.laterJournal && vorlu_test::bytesOf(folder + "/vorlu.journal") != laterJournal)
+    if (!laterJournal.empty() && vorlu_test::bytesOf(folder + "/vorlu.journal") != laterJournal)
         return "a later version's journal was written";
     if (plan.hostVersion >= HOST_VERSION_LIMIT && !session.requests(IPC_GETPLAYLISTFILEW).empty())
         return "a host of no version known went the wide way";
