@@ -10,13 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include <new>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 
 using vorlu_test::asVersion1;
@@ -108,10 +107,6 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
          RepairCase::NoFault, Place::Deleted},
         {"another volume under its drive letter, without the file", "Artist A (1:05/4:00)", false, true,
          "Artist A (1:05/4:00)", false, true, 0, RepairCase::NoFault, Place::AnotherVolume},
-        {"on a stick mounted in a folder", "Artist A (1:05/4:00)", true, true, "Artist A", true, false, 0,
-         RepairCase::NoFault, Place::OnAStick},
-        {"on a stick mounted in a folder, unplugged", "Artist A (1:05/4:00)", false, true, "Artist A (1:05/4:00)",
-         false, true, 0, RepairCase::NoFault, Place::StickUnplugged},
         {"the write-back refused", "Artist A (1:05/4:00)", true, false, "Artist A (1:05/4:00)", true, true},
         {"read as empty: it could not be opened, or the artist was cleared", "Artist A (1:05/4:00)", true, true,
          "Artist A (1:05/4:00)", false, true, 1, RepairCase::ReadsEmpty},
@@ -123,8 +118,7 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string folder = freshFolder();
-        bool onAStick = c.place == Place::OnAStick || c.place == Place::StickUnplugged;
-        placeFileA(onAStick ? Place::OnAStick : Place::There);  // the volume the entry names
+        placeFileA(Place::There);  // the volume the entry names
         leaveEntryOfADeadPlayer(folder, c.original);
         placeFileA(c.place);
         PluginSession next({{fileA, c.storedNow, 240}}, {.journalFolder = folder, .settleRepair = false});
@@ -237,92 +231,6 @@ TEST(Journal, aQuitDuringTheRepairLeavesTheRestForTheNextStart) {
                         {.journalFolder = folder, .processId = livePlayer + 1, .settleRepair = false});
     later.runFor(1000);
     EXPECT_EQ(later.model.storedArtist(fileA), "Artist A");
-}
-
-// Each file's entry is on disk at every set (the harness checks that in every session),
-// and goes once its original is back.
-// An entry stays until its file's original is on disk: a power cut takes what the system
-// still caches. Flushed at the write-back; where another program holds the file without
-// sharing writes, the entry goes once the system's own writer has had its time, or, where
-// the player quits first, at the next start.
-TEST(Journal, holdsEachStampedFileFromBeforeItsFirstSetUntilItsOriginalIsOnDisk) {
-    enum class Holder { None, AnotherProgram, AnotherProgramThenQuit };
-    for (Holder holder : {Holder::None, Holder::AnotherProgram, Holder::AnotherProgramThenQuit}) {
-        SCOPED_TRACE(static_cast<int>(holder));
-        std::string folder = freshFolder();
-        PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
-                              {.journalFolder = folder});
-        session.play();
-        session.runUntil(20500);
-        HANDLE held = holder == Holder::None
-                          ? INVALID_HANDLE_VALUE
-                          : CreateFileW(standin::utf16FromUtf8(fileA).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_EQ(held == INVALID_HANDLE_VALUE, holder == Holder::None);
-        session.next();  // A's original goes back; B plays on
-        session.runUntil(21000);
-        auto entriesOfA = [&] {
-            int count = 0;
-            for (const auto& entry : entriesOf(bytesOf(journalPath(folder))))
-                count += sameFileName(entry.file, vorlu_test::trackFileOf(fileA));
-            return count;
-        };
-        EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
-        EXPECT_EQ(entriesOfA(), holder == Holder::None ? 0 : 1);
-        if (holder == Holder::AnotherProgramThenQuit) {
-            plugin.quit();
-            EXPECT_EQ(entriesOfA(), 1);
-            CloseHandle(held);
-            session.~PluginSession();
-            new (&session) PluginSession({{fileA, "Artist A", 240}}, {.journalFolder = folder, .processId = 4243});
-        } else {
-            session.runUntil(20500 + SYSTEM_WRITER_DELAY_MS + 1500);
-            if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-        }
-        EXPECT_EQ(entriesOfA(), 0);
-    }
-}
-
-// F, G and F again in quick succession: the new worker for F may take F over between the
-// old one's write-back and its release of the file, after which the old one drops the
-// entry it wrote. Whenever F holds a stamp, at every request the host gets, F's entry is
-// on disk.
-TEST(Journal, aFileTakenOverBetweenItsWriteBackAndItsReleaseIsNeverStampedWithoutItsEntry) {
-    for (long long gap : {0, 1, 2, 5, 10, 50}) {
-        SCOPED_TRACE(gap);
-        TrackFile file = vorlu_test::trackFileOf(fileA);
-        int stampedWithoutEntry = 0;
-        bool writingBack = false;
-        PluginSession session(
-            {{fileA, "Artist A", 240}, {"C:\\music\\g.mp3", "Artist G", 240}, {fileA, "Artist A", 240}});
-        winshim::yieldAtLockRelease(true);
-        session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
-            // The host is slow to write F's original back: the new worker for F waits for
-            // the file meanwhile, and comes in as soon as the write-back lets it go.
-            if (code == session.setCode()) writingBack = vorlu_test::valueOfSet(wParam, code) == "Artist A";
-            if (code == IPC_WRITE_EXTENDED_FILE_INFO && writingBack) Sleep(30);
-            std::string stored = session.model.storedArtist(fileA);
-            if (!vorlu_test::isStamp(stored, "Artist A") && !vorlu_test::isPauseMark(stored, "Artist A"))
-                return std::nullopt;
-            bool held = false;
-            for (const auto& entry : entriesOf(bytesOf(journalPath(session.journalFolder))))
-                held |= sameFileName(entry.file, file);
-            stampedWithoutEntry += held ? 0 : 1;
-            return std::nullopt;
-        };
-        session.play();
-        session.runUntil(10500);
-        session.next();
-        session.runFor(gap);
-        session.next();
-        session.runUntil(40000);
-        session.stop();
-        session.runFor(3000);
-        winshim::yieldAtLockRelease(false);
-        EXPECT_EQ(stampedWithoutEntry, 0);
-        EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
-        EXPECT_GE(session.commitsOf(fileA).size(), 4u);
-    }
 }
 
 // A worker of this run and the repair meet on one file: whichever claims it first, the
@@ -447,34 +355,178 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
     }
 }
 
-// A version 1 journal whose entries, written anew as version 2, would outgrow the bound:
-// it stays as it is, every entry kept, and this run's journal goes to the next folder.
-TEST(Journal, anUpgradeThatWouldOutgrowTheBoundKeepsEveryEntry) {
-    std::string folder = freshFolder(), library = freshFolder(), bytes;
-    std::size_t count = 0;
-    // An original long enough, and entries enough, that version 1 fits and version 2 (a few
-    // bytes more an entry) does not.
-    for (std::size_t length = vorlu_test::oldHostRun() ? 150 : 900; count == 0; ++length) {
+// The corners where a stamp could outlive its entry: the listener's moves, the step slowed
+// or failed meanwhile, how the player ends, and what must survive. In every row the harness
+// checks, at each set and each journal that reaches its disk, that every file a power cut
+// could leave stamped has its entry there; and the next start finds A as its original, with
+// no entry of it left.
+enum class Slowed {
+    None,
+    JournalLockHeld,      // another player holds the journal's lock for the first 1.1 s
+    WriteBackSlow,        // the host takes 30 ms to write A's original back
+    FileHeld,             // another program holds A from 20 s on, sharing reads only: no flush of it
+    StickOutAtNextStart,  // A is on a stick mounted in C:\music, out at the next start, back at the one after
+    Version1NearBound,    // the version before's journal, which written anew would outgrow the bound
+};
+enum class Ending { Kill, PowerCut, Quit };
+
+struct Move {
+    long long at;
+    void (PluginSession::*move)();
+};
+
+struct Corner {
+    const char* name;
+    std::vector<Move> moves;
+    Slowed slowed;
+    long long endsAt;
+    Ending ending;
+    int stampsOfA = -1;   // exactly this many stamps of A (-1: at least one)
+    int entriesOfA = -1;  // A's entries on disk once the player has ended (-1: not looked at)
+};
+
+// A version 1 journal of a dead player's entries of A whose long originals, written anew
+// as version 2 (a few bytes more an entry), would not fit the bound.
+std::string version1JournalNearTheBound() {
+    for (std::size_t length = vorlu_test::oldHostRun() ? 150 : 900;; ++length) {
         std::string two = validJournalOf(std::string(length, 'a')), one = asVersion1(two);
         std::size_t entry = one.size() - JOURNAL_HEADER_SIZE,
                     fits = (JOURNAL_BUFFER_SIZE - JOURNAL_HEADER_SIZE) / entry;
         if (JOURNAL_HEADER_SIZE + fits * (two.size() - JOURNAL_HEADER_SIZE) <= std::size_t{JOURNAL_BUFFER_SIZE})
             continue;
-        count = fits;
-        bytes = one.substr(0, JOURNAL_HEADER_SIZE);
-        for (std::size_t i = 0; i < count; ++i) bytes += one.substr(JOURNAL_HEADER_SIZE);
+        std::string bytes = one.substr(0, JOURNAL_HEADER_SIZE);
+        for (std::size_t i = 0; i < fits; ++i) bytes += one.substr(JOURNAL_HEADER_SIZE);
+        return bytes;
     }
-    ASSERT_EQ(entriesOf(bytes).size(), count);
-    std::ofstream(journalPath(folder), std::ios::binary) << bytes;
-    winshim::mapDrive('C', "");  // their drive unplugged: the repair keeps every entry
-    winshim::setModulePath(libraryPathIn(library));
-    PluginSession next({{fileA, "Artist A", 240}}, {.journalFolder = folder, .settleRepair = false});
-    next.model.acceptReads([](const std::string&) { return false; });
-    next.runFor(1000);
-    winshim::setModulePath("");
-    EXPECT_TRUE(bytesOf(journalPath(folder)) == bytes);
-    EXPECT_EQ(entriesOf(bytesOf(journalPath(folder))).size(), count);
-    EXPECT_FALSE(bytesOf(journalPath(library)).empty());
+}
+
+int entriesOfAIn(const std::string& folder) {
+    int count = 0;
+    for (const auto& entry : entriesOf(bytesOf(journalPath(folder))))
+        count += sameFileName(entry.file, vorlu_test::trackFileOf(fileA));
+    return count;
+}
+
+TEST(Journal, noCornerLeavesAStampWithoutItsEntry) {
+    using P = PluginSession;
+    auto awayAndBack = [](long long at, long long gap) {
+        return std::vector<Move>{{0, &P::play}, {at, &P::next}, {at + gap, &P::previous}};
+    };
+    const std::vector<Move> playing = {{0, &P::play}}, onToB = {{0, &P::play}, {20500, &P::next}};
+    const long long writerDone = 20500 + SYSTEM_WRITER_DELAY_MS + 1500;
+    const Corner corners[] = {
+        {"A plays while the lock is held: one stamp, once it is let go", playing, Slowed::JournalLockHeld, 5000,
+         Ending::Kill, 1},
+        {"A, B and A again while the lock is held: of A's two waiting workers one stamps, once", awayAndBack(500, 300),
+         Slowed::JournalLockHeld, 5000, Ending::Kill, 1},
+        {"A, B and A again at once while A's write-back is slow", awayAndBack(10500, 0), Slowed::WriteBackSlow, 40000,
+         Ending::PowerCut},
+        {"... 1 ms apart", awayAndBack(10500, 1), Slowed::WriteBackSlow, 40000, Ending::PowerCut},
+        {"... 2 ms apart", awayAndBack(10500, 2), Slowed::WriteBackSlow, 40000, Ending::PowerCut},
+        {"... 5 ms apart", awayAndBack(10500, 5), Slowed::WriteBackSlow, 40000, Ending::PowerCut},
+        {"... 10 ms apart", awayAndBack(10500, 10), Slowed::WriteBackSlow, 40000, Ending::PowerCut},
+        {"... 50 ms apart", awayAndBack(10500, 50), Slowed::WriteBackSlow, 40000, Ending::PowerCut},
+        {"the power goes right after A's write-back, which was flushed", onToB, Slowed::None, 20600, Ending::PowerCut,
+         -1, 0},
+        {"the power goes after A's write-back while another program holds A", onToB, Slowed::FileHeld, 21000,
+         Ending::PowerCut, -1, 1},
+        {"... once the system's writer has had its time", onToB, Slowed::FileHeld, writerDone, Ending::PowerCut, -1, 0},
+        {"the player quits after A's write-back while another program holds A", onToB, Slowed::FileHeld, 21000,
+         Ending::Quit, -1, 1},
+        {"A on a stick mounted in a folder", playing, Slowed::StickOutAtNextStart, 20500, Ending::Kill, -1, 1},
+        {"a version 1 journal just under the bound", {}, Slowed::Version1NearBound, 1000, Ending::Quit, 0},
+    };
+    for (const auto& c : corners) {
+        SCOPED_TRACE(c.name);
+        std::string folder = freshFolder(), library = freshFolder(), older;
+        placeFileA(c.slowed == Slowed::StickOutAtNextStart ? Place::OnAStick : Place::There);
+        if (c.slowed == Slowed::Version1NearBound) {
+            older = version1JournalNearTheBound();
+            std::ofstream(journalPath(folder), std::ios::binary) << older;
+            winshim::mapDrive('C', "");  // their drive unplugged: the repair keeps every entry
+            winshim::setModulePath(libraryPathIn(library));
+        }
+        std::optional<PluginSession> session;
+        // The repair of the journal of the version before must find every read refused.
+        bool settle = c.slowed != Slowed::Version1NearBound;
+        session.emplace(std::vector<standin::Entry>{{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 600}},
+                        vorlu_test::SessionOptions{.journalFolder = folder, .settleRepair = settle});
+        HANDLE lock = INVALID_HANDLE_VALUE, held = INVALID_HANDLE_VALUE;
+        std::vector<std::pair<long long, std::function<void()>>> events;
+        for (const auto& m : c.moves) events.emplace_back(m.at, [&, m] { (*session.*m.move)(); });
+        switch (c.slowed) {
+        case Slowed::JournalLockHeld:
+            lock = CreateFileW(standin::utf16FromUtf8(folder + "/vorlu.journal.lock").c_str(),
+                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            events.emplace_back(1100, [&] {
+                winshim::yieldAtLockRelease(true);
+                CloseHandle(lock);
+            });
+            break;
+        case Slowed::WriteBackSlow:
+            winshim::yieldAtLockRelease(true);
+            session->overrideAnswer = [&, writingBack = false](WPARAM wParam, LPARAM code) mutable {
+                if (code == session->setCode()) writingBack = vorlu_test::valueOfSet(wParam, code) == "Artist A";
+                if (code == IPC_WRITE_EXTENDED_FILE_INFO && writingBack) Sleep(30);
+                return std::optional<LRESULT>();
+            };
+            break;
+        case Slowed::FileHeld:
+            events.emplace_back(20000, [&] {
+                held = CreateFileW(standin::utf16FromUtf8(fileA).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            });
+            break;
+        case Slowed::Version1NearBound:
+            session->model.acceptReads([](const std::string&) { return false; });
+            break;
+        default:
+            break;
+        }
+        std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [at, event] : events) {
+            session->runUntil(at);
+            event();
+        }
+        session->runUntil(c.endsAt);
+        if (c.slowed == Slowed::Version1NearBound) {
+            winshim::setModulePath("");
+            EXPECT_TRUE(bytesOf(journalPath(folder)) == older);
+            EXPECT_FALSE(bytesOf(journalPath(library)).empty());
+        }
+        if (c.ending != Ending::Quit)
+            session->overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
+        plugin.quit();
+        if (c.ending == Ending::PowerCut) {
+            session->model.powerCut();
+            winshim::powerCut();
+        }
+        winshim::yieldAtLockRelease(false);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        int stamps = 0;
+        for (const auto& commit : session->commitsOf(fileA)) stamps += vorlu_test::isStamp(commit.artist, "Artist A");
+        if (c.stampsOfA >= 0) EXPECT_EQ(stamps, c.stampsOfA);
+        if (c.stampsOfA < 0) EXPECT_GT(stamps, 0);
+        if (c.entriesOfA >= 0) EXPECT_EQ(entriesOfAIn(folder), c.entriesOfA);
+        std::string left = session->model.storedArtist(fileA);
+        session.reset();
+        if (c.slowed == Slowed::Version1NearBound) continue;
+        // The next start, on what the disk holds; with A's stick out, A and its entry stay for the one after.
+        if (c.slowed == Slowed::StickOutAtNextStart) {
+            placeFileA(Place::StickUnplugged);
+            PluginSession out({{fileA, left, 240}},
+                              {.journalFolder = folder, .processId = 4243, .settleRepair = false});
+            out.model.acceptReads([](const std::string&) { return false; });
+            out.runFor(1000);
+            EXPECT_EQ(out.model.storedArtist(fileA), left);
+            EXPECT_EQ(entriesOfAIn(folder), 1);
+            placeFileA(Place::OnAStick);
+        }
+        PluginSession next({{fileA, left, 240}}, {.journalFolder = folder, .processId = 4244, .settleRepair = false});
+        next.runFor(1000);
+        EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
+        EXPECT_EQ(entriesOfAIn(folder), 0);
+    }
 }
 
 struct FolderCase {
@@ -640,37 +692,6 @@ TEST(Journal, everyUpdateIsOnDiskBeforeItReplacesTheJournal) {
         ++replaced;
     }
     EXPECT_EQ(replaced, 3);  // the journal proved at init, the entry written, the entry dropped
-}
-
-// Another player holds the journal's lock for a moment: the first stamp waits for it and
-// comes with its entry on disk. Meanwhile the listener may go to another file and back,
-// and two workers of this player wait to record the same file: each keeps its own entry
-// until its own claim has let it go.
-TEST(Journal, aFileIsStampedOnceAnotherPlayerLetsTheJournalGo) {
-    for (bool awayAndBack : {false, true}) {
-        SCOPED_TRACE(awayAndBack);
-        std::string folder = freshFolder();
-        PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}},
-                              {.journalFolder = folder});
-        HANDLE held =
-            CreateFileW(standin::utf16FromUtf8(folder + "/vorlu.journal.lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        session.play();
-        session.runFor(500);
-        if (awayAndBack) {
-            session.next();
-            session.runFor(300);
-            session.previous();
-            session.runFor(300);
-        }
-        EXPECT_TRUE(session.sets().empty());
-        winshim::yieldAtLockRelease(true);
-        CloseHandle(held);
-        session.runUntil(5000);
-        winshim::yieldAtLockRelease(false);
-        EXPECT_TRUE(vorlu_test::isStamp(session.model.storedArtist(fileA), "Artist A"));
-    }
 }
 
 // The journal is there but no folder takes an update (the settings folder read-only, the

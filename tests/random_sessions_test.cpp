@@ -527,9 +527,9 @@ std::string artistAt(const PluginSession& session, const std::string& file, long
     return artist;
 }
 
-// Walks the requests in order: a file gets no stamp after the host refused one of its
-// stamps or failed to write it (on the real host each would stop or restart its playback
-// again). Collects each file's stamps for the liveness check.
+// Walks the requests in order: a file gets no stamp, nor a worker, after the host refused
+// one of its stamps or failed to write it (on the real host each would stop or restart its
+// playback again). Collects each file's stamps for the liveness check.
 bool stampsKeepToTheRules(const PluginSession& session, standin::FileMap<FileStamps>* stamps, std::string* why) {
     std::string awaitingWrite;  // the file of the stamp whose write comes next
     for (const auto& request : session.model.requests()) {
@@ -550,6 +550,15 @@ bool stampsKeepToTheRules(const PluginSession& session, standin::FileMap<FileSta
             file.refusedAt = request.time;
         else
             awaitingWrite = request.file;
+    }
+    // Nor a worker: its title updates start none.
+    for (const auto& update : session.titleUpdates()) {
+        auto found = stamps->find(update.file);
+        if (update.workersStarted > 0 && found != stamps->end() && found->second.refusedAt < update.time) {
+            *why =
+                update.file + " got a worker at " + std::to_string(update.time) + " after the host refused its stamp";
+            return false;
+        }
     }
     return true;
 }
@@ -1029,15 +1038,24 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     // The clicks before our messages, on the virtual clock, where the driver waits
-    // meanwhile; made, they count among the listener's actions.
+    // meanwhile; made, they count among the listener's actions. Before each step message
+    // also come another program's copies of it, a ticket off, which must run nothing.
     Plan seen = plan;
     int messages = 0;
+    std::string foreignStepRan;
+    const UINT stepMessage = RegisterWindowMessageA("Vorlu.step");
     struct Unhook {
         ~Unhook() { winshim::setBeforeSend(nullptr); }
     } unhook;
     if (realTimeDivisor == 0)
-        winshim::setBeforeSend([&](HWND window, UINT, WPARAM, LPARAM) {
+        winshim::setBeforeSend([&](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             if (window != session.mainWindow) return;
+            if (message == stepMessage) {
+                std::size_t requests = session.model.requestCount();
+                for (LPARAM ticket : {lParam - 1, lParam + 1}) SendMessageA(window, message, wParam, ticket);
+                if (session.model.requestCount() != requests && foreignStepRan.empty())
+                    foreignStepRan = "another program's step message ran a step at " + std::to_string(winshim::now());
+            }
             auto click = plan.clicksBeforeMessages.find(++messages);
             if (click == plan.clicksBeforeMessages.end()) return;
             seen.actions.push_back(Action{winshim::now(), click->second, 0, {}});
@@ -1088,6 +1106,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     if (winshim::threadsRunning() != 0) return "a worker outlived quit";
+    if (!foreignStepRan.empty()) return foreignStepRan;
     // Quit puts back each window's own procedure, or leaves another plug-in's where they
     // are, ours in the chain beneath.
     if ((ending == Ending::Quit || ending == Ending::LogOff) &&

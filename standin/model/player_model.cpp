@@ -924,6 +924,11 @@ std::vector<Request> PlayerModel::requests() const {
     return requestLog;
 }
 
+std::size_t PlayerModel::requestCount() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return requestLog.size();
+}
+
 std::vector<Commit> PlayerModel::commits() const {
     std::lock_guard<std::mutex> lock(mutex);
     return commitLog;

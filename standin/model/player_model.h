@@ -288,6 +288,7 @@ public:
     void editArtist(const std::string& file, const std::string& artist);
     FileMap<std::string> storedArtists() const;
     std::vector<Request> requests() const;
+    std::size_t requestCount() const;
     std::vector<Commit> commits() const;
     // Called, outside the lock, for every commit that changed a stored artist.
     void onCommit(std::function<void(const Commit&)> callback);

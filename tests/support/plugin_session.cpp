@@ -309,6 +309,8 @@ void PluginSession::insertEntry(int at, standin::Entry entry) {
 }
 
 void PluginSession::sendNotice(bool titleUpdate) {
+    std::size_t logged = 0;
+    int threadsBefore = winshim::threadsStarted();
     if (titleUpdate) {
         const auto& list = model.playlist();
         auto index = static_cast<std::size_t>(model.currentIndex());
@@ -316,10 +318,14 @@ void PluginSession::sendNotice(bool titleUpdate) {
         std::lock_guard<std::mutex> lock(messagesMutex);
         titleLog.push_back(TitleUpdate{winshim::now(), entry ? list[index].file : std::string(), model.state(),
                                        model.position(), entry ? list[index].lengthSeconds : -1, journalSize()});
+        logged = titleLog.size();
     }
     if (titleUpdate) model.titleUpdate();
     LPARAM lParam = model.currentIndex() | (titleUpdate ? TRACK_CHANGE_LPARAM_BIT : 0);
     SendMessageA(playlistEditor, TRACK_CHANGE_MESSAGE, TRACK_CHANGE_WPARAM, lParam);
+    if (logged == 0) return;
+    std::lock_guard<std::mutex> lock(messagesMutex);
+    titleLog[logged - 1].workersStarted = winshim::threadsStarted() - threadsBefore;
 }
 
 void PluginSession::sendTrackChangeNotice() {

@@ -36,6 +36,7 @@ struct TitleUpdate {
     int position;            // ms
     int lengthSeconds;       // the entry's
     long long journalBytes;  // the size of the journal on disk then
+    int workersStarted = 0;  // threads the plug-in started while it handled the notice
 };
 
 struct SessionOptions {
