@@ -12,7 +12,7 @@
 // another player let go of the journal's lock it held briefly) is stamped by then, unless the host cannot hand
 // its name and artist over whole or refused it, or its artist ends as a stamp would; a pause
 // mark comes only while playback stands still; a file whose stamp the host refused or
-// failed to write gets no other stamp in the run. Sessions replay files, repeat one
+// failed to write gets no other stamp, nor a worker, in the run. Sessions replay files, repeat one
 // entry, insert and remove entries above the playing one, and have log-offs cancelled.
 //
 // VORLU_SESSIONS sets how many (default 2000), VORLU_SEED the first seed (default: from
@@ -100,6 +100,9 @@ struct Plan {
     bool laterJournal = false;        // the journal is a later version's: never ours to write
     DWORD setTakes = 0;               // ms the host takes over a set, playback moving on
     bool onAStick = false;            // the files' folder is a stick mounted there: the first start's volume
+    // At the last start the killed player's id names a newer process, created at a time that
+    // differs from the killed one's in its low half (1) or its high half (2); 0: no process.
+    int killedIdReused = 0;
     // The listener acts just before the plug-in's n-th message (a look or a write) reaches
     // the host's windows: a click its thread handles first.
     std::map<int, std::string> clicksBeforeMessages;
@@ -121,6 +124,7 @@ struct Plan {
             << (titleAtOnce ? ", title updates at once" : "") << (laterJournal ? ", a later version's journal" : "")
             << (setTakes > 0 ? ", sets taking " + std::to_string(setTakes) + " ms" : "")
             << (onAStick ? ", the files on a stick mounted in their folder" : "")
+            << (killedIdReused > 0 ? ", the killed player's id reused" : "")
             << (firstStart == FirstStart::AnotherVolume ? ", then a start with another volume as C:"
                 : firstStart == FirstStart::Unplugged   ? ", then a start with C: unplugged"
                                                         : "")
@@ -240,6 +244,7 @@ public:
         p.setTakes = chance(4) ? static_cast<DWORD>(between(1, 3)) : 0;
         // Entries of the version before name no volume: a file under an unplugged stick's folder reads as gone.
         p.onAStick = chance(4) && !(p.version1Journal && p.firstStart == Plan::FirstStart::Unplugged);
+        if ((p.killAt >= 0 || p.killAfterOperation > 0) && chance(6)) p.killedIdReused = between(1, 2);
         return p;
     }
 
@@ -776,8 +781,9 @@ bool holdsOurStamp(const PluginSession& session, const std::string& file, long l
 // holds a stamp of ours, the plug-in looks at that file's field within the same step of
 // the player's clock: a stop or a move to another file brings its artist back, a pause
 // its mark, a resume a stamp or its artist. Not where the host refused a write of the file
-// before (its stamps end, and a file a refused set stopped waits), nor at a pause of a wma
-// file, which a write of ours may have started playing once (no write while paused then).
+// before (its stamps end), nor at a pause of a wma file, which a write of ours may have
+// started playing once (no write while paused then); a file a refused set stopped is looked
+// at within the second its held write-back waits, once it stops or another file plays.
 bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::FileMap<FileStamps>& stamps,
                                  std::string* why) {
     const long long step = 5 + session.setTakesMs;  // a click waits for the step in progress
@@ -795,23 +801,26 @@ bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::Fi
         bool resumed = !left && was.state == standin::PlayState::Paused && change.state == standin::PlayState::Playing;
         if (!(left || paused || resumed) || !holdsOurStamp(session, file, t)) continue;
         auto found = stamps.find(file);
-        // The last write of the file before then refused, or failed at its commit: it is
-        // tried again a second later, whatever happens meanwhile.
+        // The last write of the file before then a write-back refused, or failed at its
+        // commit: it is tried again a second later, whatever happens meanwhile.
         bool retrying = false;
         for (std::size_t i = 0; i < requests.size() && requests[i].time < t; ++i) {
             if (requests[i].code != session.setCode() || !standin::sameFile(requests[i].file, file)) continue;
             bool committed = i + 1 < requests.size() && requests[i + 1].code == IPC_WRITE_EXTENDED_FILE_INFO &&
                              requests[i + 1].answer != 0;
-            retrying = requests[i].answer == 0 || !committed;
+            bool writeBack = requests[i].value == artistAt(session, file, requests[i].time);
+            retrying = writeBack && (requests[i].answer == 0 || !committed);
         }
-        bool refused = retrying || (found != stamps.end() && found->second.refusedAt <= t) ||
-                       std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
-                           return standin::sameFile(stop.second, file) && stop.first <= t;
-                       });
-        if (refused || (paused && standin::kindOf(file) == standin::FileKind::Wma)) continue;
+        bool stoppedByARefusal = std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
+            return standin::sameFile(stop.second, file) && stop.first <= t;
+        });
+        bool refused = retrying || (found != stamps.end() && found->second.refusedAt <= t) || stoppedByARefusal;
+        // A file a refused set stopped holds its write-back while it plays, looking a second apart.
+        long long within = stoppedByARefusal && left && !retrying ? step + 1000 : step;
+        if ((refused && within == step) || (paused && standin::kindOf(file) == standin::FileKind::Wma)) continue;
         bool looked = std::any_of(requests.begin(), requests.end(), [&](const standin::Request& r) {
             bool field = r.code == session.readCode() || r.code == session.setCode();
-            return field && r.time >= t && r.time <= t + step && standin::sameFile(r.file, file);
+            return field && r.time >= t && r.time <= t + within && standin::sameFile(r.file, file);
         });
         if (!looked) {
             *why = file +
@@ -819,7 +828,7 @@ bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::Fi
                     : paused ? " paused"
                              : " resumed") +
                    " at " + std::to_string(t) + " holding a stamp of ours, and its field not looked at by " +
-                   std::to_string(t + step);
+                   std::to_string(t + within);
             return false;
         }
     }
@@ -919,9 +928,12 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
                                            .titleDelayMax = 500});
     if (!plan.deletedFile.empty())
         killed.model.acceptReads([&](const std::string& file) { return !standin::sameFile(file, plan.deletedFile); });
+    if (plan.killedIdReused > 0)
+        winshim::setOtherProcesses({{4242, plan.killedIdReused == 1 ? 2ULL : 1ULL + (1ULL << 32)}});
     if (state != standin::PlayState::Stopped) killed.jump(playing);
     if (state == standin::PlayState::Paused) killed.pause();
     killed.runFor(3000);
+    winshim::setOtherProcesses({});
     // The repair keeps the play state as the listener left it, as a worker does.
     if (!killed.everyPlaybackChangeOfOursIsABlip(&why)) return "at the next start's repair, " + why;
     killed.finish();
@@ -1115,6 +1127,11 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
          winshim::windowProcedure(session.playlistEditor) !=
              (plan.anotherPluginOnTop ? anotherPluginsEditor : session.hostEditorProcedure)))
         return "quit left a window with another procedure than the one it had";
+    // Where quit leaves a procedure of ours in the chain of a window still there, or runs
+    // inside a frame of ours (a log-off's), the library stays loaded for good; else it may go.
+    bool mustPin = (ending == Ending::Quit && plan.anotherPluginOnTop) || ending == Ending::LogOff;
+    if ((winshim::moduleLoadPins() > 0) != mustPin)
+        return mustPin ? "quit let the library go with code of ours still reachable" : "quit pinned the library";
     // A file whose writes all answer failure keeps its entry for the next start.
     std::string failing = plan.refusal == Refusal::WritesOfOneFileLandButFail ? plan.faultyFile : "";
     std::string left = plan.flushesRefused ? "" : entryLeft(folder, 4242, failing);
