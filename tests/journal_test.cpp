@@ -408,6 +408,18 @@ int entriesOfAIn(const std::string& folder) {
 }
 
 TEST(Journal, noCornerLeavesAStampWithoutItsEntry) {
+    {
+        // Two claims of one file by this player meet in the journal where the first waited
+        // there: each entry goes with its own number only.
+        PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = freshFolder()});
+        unsigned int first = 0, second = 0;
+        for (unsigned int* sequence : {&first, &second})
+            journalRecord(vorlu_test::trackFileOf(fileA), standin::utf16FromUtf8("Artist A").c_str(), sequence);
+        EXPECT_EQ(entriesOfAIn(session.journalFolder), 2);
+        journalForget(first);
+        EXPECT_EQ(entriesOfAIn(session.journalFolder), 1);
+        journalForget(second);
+    }
     using P = PluginSession;
     auto awayAndBack = [](long long at, long long gap) {
         return std::vector<Move>{{0, &P::play}, {at, &P::next}, {at + gap, &P::previous}};
