@@ -428,9 +428,9 @@ TEST(Journal, noCornerLeavesAStampWithoutItsEntry) {
     const long long writerDone = 20500 + SYSTEM_WRITER_DELAY_MS + 1500;
     const Corner corners[] = {
         {"A plays while the lock is held: one stamp, once it is let go", playing, Slowed::JournalLockHeld, 5000,
-         Ending::Quit, 1},
+         Ending::Quit, 1, 0},
         {"A, B and A again while the lock is held: of A's two waiting workers one stamps, once", awayAndBack(500, 300),
-         Slowed::JournalLockHeld, 5000, Ending::Quit, 1},
+         Slowed::JournalLockHeld, 5000, Ending::Quit, 1, 0},
         {"A, B and A again at once while A's write-back is slow", awayAndBack(10500, 0), Slowed::WriteBackSlow, 40000,
          Ending::PowerCut},
         {"... 1 ms apart", awayAndBack(10500, 1), Slowed::WriteBackSlow, 40000, Ending::PowerCut},

@@ -1050,8 +1050,9 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     // The clicks before our messages, on the virtual clock, where the driver waits
-    // meanwhile; made, they count among the listener's actions. Before each step message
-    // also come another program's copies of it, a ticket off, which must run nothing.
+    // meanwhile; made, they count among the listener's actions. Where threads are not
+    // switched (the copies' lock releases would draw switches), each step message is
+    // preceded by another program's copies of it, a ticket off, which must run nothing.
     Plan seen = plan;
     int messages = 0;
     std::string foreignStepRan;
@@ -1062,7 +1063,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     if (realTimeDivisor == 0)
         winshim::setBeforeSend([&](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             if (window != session.mainWindow) return;
-            if (message == stepMessage) {
+            if (message == stepMessage && plan.switchOneIn == 0) {
                 std::size_t requests = session.model.requestCount();
                 for (LPARAM ticket : {lParam - 1, lParam + 1}) SendMessageA(window, message, wParam, ticket);
                 if (session.model.requestCount() != requests && foreignStepRan.empty())
