@@ -1129,10 +1129,13 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
              (plan.anotherPluginOnTop ? anotherPluginsEditor : session.hostEditorProcedure)))
         return "quit left a window with another procedure than the one it had";
     // Where quit leaves a procedure of ours in the chain of a window still there, or runs
-    // inside a frame of ours (a log-off's), the library stays loaded for good; else it may go.
+    // inside a frame of ours (a log-off's), the library stays loaded for good; else it may
+    // go (on the virtual clock: on real threads the stand-in may still run a worker's step
+    // message, on the worker's thread, in a frame of ours).
     bool mustPin = (ending == Ending::Quit && plan.anotherPluginOnTop) || ending == Ending::LogOff;
-    if ((winshim::moduleLoadPins() > 0) != mustPin)
-        return mustPin ? "quit let the library go with code of ours still reachable" : "quit pinned the library";
+    bool pinned = winshim::moduleLoadPins() > 0;
+    if (mustPin && !pinned) return "quit let the library go with code of ours still reachable";
+    if (!mustPin && pinned && realTimeDivisor == 0) return "quit pinned the library";
     // A file whose writes all answer failure keeps its entry for the next start.
     std::string failing = plan.refusal == Refusal::WritesOfOneFileLandButFail ? plan.faultyFile : "";
     std::string left = plan.flushesRefused ? "" : entryLeft(folder, 4242, failing);
