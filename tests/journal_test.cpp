@@ -359,7 +359,7 @@ TEST(Journal, aBrokenJournalIsNeverActedOnAndVorluWorksOn) {
 // or failed meanwhile, how the player ends, and what must survive. In every row the harness
 // checks, at each set and each journal that reaches its disk, that every file a power cut
 // could leave stamped has its entry there; and the next start finds A as its original, with
-// no entry of it left.
+// no entry of it left (but after the version 1 journal, which must stay as it was).
 enum class Slowed {
     None,
     JournalLockHeld,      // another player holds the journal's lock for the first 1.1 s
