@@ -23,39 +23,34 @@ void noteForDebugger(const textUnit* name, bool wide, const char* what) {
     OutputDebugStringW(reinterpret_cast<LPCWSTR>(note));
 }
 
-// What was said about files in this run: each file's name as a 64-bit hash, and the reason.
-// The oldest is forgotten first once every place is taken.
-const int SAID_NOTES = 64;
+// What was said about files in this run: each file's name as fileNameHash gives it, and
+// the reason. Once every place is taken nothing more is said about a file in this run,
+// rather than saying again what was said.
 struct SaidNote {
     unsigned long long name;
     const char* what;
 };
 static SaidNote said[SAID_NOTES];
-static int saidUsed, saidNext;
+static int saidUsed;
 static CRITICAL_SECTION notesLock;
 
 void initDebugNotes() {
     InitializeCriticalSection(&notesLock);
-    saidUsed = saidNext = 0;
-}
-
-static unsigned long long nameHash(const TrackFile& file) {
-    unsigned long long hash = file.wide ? 14695981039346656037ULL : 1099511628211ULL;
-    for (const textUnit* unit = file.name; *unit != 0; unit++) hash = (hash ^ *unit) * 1099511628211ULL;
-    return hash;
+    saidUsed = 0;
 }
 
 void noteOnceForDebugger(const TrackFile& file, const char* what) {
-    unsigned long long name = nameHash(file);
+    unsigned long long name = fileNameHash(file);
     EnterCriticalSection(&notesLock);
     bool before = false;
     for (int i = 0; i < saidUsed && !before; i++) before = said[i].name == name && said[i].what == what;
-    if (!before) {
+    bool saying = !before && saidUsed < SAID_NOTES;
+    if (saying) {
         SaidNote note = {name, what};
-        said[saidNext] = note;
-        saidNext = (saidNext + 1) % SAID_NOTES;
-        if (saidUsed < SAID_NOTES) saidUsed++;
+        said[saidUsed++] = note;
     }
+    bool lastPlace = saying && saidUsed == SAID_NOTES;
     LeaveCriticalSection(&notesLock);
-    if (!before) noteForDebugger(file.name, file.wide, what);
+    if (saying) noteForDebugger(file.name, file.wide, what);
+    if (lastPlace) noteForDebugger(0, false, "nothing more is said about files until the player starts again");
 }

@@ -13,9 +13,13 @@ void noteForDebugger(const textUnit* name, bool wide, const char* what);
 
 // On: init, before any thread of ours starts. Takes: none. Forgets what was said.
 void initDebugNotes();
-// On: any. Takes: notes. As noteForDebugger for file, but once per file and reason in a
-// run of the player: a file that plays again, or whose title the player updates, is not
-// said again.
+// Files and reasons a run says: a file's reasons are few, and a thousand files that play
+// unstamped for a reason are days of play.
+const int SAID_NOTES = 1024;
+
+// On: any. Takes: notes. As noteForDebugger for file, but once per file (as sameFileName
+// compares them) and reason in a run of the player: a file that plays again, or whose
+// title the player updates, is not said again. Past SAID_NOTES, nothing more is said.
 void noteOnceForDebugger(const TrackFile& file, const char* what);
 
 #endif

@@ -1,6 +1,7 @@
 #include "stamping/file_claims.h"
 
 #include "host/requests.h"
+#include "stamping/debug_notes.h"
 #include "stamping/journal.h"
 
 #include <string.h>
@@ -12,46 +13,50 @@ const int CLAIM_SLOTS = 32;
 static ClaimedFile slots[CLAIM_SLOTS];
 static unsigned int lastOwner;
 
-// Files remembered for the rest of this run with their marks, the oldest forgotten first
-// when full.
-const int MARKED_FILES = 32;
+// The files this run has marked, by the hash of their names, for the rest of the run.
+// Once the table is full every other file counts as carrying every mark, so nothing is
+// done to it that a mark forbids (it plays unstamped until the player starts again): what
+// it went through could not be kept.
+const unsigned int EVERY_MARK = MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL | MARK_UNPAUSED_BY_WRITE;
 struct MarkedFile {
-    TrackFile file;
+    unsigned long long name;
     unsigned int marks;
 };
 static MarkedFile markedFiles[MARKED_FILES];
-static int markedUsed, markedNext;
+static int markedUsed;
 
 void initFileClaims() {
     // A library the host starts again without unloading it (it was pinned) tries every file again.
-    markedUsed = markedNext = 0;
+    markedUsed = 0;
     memset(slots, 0, sizeof slots);
 }
 
 int fieldReadSize(const TrackFile& file) { return file.wide ? FIELD_READ_SIZE : METADATA_SIZE; }
 
 static MarkedFile* findMarked(const TrackFile& file) {
+    unsigned long long name = fileNameHash(file);
     for (int i = 0; i < markedUsed; i++) {
-        if (sameFileName(markedFiles[i].file, file)) return &markedFiles[i];
+        if (markedFiles[i].name == name) return &markedFiles[i];
     }
     return 0;
 }
 
 unsigned int marksOf(const TrackFile& file) {
     MarkedFile* marked = findMarked(file);
-    return marked ? marked->marks : 0;
+    return marked ? marked->marks : markedUsed == MARKED_FILES ? EVERY_MARK : 0;
 }
 
 void markFile(const TrackFile& file, unsigned int marks) {
     MarkedFile* marked = findMarked(file);
-    if (!marked) {
-        marked = &markedFiles[markedNext];
-        marked->file = file;
+    if (!marked && markedUsed < MARKED_FILES) {
+        marked = &markedFiles[markedUsed++];
+        marked->name = fileNameHash(file);
         marked->marks = 0;
-        markedNext = (markedNext + 1) % MARKED_FILES;
-        if (markedUsed < MARKED_FILES) markedUsed++;
+        if (markedUsed == MARKED_FILES)
+            noteForDebugger(0, false,
+                            "this run remembers no more files: none further is stamped until the player starts again");
     }
-    marked->marks |= marks;
+    if (marked) marked->marks |= marks;
 }
 
 static int findSlot(const TrackFile& file) {

@@ -88,7 +88,12 @@ enum FileMark {
     MARK_UNPAUSED_BY_WRITE = 4
 };
 
-// On: a step. Takes: none. The marks file has in this run (FileMark bits), and adding some.
+// Files whose marks a run keeps. Marks come from refusals and from paused wma files: a
+// thousand is days of play.
+const int MARKED_FILES = 1024;
+
+// On: a step. Takes: none. The marks file has in this run (FileMark bits), and adding
+// some. Once MARKED_FILES files have marks, every other file has every mark.
 unsigned int marksOf(const TrackFile& file);
 void markFile(const TrackFile& file, unsigned int marks);
 

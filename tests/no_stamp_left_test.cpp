@@ -1,6 +1,8 @@
 // The ways a stamp could stay in a file: a run killed mid-track, an artist the host
 // cannot hand over intact, a write-back the host refuses for a moment.
 #include "plugin/gen_vorlu.h"
+#include "stamping/debug_notes.h"
+#include "stamping/file_claims.h"
 #include "stamping/journal.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
@@ -222,23 +224,46 @@ TEST(NoStampLeft, aFileWhoseStampFailedGetsNoOtherSetInThisRun) {
     }
 }
 
-// More read-only files in one run than the list of refused files holds: each gets one set,
-// keeps its artist, and the oldest is forgotten without harm.
-TEST(NoStampLeft, moreRefusedFilesThanTheListHoldsEachGetOneSet) {
+// Read-only files in one run, more than workers can run at once, each set once and
+// stopped once however often it plays again (and under its name in other case), and said
+// once. Past the bound of files a run remembers, every other file plays unstamped.
+TEST(NoStampLeft, aRunRemembersEveryRefusedFileUpToItsBound) {
     std::vector<standin::Entry> list;
     for (int i = 0; i < 40; ++i) list.push_back({"C:\\ro\\" + std::to_string(i) + ".m4a", "Artist", 200});
+    list.push_back({"C:\\RO\\0.M4A", "Artist", 200});
     PluginSession session(list);
     for (const auto& entry : list) session.model.setFaults(entry.file, {.readOnly = true});
+    std::vector<int> order;
+    for (int i = 1; i <= 40; ++i) order.push_back(i);
+    order.insert(order.end(), {1, 0});  // the first again, once under its name in other case
     session.play();
-    for (int i = 1; i < 40; ++i) {
+    for (int entry : order) {
         session.runFor(2000);
-        session.next();
+        session.jump(entry);
     }
     session.runFor(2000);
     session.stop();
     session.runFor(3000);
     EXPECT_EQ(session.sets().size(), 40u);
+    EXPECT_EQ(session.model.refusedSetStops().size(), 40u);
     for (const auto& entry : list) EXPECT_EQ(session.model.storedArtist(entry.file), "Artist");
+    auto notes = winshim::debugOutput();
+    EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                            [](const std::string& note) { return note.find("refused") != std::string::npos; }),
+              40);
+
+    TrackFile first = vorlu_test::trackFileOf(list.front().file);
+    for (int i = 40; i < MARKED_FILES; ++i)
+        markFile(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), MARK_UNPAUSED_BY_WRITE);
+    for (int i = 40; i < SAID_NOTES; ++i)
+        noteOnceForDebugger(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), "n");
+    EXPECT_EQ(marksOf(first), static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL));
+    EXPECT_EQ(marksOf(vorlu_test::trackFileOf("C:\\x\\new.mp3")),
+              static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL | MARK_UNPAUSED_BY_WRITE));
+    std::size_t said = winshim::debugOutput().size();
+    noteOnceForDebugger(vorlu_test::trackFileOf("C:\\x\\new.mp3"), "n");
+    noteOnceForDebugger(first, "n");
+    EXPECT_EQ(winshim::debugOutput().size(), said);
 }
 
 // The host keeps one pending edit: a set from another thread between a worker's set and

@@ -44,6 +44,20 @@ bool sameFileName(const TrackFile& a, const TrackFile& b) {
     return sameNameIgnoringCase(wideA, wideB);
 }
 
+// FNV-1a over the upper case of each unit, from seed.
+static unsigned long long upperCaseHash(const textUnit* name, unsigned long long seed) {
+    for (; *name != 0; name++) seed = (seed ^ upperCase(*name)) * 1099511628211ULL;
+    return seed;
+}
+
+unsigned long long fileNameHash(const TrackFile& file) {
+    const unsigned long long seed = file.wide ? 14695981039346656037ULL : 1099511628211ULL;
+    if (file.wide) return upperCaseHash(file.name, seed);
+    // As sameFileName reads a single-byte name: through the code page, else byte for byte.
+    textUnit wide[FILE_NAME_SIZE];
+    return upperCaseHash(wideNameOf(file.name, wide) ? wide : file.name, seed);
+}
+
 bool hostHasWideRequests() { return hostVersion() >= HOST_VERSION_WIDE_REQUESTS; }
 
 static LRESULT askName(LPARAM code) {

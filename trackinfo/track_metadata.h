@@ -28,6 +28,9 @@ struct TrackFile {
 // On: any. Takes: none. Whether two files are one: the same path and the same name on
 // it, as Windows' file systems compare names (ordinal, ignoring case).
 bool sameFileName(const TrackFile& a, const TrackFile& b);
+// On: any. Takes: none. A 64-bit hash of file's name, alike for every two files that
+// sameFileName takes for one.
+unsigned long long fileNameHash(const TrackFile& file);
 
 // On: any. Takes: none. Whether the host's version has the wide requests.
 bool hostHasWideRequests();
