@@ -105,6 +105,7 @@ struct WriteStep {
     int listIndex;             // the entry the commit names
     bool closing;              // a write-back's: the threads are to stop
     int outcome;               // a StampResult, RestoreOutcome or RepairOutcome
+    int shownPosition;         // a stamp's: the position its time text shows
     unsigned int journalEntry;
     bool wrote;  // a write-back's: a value of ours reached the file, and its original must be on disk
 };
@@ -143,6 +144,7 @@ static StampResult stampInStep(WriteStep& step) {
     ArtistWrite write = writeKeepingPlayback(claimed->file, fieldNow, step.listIndex, now);
     // An accepted set may have changed the file even where its write failed: undo it too.
     if (write != ARTIST_REFUSED) claimed->stamped = true;
+    if (!marking) step.shownPosition = now.position;
     if (write == ARTIST_WRITTEN) return STAMP_WRITTEN;
     markFile(claimed->file, MARK_STAMP_REFUSED);
     return STAMP_REFUSED;
@@ -214,13 +216,15 @@ static void writeInStep(void* context) {
 }
 
 static WriteStep runWrite(WriteKind kind, const FileClaim* claim, int listIndex, bool closing) {
-    WriteStep step = {kind, claim, 0, 0, listIndex, closing, 0, 0, false};
+    WriteStep step = {kind, claim, 0, 0, listIndex, closing, 0, -1, 0, false};
     runStep(writeInStep, &step);
     return step;
 }
 
-StampResult stampTime(const FileClaim& claim, int listIndex) {
-    return static_cast<StampResult>(runWrite(WRITE_STAMP, &claim, listIndex, false).outcome);
+StampResult stampTime(const FileClaim& claim, int listIndex, int* shownPosition) {
+    WriteStep step = runWrite(WRITE_STAMP, &claim, listIndex, false);
+    if (step.outcome == STAMP_WRITTEN && step.shownPosition >= 0) *shownPosition = step.shownPosition;
+    return static_cast<StampResult>(step.outcome);
 }
 
 StampResult markPause(const FileClaim& claim, int listIndex) {
@@ -236,7 +240,7 @@ RestoreOutcome writeBackOriginal(const FileClaim& claim, int listIndex, bool clo
 }
 
 RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
-    WriteStep step = {WRITE_REPAIR, 0, &file, original, 0, false, 0, 0, false};
+    WriteStep step = {WRITE_REPAIR, 0, &file, original, 0, false, 0, -1, 0, false};
     runStep(writeInStep, &step);
     return static_cast<RepairOutcome>(step.outcome);
 }

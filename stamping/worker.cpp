@@ -128,11 +128,12 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
 // What one worker knows of its track; on its own thread's stack.
 struct Track {
     WorkerRecord* record;
-    int listPos;       // the entry it was started for: every write names it
-    int knownListPos;  // where its file stood in the playlist at the last look
-    int trackLength;   // seconds
-    int outputTime;    // the latest position read
-    bool filePlays;    // its file played, or stood paused, at the latest look
+    int listPos;        // the entry it was started for: every write names it
+    int knownListPos;   // where its file stood in the playlist at the last look
+    int trackLength;    // seconds
+    int outputTime;     // the latest position read
+    int shownPosition;  // the position its file's latest time stamp shows
+    bool filePlays;     // its file played, or stood paused, at the latest look
     TrackFile file;
     FileClaim claim;
     textUnit savedArtist[SAVED_ARTIST_SIZE];
@@ -236,9 +237,14 @@ enum PollOutcome { POLLS_DONE, POLLS_PAUSED, POLLS_TOLD };
 
 // Up to fifteen polls a second apart. Done early when nothing plays, the track is within
 // its end margin, another file plays, or the file was taken over; paused once playback
-// stands paused. A wake (the host called back about a change of playback) looks at once,
-// and counts as no poll.
+// stands paused. Done too when a poll finds the position more than a second behind the
+// furthest of the stamp and the cycle's polls (a seek back, a replay, the file started
+// again from another entry): the tag shows a time this play has not reached, and the next
+// cycle stamps at once. A wake (the host called back about a change of playback) looks at
+// once, and counts as no poll: a listener dragging the position gets a stamp a second at
+// most. Forward moves keep the cadence.
 static PollOutcome poll(Track* track) {
+    long long furthest = track->shownPosition;
     DWORD nextPoll = GetTickCount() + POLL_INTERVAL_MS;
     for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
         Waited waited = waitUntil(track->record, nextPoll);
@@ -247,6 +253,9 @@ static PollOutcome poll(Track* track) {
         if (!track->filePlays || !look.owned || pastEndMargin(look.position, track->trackLength)) return POLLS_DONE;
         if (look.state == HOST_PAUSED) return POLLS_PAUSED;
         if (waited == WAITED_WOKEN) continue;
+        // A restart after a write of ours reads 0 until the host's title update: no move.
+        if (look.position > 0 && look.position + static_cast<long long>(POLL_INTERVAL_MS) < furthest) return POLLS_DONE;
+        if (look.position > furthest) furthest = look.position;
         nextPoll = GetTickCount() + POLL_INTERVAL_MS;
         pollCount++;
     }
@@ -333,7 +342,7 @@ static unsigned int stampTrack(WorkerRecord* record) {
     if (!claimTrack(&track)) return 0;
     // Told to end while the claim waited (for the journal, say): nothing is stamped.
     for (bool stamping = !isTold(record); stamping;) {
-        if (stamped(track, stampTime(track.claim, track.listPos)) == STAMP_ENDED) break;
+        if (stamped(track, stampTime(track.claim, track.listPos, &track.shownPosition)) == STAMP_ENDED) break;
         PollOutcome outcome = poll(&track);
         if (outcome == POLLS_TOLD) break;
         if (outcome == POLLS_PAUSED &&
