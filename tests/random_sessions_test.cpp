@@ -375,6 +375,15 @@ struct JournalHold {
 std::vector<JournalHold> journalHeld;
 bool journalItselfHeld = false;
 
+// Where the listener left the file that plays, after each action of theirs.
+struct Move {
+    long long time;
+    std::string file;
+    standin::PlayState state;
+    long long position;
+};
+std::vector<Move> moves;
+
 void perform(PluginSession& session, const Action& a) {
     // Its lock (another player), or the journal itself without sharing (a backup, a scanner).
     if (a.kind == "lock-journal" && heldJournal == INVALID_HANDLE_VALUE) {
@@ -443,6 +452,10 @@ void perform(PluginSession& session, const Action& a) {
         if (index < static_cast<int>(list.size()))
             session.model.editArtist(list[static_cast<std::size_t>(index)].file, edit);
     }
+    const auto& list = session.model.playlist();
+    auto index = static_cast<std::size_t>(session.model.currentIndex());
+    moves.push_back(
+        {winshim::now(), index < list.size() ? list[index].file : "", session.model.state(), session.model.position()});
 }
 
 // Whether artist ends as a stamp of ours or the pause mark would: no journal proves such an
@@ -777,18 +790,45 @@ bool holdsOurStamp(const PluginSession& session, const std::string& file, long l
     return last != artistAt(session, file, time);
 }
 
+// Whether writes of file were held back at time t: the host refused a stamp of it before
+// (its stamps end), its last write was a write-back refused or failed at its commit (tried
+// again a second later, whatever happens meanwhile), or a refused set stopped it.
+struct HeldBack {
+    bool retrying = false;
+    bool stoppedByARefusal = false;
+    bool any() const { return retrying || stoppedByARefusal; }
+};
+HeldBack heldBackAt(const PluginSession& session, const standin::FileMap<FileStamps>& stamps, const std::string& file,
+                    long long t) {
+    HeldBack held;
+    auto requests = session.model.requests();
+    for (std::size_t i = 0; i < requests.size() && requests[i].time < t; ++i) {
+        if (requests[i].code != session.setCode() || !standin::sameFile(requests[i].file, file)) continue;
+        bool committed = i + 1 < requests.size() && requests[i + 1].code == IPC_WRITE_EXTENDED_FILE_INFO &&
+                         requests[i + 1].answer != 0;
+        bool writeBack = requests[i].value == artistAt(session, file, requests[i].time);
+        held.retrying = writeBack && (requests[i].answer == 0 || !committed);
+    }
+    auto stops = session.model.refusedSetStops();
+    held.stoppedByARefusal = std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
+        return standin::sameFile(stop.second, file) && stop.first <= t;
+    });
+    auto found = stamps.find(file);
+    held.retrying |= found != stamps.end() && found->second.refusedAt <= t;
+    return held;
+}
+
 // After every action of the listener's that leaves, stops, pauses or resumes a file that
 // holds a stamp of ours, the plug-in looks at that file's field within the same step of
 // the player's clock: a stop or a move to another file brings its artist back, a pause
-// its mark, a resume a stamp or its artist. Not where the host refused a write of the file
-// before (its stamps end), nor at a pause of a wma file, which a write of ours may have
-// started playing once (no write while paused then); a file a refused set stopped is looked
-// at within the second its held write-back waits, once it stops or another file plays.
+// its mark, a resume a stamp or its artist. Not where writes of the file were held back,
+// nor at a pause of a wma file, which a write of ours may have started playing once (no
+// write while paused then); a file a refused set stopped is looked at within the second
+// its held write-back waits, once it stops or another file plays.
 bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::FileMap<FileStamps>& stamps,
                                  std::string* why) {
     const long long step = 5 + session.setTakesMs;  // a click waits for the step in progress
     auto requests = session.model.requests();
-    auto stops = session.model.refusedSetStops();
     standin::PlayStateChange before{0, standin::PlayState::Stopped, false};
     for (const auto& change : session.model.playHistory()) {
         standin::PlayStateChange was = before;
@@ -800,24 +840,10 @@ bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::Fi
         bool paused = !left && was.state == standin::PlayState::Playing && change.state == standin::PlayState::Paused;
         bool resumed = !left && was.state == standin::PlayState::Paused && change.state == standin::PlayState::Playing;
         if (!(left || paused || resumed) || !holdsOurStamp(session, file, t)) continue;
-        auto found = stamps.find(file);
-        // The last write of the file before then a write-back refused, or failed at its
-        // commit: it is tried again a second later, whatever happens meanwhile.
-        bool retrying = false;
-        for (std::size_t i = 0; i < requests.size() && requests[i].time < t; ++i) {
-            if (requests[i].code != session.setCode() || !standin::sameFile(requests[i].file, file)) continue;
-            bool committed = i + 1 < requests.size() && requests[i + 1].code == IPC_WRITE_EXTENDED_FILE_INFO &&
-                             requests[i + 1].answer != 0;
-            bool writeBack = requests[i].value == artistAt(session, file, requests[i].time);
-            retrying = writeBack && (requests[i].answer == 0 || !committed);
-        }
-        bool stoppedByARefusal = std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
-            return standin::sameFile(stop.second, file) && stop.first <= t;
-        });
-        bool refused = retrying || (found != stamps.end() && found->second.refusedAt <= t) || stoppedByARefusal;
+        HeldBack held = heldBackAt(session, stamps, file, t);
         // A file a refused set stopped holds its write-back while it plays, looking a second apart.
-        long long within = stoppedByARefusal && left && !retrying ? step + 1000 : step;
-        if ((refused && within == step) || (paused && standin::kindOf(file) == standin::FileKind::Wma)) continue;
+        long long within = held.stoppedByARefusal && left && !held.retrying ? step + 1000 : step;
+        if ((held.any() && within == step) || (paused && standin::kindOf(file) == standin::FileKind::Wma)) continue;
         bool looked = std::any_of(requests.begin(), requests.end(), [&](const standin::Request& r) {
             bool field = r.code == session.readCode() || r.code == session.setCode();
             return field && r.time >= t && r.time <= t + within && standin::sameFile(r.file, file);
@@ -829,6 +855,48 @@ bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::Fi
                              : " resumed") +
                    " at " + std::to_string(t) + " holding a stamp of ours, and its field not looked at by " +
                    std::to_string(t + within);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The tag shows this play's time: an action that leaves its file playing more than two
+// seconds behind the time its stamp of ours shows (a seek back, a replay, the file from
+// another entry) has it stamped again by the worker's next poll, a second later at most,
+// unless the listener acts again meanwhile or writes of the file were held back.
+bool theTagShowsThisPlaysTime(const Plan& plan, const PluginSession& session,
+                              const standin::FileMap<FileStamps>& stamps, std::string* why) {
+    static const std::regex shown(R"( \(([0-9]+):([0-9]{2})/[0-9:-]+\)$)");
+    const long long within = 1000 + 5 + session.setTakesMs;
+    auto sets = session.sets();
+    auto states = session.model.playStates();
+    for (const auto& move : moves) {
+        long long t = move.time, until = t + within;
+        if (move.state != standin::PlayState::Playing || move.file.empty() || !holdsOurStamp(session, move.file, t))
+            continue;
+        std::string tag;
+        for (const auto& commit : session.commitsOf(move.file))
+            if (commit.time <= t) tag = commit.artist;
+        std::smatch time;
+        if (!vorlu_test::isStamp(tag, artistAt(session, move.file, t)) || !std::regex_search(tag, time, shown))
+            continue;
+        long long showing = (std::stoll(time[1]) * 60 + std::stoll(time[2])) * 1000;
+        if (move.position + 2000 >= showing || heldBackAt(session, stamps, move.file, t).any()) continue;
+        bool actedAgain =
+            std::any_of(moves.begin(), moves.end(), [&](const Move& m) { return m.time > t && m.time <= until; }) ||
+            std::any_of(plan.actions.begin(), plan.actions.end(),
+                        [&](const Action& a) { return a.time > t && a.time <= until; });
+        bool playsOn = std::none_of(states.begin(), states.end(), [&](const standin::PlayStateChange& c) {
+            return c.time > t && c.time <= until && !c.byPlugin;
+        });
+        if (actedAgain || !playsOn) continue;
+        bool stamped = std::any_of(sets.begin(), sets.end(), [&](const standin::Request& r) {
+            return r.time >= t && r.time <= until && standin::sameFile(r.file, move.file);
+        });
+        if (!stamped) {
+            *why = move.file + " left playing at " + std::to_string(move.position) + " ms at " + std::to_string(t) +
+                   ", its tag showing" + time.str() + ", and not stamped again by " + std::to_string(until);
             return false;
         }
     }
@@ -970,6 +1038,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         }
     } letGo;
     filesHeld.clear();
+    moves.clear();
     journalHeld.clear();
     journalItselfHeld = false;
     winshim::mapDrive('C', drive, filesVolume);
@@ -1180,6 +1249,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         if (!restartsResumeWhereTheyStood(session, &why)) return why;
         if (!stampsKeepTheirCadence(seen, session, &why)) return why;
         if (!everyChangeIsAnsweredAtOnce(session, stamps, &why)) return why;
+        if (!theTagShowsThisPlaysTime(seen, session, stamps, &why)) return why;
     }
     for (const auto& [file, stored] : session.model.storedArtists()) {
         std::string original = session.expectedEnd(file);
