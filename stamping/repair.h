@@ -2,12 +2,13 @@
 // stamps that players which died left behind, without those files having to play again.
 // For each entry of a process that has ended: the file holds its original with one stamp
 // of ours behind it, and the original is written back; or it holds the original, or
-// someone's edit, and is left alone; either way the entry goes. A file that cannot be
-// read now keeps its entry: for good while its drive or share is missing, for
-// JOURNAL_MAX_STARTS starts of a player while it is there and reads empty (the listener
-// cleared the artist); a file deleted or moved from a drive that is there loses it. A
-// file a worker of this run has claimed is left to it. Quit stops the repair between two
-// files. One repair runs at a time.
+// someone's edit, and is left alone; either way the entry goes once that is on disk (the
+// file flushed, or a later pass finds it so the system writer's delay after the first).
+// A file that cannot be read now keeps its entry: for good while its drive or share is
+// missing, for JOURNAL_MAX_STARTS starts of a player while it is there and reads empty
+// (the listener cleared the artist); a file deleted or moved from a drive that is there
+// loses it. A file a worker of this run has claimed is left to it. Quit stops the repair
+// between two files. One repair runs at a time.
 #ifndef VORLU_STAMPING_REPAIR_H
 #define VORLU_STAMPING_REPAIR_H
 

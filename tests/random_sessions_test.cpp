@@ -103,6 +103,10 @@ struct Plan {
     // At the last start the killed player's id names a newer process, created at a time that
     // differs from the killed one's in its low half (1) or its high half (2); 0: no process.
     int killedIdReused = 0;
+    // A file another program holds when the player ends stays held at the next start, which
+    // cannot flush it; and the power goes once that start's repair has run.
+    bool heldAcrossRestart = false;
+    bool powerCutAfterRestart = false;
     // The listener acts just before the plug-in's n-th message (a look or a write) reaches
     // the host's windows: a click its thread handles first.
     std::map<int, std::string> clicksBeforeMessages;
@@ -125,6 +129,8 @@ struct Plan {
             << (setTakes > 0 ? ", sets taking " + std::to_string(setTakes) + " ms" : "")
             << (onAStick ? ", the files on a stick mounted in their folder" : "")
             << (killedIdReused > 0 ? ", the killed player's id reused" : "")
+            << (heldAcrossRestart ? ", a held file held at the next start" : "")
+            << (powerCutAfterRestart ? ", the power cut after the next start's repair" : "")
             << (firstStart == FirstStart::AnotherVolume ? ", then a start with another volume as C:"
                 : firstStart == FirstStart::Unplugged   ? ", then a start with C: unplugged"
                                                         : "")
@@ -245,6 +251,10 @@ public:
         // Entries of the version before name no volume: a file under an unplugged stick's folder reads as gone.
         p.onAStick = chance(4) && !(p.version1Journal && p.firstStart == Plan::FirstStart::Unplugged);
         if ((p.killAt >= 0 || p.killAfterOperation > 0) && chance(6)) p.killedIdReused = between(1, 2);
+        if (p.killAt >= 0 || p.killAfterOperation > 0 || p.quitWhileRefusingFor >= 0) {
+            p.heldAcrossRestart = chance(2);
+            p.powerCutAfterRestart = chance(3);
+        }
         return p;
     }
 
@@ -921,10 +931,12 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     if (plan.quitWhileRefusingFor < 0)
         killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
     plugin.quit();
-    for (HANDLE* held : {&heldFile, &heldJournal}) {
+    auto letGo = [](HANDLE* held) {
         if (*held != INVALID_HANDLE_VALUE) CloseHandle(*held);
         *held = INVALID_HANDLE_VALUE;
-    }
+    };
+    letGo(&heldJournal);
+    if (!plan.heldAcrossRestart) letGo(&heldFile);
     if (plan.powerCut) {
         killed.model.powerCut();
         winshim::powerCut();
@@ -937,8 +949,11 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     std::map<std::string, std::string> originals;
     for (const auto& [file, stored] : killed.model.storedArtists()) originals[file] = killed.expectedEnd(file);
     auto onDisk = killed.model.storedArtists();
+    // What the system's cache holds is still there at the next start (none after a power cut).
+    auto notYetOnDisk = killed.model.valuesAPowerCutMayLeave();
     const std::string edit = "Edited by hand";
     if (!plan.editedFile.empty()) onDisk[plan.editedFile] = edit;
+    for (const std::string& file : {plan.editedFile, plan.deletedFile}) notYetOnDisk.erase(file);
     // The player starts again on its playlist, and most likely plays what it played when it
     // died, paused if it was, while the repair runs.
     auto playlist = killed.model.playlist();
@@ -959,8 +974,11 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
         else
             winshim::mapDrive('C', unplugged ? "" : drive, anotherVolume);
         auto entriesBefore = vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal")).size();
-        new (&killed) PluginSession(
-            playlist, {.journalFolder = folder, .storedArtists = onDisk, .processId = 4244, .settleRepair = false});
+        new (&killed) PluginSession(playlist, {.journalFolder = folder,
+                                               .storedArtists = onDisk,
+                                               .notYetOnDisk = notYetOnDisk,
+                                               .processId = 4244,
+                                               .settleRepair = false});
         if (unplugged) killed.model.acceptReads([](const std::string&) { return false; });
         killed.runFor(3000);
         if (vorlu_test::entriesOf(vorlu_test::bytesOf(folder + "/vorlu.journal")).size() != entriesBefore)
@@ -976,8 +994,11 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     // The tenth start that finds a file there and unreadable gives its entry up (the
     // artist may be the listener's own, cleared): its stamp stays.
     for (int start = 0; start < plan.unreadableStarts; ++start) {
+        // Ten starts take longer than the system's writer: the entry given up then names a file on disk.
+        if (start == JOURNAL_MAX_STARTS - 1) notYetOnDisk.clear();
         new (&killed) PluginSession(playlist, {.journalFolder = folder,
                                                .storedArtists = onDisk,
+                                               .notYetOnDisk = notYetOnDisk,
                                                .processId = static_cast<DWORD>(4250 + start),
                                                .settleRepair = false});
         killed.model.acceptReads([](const std::string&) { return false; });
@@ -987,26 +1008,49 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
     bool givenUp = plan.unreadableStarts >= 10;
     std::error_code ignored;
     if (!plan.deletedFile.empty()) std::filesystem::remove(winshim::nativePathOf(plan.deletedFile), ignored);
-    new (&killed) PluginSession(playlist, {.hostVersion = plan.hostVersion,
-                                           .journalFolder = folder,
-                                           .storedArtists = onDisk,
-                                           .processId = 4243,
-                                           .settleRepair = false,
-                                           .titleDelayMin = 100,
-                                           .titleDelayMax = 500});
-    if (!plan.deletedFile.empty())
-        killed.model.acceptReads([&](const std::string& file) { return !standin::sameFile(file, plan.deletedFile); });
-    if (plan.killedIdReused > 0)
-        winshim::setOtherProcesses({{4242, plan.killedIdReused == 1 ? 2ULL : 1ULL + (1ULL << 32)}});
-    if (state != standin::PlayState::Stopped) killed.jump(playing);
-    if (state == standin::PlayState::Paused) killed.pause();
-    killed.runFor(3000);
-    winshim::setOtherProcesses({});
-    // The repair keeps the play state as the listener left it, as a worker does.
-    if (!killed.everyPlaybackChangeOfOursIsABlip(&why)) return "at the next start's repair, " + why;
+    // The last start plays what played while its repair runs; in some sessions the power goes
+    // then, and the player starts once more on what the disks hold.
+    DWORD lastStart = 4243;
+    for (int start = 0; start < (plan.powerCutAfterRestart ? 2 : 1); ++start) {
+        if (start > 0) {
+            killed.overrideAnswer = [](WPARAM, LPARAM) -> std::optional<LRESULT> { return 0; };
+            plugin.quit();
+            letGo(&heldFile);
+            killed.model.powerCut();
+            winshim::powerCut();
+            onDisk = killed.model.storedArtists();
+            notYetOnDisk.clear();
+            killed.~PluginSession();
+            lastStart = 4245;
+        }
+        new (&killed) PluginSession(playlist, {.hostVersion = plan.hostVersion,
+                                               .journalFolder = folder,
+                                               .storedArtists = onDisk,
+                                               .notYetOnDisk = notYetOnDisk,
+                                               .processId = lastStart,
+                                               .settleRepair = false,
+                                               .titleDelayMin = 100,
+                                               .titleDelayMax = 500});
+        // A share stays a share: its flushes are refused at every start.
+        if (plan.flushesRefused)
+            winshim::refuseFlushes(
+                [=](const std::string& path) { return path.rfind(drive, 0) == 0 || path.rfind(stick, 0) == 0; });
+        if (!plan.deletedFile.empty())
+            killed.model.acceptReads(
+                [&](const std::string& file) { return !standin::sameFile(file, plan.deletedFile); });
+        if (plan.killedIdReused > 0 && start == 0)
+            winshim::setOtherProcesses({{4242, plan.killedIdReused == 1 ? 2ULL : 1ULL + (1ULL << 32)}});
+        if (state != standin::PlayState::Stopped) killed.jump(playing);
+        if (state == standin::PlayState::Paused) killed.pause();
+        killed.runFor(3000);
+        winshim::setOtherProcesses({});
+        // The repair keeps the play state as the listener left it, as a worker does.
+        if (!killed.everyPlaybackChangeOfOursIsABlip(&why)) return "at the next start's repair, " + why;
+    }
     killed.finish();
     if (!(why = killed.brokenInvariant()).empty()) return "after the next start, " + why;
-    if (!(why = entryLeft(folder, 4243)).empty()) return "after the next start, " + why;
+    // Where flushes are refused, a write-back's entry waits for the system's writer.
+    if (!plan.flushesRefused && !(why = entryLeft(folder, lastStart)).empty()) return "after the next start, " + why;
     if (!(why = theirEntriesKept(folder)).empty()) return "after the next start, " + why;
     if (std::string stale = staleTitle(killed); !stale.empty()) return "after the next start's repair, " + stale;
     // A file gone from a drive that is there needs its entry no more.

@@ -856,6 +856,15 @@ void PlayerModel::markOnDisk(const std::string& file) {
     cached.erase(file);
 }
 
+void PlayerModel::setNotYetOnDisk(const std::string& file, const std::vector<std::string>& values) {
+    std::lock_guard<std::mutex> lock(mutex);
+    stored[file] = values.back();
+    onDisk[file] = values.front();
+    auto& writes = cached[file];
+    writes.clear();
+    for (std::size_t i = 1; i < values.size(); ++i) writes.emplace_back(clock(), values[i]);
+}
+
 std::string PlayerModel::onDiskNowLocked(const std::string& file, std::vector<std::string>* cachedValues) const {
     auto known = onDisk.find(file);
     std::string value = known != onDisk.end() ? known->second : std::string();

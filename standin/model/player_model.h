@@ -262,6 +262,9 @@ public:
     // an edit by hand reaches it at once (the editor flushes).
     static constexpr long long systemWriterDelayMs = 8000;
     void markOnDisk(const std::string& file);
+    // A file whose writes the system's cache holds, as a new run of the player finds it:
+    // values.front() on its disk, each later value cached since now, the last its artist.
+    void setNotYetOnDisk(const std::string& file, const std::vector<std::string>& values);
     // The power goes: every file holds what reached its disk.
     void powerCut();
     // What each file with writes not yet on its disk may hold after a power cut, now or

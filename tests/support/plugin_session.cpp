@@ -110,6 +110,7 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
     model.setSettingsFolder(journalFolder);
     winshim::setProcess(options.processId, options.processCreation);
     for (const auto& [file, artist] : options.storedArtists) model.setStoredArtist(file, artist);
+    for (const auto& [file, values] : options.notYetOnDisk) model.setNotYetOnDisk(file, values);
     replacePlaylist(std::move(playlist));
     model.setPlaylistEditor(options.hasPlaylistEditor ? playlistEditor : nullptr);
     // A file a journal entry names may go back to the entry's original; any other to what it holds.

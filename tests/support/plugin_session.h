@@ -51,6 +51,9 @@ struct SessionOptions {
     std::optional<std::string> journalFolder;
     // What the files hold when the session begins, where it is not their playlist entry's artist.
     standin::FileMap<std::string> storedArtists;
+    // Files whose writes are still in the system's cache, as after a run that ended: what
+    // their disks hold, then each value cached (PlayerModel::setNotYetOnDisk).
+    standin::FileMap<std::vector<std::string>> notYetOnDisk;
     // This process as the plug-in sees it.
     DWORD processId = 4242;
     unsigned long long processCreation = 1;
