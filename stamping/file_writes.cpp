@@ -24,9 +24,11 @@ static bool sameAsAscii(const textUnit* units, const char* ascii) {
     return *ascii == 0 && *units == 0;
 }
 
-// What file's field holds now, against original; *pauseMarked: it holds its pause mark.
-static FieldState readField(const TrackFile& file, const textUnit* original, bool* pauseMarked = 0) {
-    if (pauseMarked) *pauseMarked = false;
+// What file's field holds now, against original; *holdsSuffix: it holds original followed
+// by exactly suffix, one of ours.
+static FieldState readField(const TrackFile& file, const textUnit* original, const char* suffix = 0,
+                            bool* holdsSuffix = 0) {
+    if (holdsSuffix) *holdsSuffix = false;
     int length = readArtist(file, fieldNow, FIELD_READ_SIZE);
     if (length <= 0) return FIELD_UNREADABLE;
     // A value that fills the read is longer than anything of ours: every original leaves
@@ -35,7 +37,7 @@ static FieldState readField(const TrackFile& file, const textUnit* original, boo
     if (sameText(fieldNow, original)) return FIELD_ORIGINAL;
     int stamp = stampSuffixLengthAtEnd(fieldNow, length);
     if (stamp == 0) return FIELD_EDITED;
-    if (pauseMarked) *pauseMarked = sameAsAscii(fieldNow + length - stamp, pauseSuffix);
+    if (holdsSuffix) *holdsSuffix = sameAsAscii(fieldNow + length - stamp, suffix);
     fieldNow[length - stamp] = 0;
     return sameText(fieldNow, original) ? FIELD_STAMPED : FIELD_EDITED;
 }
@@ -132,19 +134,22 @@ static StampResult stampInStep(WriteStep& step) {
         formatTimeText(now.position, length, timeText);
     }
     // Only a value that is ours to change: the original, or the original with a suffix of ours.
-    bool pauseMarked;
-    FieldState field = readField(claimed->file, claimed->originalArtist, &pauseMarked);
+    const char* suffix = marking ? pauseSuffix : timeText;
+    bool holdsSuffix;
+    FieldState field = readField(claimed->file, claimed->originalArtist, suffix, &holdsSuffix);
     if (field == FIELD_EDITED) claimed->edited = true;
     if (field == FIELD_EDITED) return STAMP_ENDED;
     if (field == FIELD_UNREADABLE) return STAMP_SKIPPED;
-    // Marked already: another write would only restart the file.
-    if (marking && pauseMarked) return STAMP_WRITTEN;
+    // A stamp found there (a run that died left it) is undone at the write-back as ours is.
+    if (field == FIELD_STAMPED) claimed->stamped = true;
+    if (!marking) step.shownPosition = now.position;
+    // Shown already (marked, or the same second): another write would only restart the file.
+    if (holdsSuffix) return STAMP_WRITTEN;
     copyText(fieldNow, FIELD_READ_SIZE, claimed->originalArtist);
-    appendAscii(fieldNow, FIELD_READ_SIZE, marking ? pauseSuffix : timeText);
+    appendAscii(fieldNow, FIELD_READ_SIZE, suffix);
     ArtistWrite write = writeKeepingPlayback(claimed->file, fieldNow, step.listIndex, now);
     // An accepted set may have changed the file even where its write failed: undo it too.
     if (write != ARTIST_REFUSED) claimed->stamped = true;
-    if (!marking) step.shownPosition = now.position;
     if (write == ARTIST_WRITTEN) return STAMP_WRITTEN;
     markFile(claimed->file, MARK_STAMP_REFUSED);
     return STAMP_REFUSED;

@@ -33,13 +33,15 @@ std::string journalPath(const std::string& folder) { return folder + "/vorlu.jou
 
 // What a player left in folder when it died stamping fileA: its journal entry, written
 // by the plug-in itself in a session as that player.
-void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& original, DWORD player = deadPlayer) {
+void leaveEntryOfADeadPlayer(const std::string& folder, const std::string& original, DWORD player = deadPlayer,
+                             int entries = 1) {
     PluginSession died({{fileA, original, 240}}, {.journalFolder = folder, .processId = player});
     std::u16string units = standin::utf16FromUtf8(original);
     textUnit saved[WIDE_TEXT_SIZE] = {};
     std::copy(units.begin(), units.end(), saved);
     unsigned int sequence = 0;
-    ASSERT_EQ(journalRecord(vorlu_test::trackFileOf(fileA), saved, &sequence), JOURNAL_WRITTEN);
+    for (int i = 0; i < entries; ++i)
+        ASSERT_EQ(journalRecord(vorlu_test::trackFileOf(fileA), saved, &sequence), JOURNAL_WRITTEN);
 }
 
 // The library's path as Windows gives it, which the file calls read back with slashes.
@@ -89,6 +91,8 @@ struct RepairCase {
     enum { NoFault, ReadsEmpty, WritesFail } fault = NoFault;
     Place place = Place::There;
     std::string original = "Artist A";
+    // Two entries of the file a dead player left; it plays, its input plug-in stopping it at a refused set.
+    bool playsTwiceJournaled = false;
 };
 
 TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLater) {
@@ -114,23 +118,30 @@ TEST(Journal, theNextStartTakesOutOnlyAStampOfOursAndKeepsWhatItCannotReadForLat
          0, RepairCase::WritesFail},
         {"an artist ending in \u00ff, the highest single byte", "Artist \u00ff (1:05/4:00)", true, true,
          "Artist \u00ff", true, false, 0, RepairCase::NoFault, Place::There, "Artist \u00ff"},
+        {"the write-back refused, stopping the file that plays: one set while it plays", "Artist A (1:05/4:00)", true,
+         true, "Artist A (1:05/4:00)", true, true, 0, RepairCase::NoFault, Place::There, "Artist A", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string folder = freshFolder();
         placeFileA(Place::There);  // the volume the entry names
-        leaveEntryOfADeadPlayer(folder, c.original);
+        leaveEntryOfADeadPlayer(folder, c.original, deadPlayer, c.playsTwiceJournaled ? 2 : 1);
         placeFileA(c.place);
         PluginSession next({{fileA, c.storedNow, 240}}, {.journalFolder = folder, .settleRepair = false});
         next.model.acceptReads([&](const std::string&) { return c.readable; });
         next.model.acceptSets([&](const std::string&, const std::string&) { return c.setsAccepted; });
         next.model.setFaults(fileA, {.emptyReads = c.fault == RepairCase::ReadsEmpty});
         next.model.acceptWrites([&](const std::string&) { return c.fault != RepairCase::WritesFail; });
-        next.runFor(1000);  // no file plays: the repair alone
+        if (c.playsTwiceJournaled) {
+            next.model.setFaults(fileA, {.stopsOnSet = true, .readOnly = true});
+            next.play();
+        }
+        next.runFor(1000);  // the repair alone, or with the file playing unstamped
         EXPECT_EQ(next.model.storedArtist(fileA), c.endsAs);
         EXPECT_EQ(next.sets().size(), c.writesBack ? 1u : 0u);
+        EXPECT_LE(next.model.refusedSetStops().size(), 1u);
         auto left = entriesOf(bytesOf(journalPath(folder)));
-        ASSERT_EQ(left.size(), c.entryKept ? 1u : 0u);
+        ASSERT_EQ(left.size(), c.entryKept ? (c.playsTwiceJournaled ? 2u : 1u) : 0u);
         if (c.entryKept) EXPECT_EQ(left[0].starts, c.startsCounted);
     }
 }

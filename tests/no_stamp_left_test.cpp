@@ -50,7 +50,7 @@ TEST(NoStampLeft, onlyAStampTheJournalProvesOursIsTakenOffBeforeTheArtistIsSaved
         {"Artist (-1:00/0:00)", "Artist", "Artist"},
         {"Artist (12345:00/-35791394:00)", "Artist", "Artist"},
         {" (paused)", "", ""},
-        {"Artist (1:05/3:45) (0:00/3:45)", "Artist (1:05/3:45)", "Artist (1:05/3:45)"},  // one suffix at a time
+        {"Artist (1:05/3:45) (0:30/3:45)", "Artist (1:05/3:45)", "Artist (1:05/3:45)"},  // one suffix at a time
         // Endings like a stamp that no entry proves ours: no entry, or one holding another original.
         {"Live Set (0:30/3:45)", std::nullopt},
         {"Concert (12:00/3:45)", std::nullopt},

@@ -657,6 +657,33 @@ bool noFileStoppedTwiceByRefusals(const PluginSession& session, std::string* why
     return true;
 }
 
+// Every set of ours changes the field as the read before it in its step found it (a set
+// that leaves it as it stood is, on the player, a restart of the file for nothing), and no
+// set, from any path, reaches a file a refused set stopped while it plays or stands
+// paused, until quit, whose write-backs are tried all the same.
+bool everySetIsCalledFor(const PluginSession& session, long long quitAt, std::string* why) {
+    auto stops = session.model.refusedSetStops();
+    std::map<std::string, std::string, standin::SameFileLess> lastRead;
+    for (const auto& request : session.model.requests()) {
+        if (request.code == session.readCode()) lastRead[request.file] = request.value;
+        if (request.code != session.setCode()) continue;
+        if (lastRead.count(request.file) && lastRead[request.file] == request.value) {
+            *why = request.file + " set at " + std::to_string(request.time) + " to what it held already";
+            return false;
+        }
+        bool stopped = std::any_of(stops.begin(), stops.end(), [&](const auto& stop) {
+            return standin::sameFile(stop.second, request.file) && stop.first < request.time;
+        });
+        bool plays = request.state != standin::PlayState::Stopped && standin::sameFile(request.current, request.file);
+        if (stopped && plays && request.time < quitAt) {
+            *why = request.file + " set at " + std::to_string(request.time) +
+                   " while it played after a refused set stopped it";
+            return false;
+        }
+    }
+    return true;
+}
+
 // A refused set that stopped the playing file is followed, in the same step, by a jump back
 // to exactly where playback stood: a restart of ours moves no one's place in the track.
 bool restartsResumeWhereTheyStood(const PluginSession& session, std::string* why) {
@@ -712,6 +739,16 @@ bool stampable(const std::string& file, const std::string& artist) {
         return std::all_of(text.begin(), text.end(), [](char16_t c) { return c <= 0xFF && c != u'?'; });
     };
     return singleByte(standin::utf16FromUtf8(file)) && singleByte(units) && !units.empty() && units.size() <= 229;
+}
+
+// Whether the plug-in's last write of file before time left one of its stamps or its pause
+// mark there: the last commit, not by hand, differs from the artist of the time.
+bool holdsOurStamp(const PluginSession& session, const std::string& file, long long time) {
+    std::string last = artistAt(session, file, time);
+    for (const auto& commit : session.commitsOf(file)) {
+        if (commit.time < time) last = commit.artist;
+    }
+    return last != artistAt(session, file, time);
 }
 
 // Liveness: a file that plays on, well before its end, for 3 s after a title update with
@@ -779,25 +816,17 @@ bool everyLongPlayIsStamped(const Plan& plan, const PluginSession& session, cons
             *why = update.file + " played unstamped from " + std::to_string(t) + " and the debugger never heard why";
             return false;
         }
-        bool stamped = found != stamps.end() &&
-                       std::any_of(found->second.times.begin(), found->second.times.end(),
-                                   [t, until, cycle](long long at) { return at >= t - cycle && at <= until; });
+        // Or its tag shows already what a stamp would write: no set is made for nothing.
+        bool stamped = (found != stamps.end() &&
+                        std::any_of(found->second.times.begin(), found->second.times.end(),
+                                    [t, until, cycle](long long at) { return at >= t - cycle && at <= until; })) ||
+                       holdsOurStamp(session, update.file, until);
         if (!stamped) {
             *why = update.file + " played from its title update at " + std::to_string(t) + " unstamped";
             return false;
         }
     }
     return true;
-}
-
-// Whether the plug-in's last write of file before time left one of its stamps or its pause
-// mark there: the last commit, not by hand, differs from the artist of the time.
-bool holdsOurStamp(const PluginSession& session, const std::string& file, long long time) {
-    std::string last = artistAt(session, file, time);
-    for (const auto& commit : session.commitsOf(file)) {
-        if (commit.time < time) last = commit.artist;
-    }
-    return last != artistAt(session, file, time);
 }
 
 // Whether writes of file were held back at time t: the host refused a stamp of it before
@@ -1214,6 +1243,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     // The host's exit and log-off end the input plug-ins as soon as quit's bound is over,
     // which the real clock shortens with every other wait: on the virtual clock only.
     Ending ending = realTimeDivisor > 0 && plan.ending != Ending::Finish ? Ending::Quit : plan.ending;
+    long long quitAt = ending == Ending::Finish ? LLONG_MAX : winshim::now();
     switch (ending) {
     case Ending::Finish:
         if (!session.finish()) return "a worker still runs ten minutes after the stop";
@@ -1294,6 +1324,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         if (!stampsKeepTheirCadence(seen, session, &why)) return why;
         if (!everyChangeIsAnsweredAtOnce(session, stamps, &why)) return why;
         if (!theTagShowsThisPlaysTime(seen, session, stamps, &why)) return why;
+        if (!everySetIsCalledFor(session, quitAt, &why)) return why;
     }
     for (const auto& [file, stored] : session.model.storedArtists()) {
         std::string original = session.expectedEnd(file);
