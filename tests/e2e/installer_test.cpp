@@ -247,6 +247,8 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
     EXPECT_EQ(wineExitCode(setup + " /S " + shellQuoted("/D=" + windowsPath(spaced))), 5);
     EXPECT_FALSE(fs::exists(spaced / "Plugins"));
     EXPECT_TRUE(logSays(setupLog, 5, spaced));
+    EXPECT_NE(logText(setupLog).find("\"/D=" + windowsPath(spaced) + "\" not taken"), std::string::npos)
+        << logText(setupLog);
     forgetPlayerKeys();
 
     // Told a folder without the player, a silent install changes nothing and says so, in
