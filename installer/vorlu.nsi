@@ -64,6 +64,7 @@ Page instfiles
 Var KEY  ; this player folder's Add/Remove entry
 Var LOG  ; where the run says what happened (silent, or given /LOG=); empty: nowhere
 Var DIR_OPTION  ; the folder a /D= names, unquoted; empty: no /D=
+Var DIR_WORD  ; the number of the command line's word that holds the /D=
 
 ; Writes the outcome, exit code $R0 and what happened $R1, to the log, if there is one.
 Function WriteLog
@@ -252,11 +253,51 @@ Function ReadOptions
     StrCmp $7 "/LOG=" 0 +2
       StrCpy $LOG $6 "" 5
     StrCpy $7 $6 3
-    StrCmp $7 "/D=" 0 +2
+    ${If} $7 == "/D="
       StrCpy $DIR_OPTION $6 "" 3
+      StrCpy $DIR_WORD $3
+    ${EndIf}
     IntOp $3 $3 + 1
   ${Loop}
   System::Call 'kernel32::LocalFree(p r2)'
+FunctionEnd
+
+; $0 in: the number of a word of the command line (0: the program's own name); out: that
+; word as the command line holds it, quotes and all. Words part at spaces and tabs outside
+; quotes, as CommandLineToArgvW parts them.
+Function WordAsGiven
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  StrCpy $1 $CMDLINE
+  StrCpy $3 0  ; 1 between quotes
+  StrCpy $4 ""  ; the word so far
+  next:
+    StrCpy $2 $1 1
+    StrCpy $1 $1 "" 1
+    StrCmp $2 "" done
+    StrCmp $2 '"' 0 +3
+      IntOp $3 1 - $3
+      Goto keep
+    IntCmp $3 1 keep
+    StrCmp $2 " " gap
+    StrCmp $2 "$\t" gap
+  keep:
+    StrCpy $4 "$4$2"
+    Goto next
+  gap:
+    StrCmp $4 "" next  ; a run of spaces
+    IntCmp $0 0 done
+    IntOp $0 $0 - 1
+    StrCpy $4 ""
+    Goto next
+  done:
+  StrCpy $0 $4
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
 FunctionEnd
 
 ; Where the player is: its uninstaller's folder, else the folder it recorded for itself,
@@ -288,7 +329,10 @@ Function .onInit
     StrLen $0 $DIR_OPTION
     StrCpy $0 $INSTDIR $0
     ${If} $0 != $DIR_OPTION
-      StrCpy $R1 "/D=$DIR_OPTION not taken: this installer takes /D= only last and without quotes, even around spaces (/D=C:\Other Player)"
+      ; Logged as the user gave it: the quotes are the fault.
+      StrCpy $0 $DIR_WORD
+      Call WordAsGiven
+      StrCpy $R1 "$0 not taken: this installer takes /D= only last and without quotes, even around spaces (/D=C:\Other Player)"
       MessageBox MB_OK|MB_ICONSTOP "$R1." /SD IDOK
       StrCpy $R0 5
       StrCpy $R1 "$R1; nothing was changed"

@@ -4,13 +4,15 @@
 //
 //   standin_player --plugin gen_vorlu.dll [--playlist FILE] [--script FILE] [--speed N]
 //                  [--tags FILE] [--results FILE] [--screenshot FILE.png] [--old-host]
-//                  [--settings-dir DIR] [--quiet]
+//                  [--settings-dir DIR] [--music-dir DIR] [--quiet]
 //
 // It answers as a host of version 5.13 or later, with the wide-character requests and
 // Unicode windows, or with --old-host as 5.12, which answers 1 to them as to any request
 // it does not know and has single-byte windows. Its single-byte answers go through the
 // system's code page, '?' for what it cannot hold. It names --settings-dir (by default its
-// own folder) as the folder for plug-ins' files.
+// own folder) as the folder for plug-ins' files. It keeps each playlist file named with a
+// drive letter as a real, empty file under --music-dir (C:\Music\a.mp3 as DIR\C\Music\a.mp3),
+// the name a plug-in gets for it, so that a plug-in can open and flush it.
 //
 // It is as harsh as the real host (see player_model.h): each kind of file is written as
 // its input plug-in does; the notices at start and stop carry no bit 30, the title update
@@ -41,6 +43,7 @@
 #include "player_view.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -85,6 +88,7 @@ struct Options {
     std::string results;
     std::string screenshot;
     std::string settingsDir;
+    std::string musicDir;
     double speed = 1.0;
     bool quiet = false;
     bool oldHost = false;
@@ -486,10 +490,10 @@ void noticeFromRequest(LPARAM lParam) {
 // title update's follows.
 void playbackNotice() { sendNotice(player->model.currentIndex()); }
 
-// The file --plugin names, as a shell user means it: a relative path from the current
-// folder (LoadLibrary would look beside this program first), in any script.
-std::u16string pluginFile() {
-    std::u16string named = standin::utf16FromUtf8(player->options.plugin);
+// A path as a shell user means it: a relative one from the current folder (LoadLibrary
+// would look beside this program first for --plugin), in any script.
+std::u16string fullPath(const std::string& path) {
+    std::u16string named = standin::utf16FromUtf8(path);
     auto* name = reinterpret_cast<LPCWSTR>(named.c_str());
     std::u16string full(GetFullPathNameW(name, 0, nullptr, nullptr), u'\0');
     full.resize(
@@ -535,7 +539,7 @@ void listenToDebugOutput() {
 
 void loadPlugin() {
     Player& p = *player;
-    std::u16string file = pluginFile();
+    std::u16string file = fullPath(p.options.plugin);
     p.library = LoadLibraryW(reinterpret_cast<LPCWSTR>(file.c_str()));
     if (!p.library)
         throw std::runtime_error("cannot load " + standin::utf8FromUtf16(file) + " (error " +
@@ -796,6 +800,43 @@ void writeStoredTag(const std::string& file, const std::string& artist) {
     standin::writeTags(player->options.tags, tags);
 }
 
+// The folder that keeps the playlist's files: --music-dir; else "music" beside the tags
+// file, where a later run on those tags finds the same files; else one in the temporary
+// folder, named after this process.
+std::string musicFolder() {
+    const Options& options = player->options;
+    std::string folder;
+    if (!options.musicDir.empty()) {
+        folder = standin::utf8FromUtf16(fullPath(options.musicDir));
+    } else if (!options.tags.empty()) {
+        std::string tags = standin::utf8FromUtf16(fullPath(options.tags));
+        folder = tags.substr(0, tags.find_last_of('\\')) + "\\music";
+    } else {
+        wchar_t temporary[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH + 1, temporary);
+        folder = standin::utf8FromUtf16(reinterpret_cast<const char16_t*>(temporary)) + "vorlu-music-" +
+                 std::to_string(GetCurrentProcessId());
+    }
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    return folder;
+}
+
+// Each playlist file with a place on disk that is not there yet, made empty, as a machine
+// holds them: a plug-in opens and flushes the files it writes. One that cannot be made (a
+// name Windows refuses) stays absent, as it would be on a machine.
+void makePlaylistFiles() {
+    for (const auto& entry : player->model.playlist()) {
+        std::string name = player->model.diskName(entry.file);
+        if (name == entry.file) continue;  // a stream, or no drive letter to place it by
+        std::u16string path = standin::utf16FromUtf8(name);
+        std::u16string folder = path.substr(0, path.find_last_of(u'\\'));
+        SHCreateDirectoryExW(nullptr, reinterpret_cast<LPCWSTR>(folder.c_str()), nullptr);
+        HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+}
+
 // Takes the tags the store holds, and gives it those of the playlist's files it lacks.
 void shareTags() {
     Player& p = *player;
@@ -980,6 +1021,8 @@ Options parseOptions(const std::vector<std::string>& words) {
             options.screenshot = value();
         else if (flag == "--settings-dir")
             options.settingsDir = value();
+        else if (flag == "--music-dir")
+            options.musicDir = value();
         else if (flag == "--old-host")
             options.oldHost = true;
         else if (flag == "--quiet")
@@ -1006,6 +1049,10 @@ int playScript(Player& p) {
     p.model.setCodePage(systemCodePage());
     p.model.setSettingsFolder(p.options.settingsDir.empty() ? ownFolder() : p.options.settingsDir);
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
+    std::string music = musicFolder();
+    p.model.setMusicFolder(music);
+    makePlaylistFiles();
+    p.say("playlist files in " + music);
     for (const auto& entry : p.model.playlist()) p.originals[entry.file] = entry.artist;
     shareTags();
     // Requests sent from another thread are the workers'; the host answers all on this one.

@@ -651,8 +651,10 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
                 hostVersion >= HOST_VERSION_REFRESH_BY_NAME ? reinterpret_cast<const char16_t*>(wParam) : nullptr;
             request.wParam = 0;
             if (prefix) request.file = utf8FromUtf16(prefix);
+            if (prefix) request.file = fileOfDiskNameLocked(request.file);
             for (Entry& entry : entries) {
-                if (!prefix || beginsWithIgnoringCase(utf16FromUtf8(entry.file), prefix)) entry.titleMarked = true;
+                if (!prefix || beginsWithIgnoringCase(utf16FromUtf8(diskNameLocked(entry.file)), prefix))
+                    entry.titleMarked = true;
             }
             break;
         }
@@ -677,7 +679,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             if (wide && !hasWideRequestsLocked()) {
                 result = 1;
             } else if (entry >= 0 && entry < static_cast<int>(entries.size())) {
-                const std::string& file = entries[static_cast<std::size_t>(entry)].file;
+                std::string file = diskNameLocked(entries[static_cast<std::size_t>(entry)].file);
                 if (wide) {
                     std::u16string name = utf16FromUtf8(file).substr(0, wideNameBuffer.size() - 1);
                     std::copy(name.begin(), name.end(), wideNameBuffer.begin());
@@ -745,7 +747,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             }
             const auto* wide = reinterpret_cast<const extendedFileInfoStructW*>(wParam);
             request.wParam = 0;
-            request.file = utf8FromUtf16(wide->filename);
+            request.file = fileOfDiskNameLocked(utf8FromUtf16(wide->filename));
             bool artist = std::u16string(wide->metadata) == u"ARTIST";
             if (code == IPC_SET_EXTENDED_FILE_INFOW) {
                 request.value = utf8FromUtf16(wide->ret);
@@ -827,10 +829,38 @@ std::string PlayerModel::singleByte(const std::string& utf8) const { return code
 
 std::string PlayerModel::fileOfSingleByteName(const char* name) const {
     for (const auto& [file, artist] : stored) {
-        std::string bytes = singleByte(file);
-        if (bytes == name && codePage.toUtf16(bytes) == utf16FromUtf8(file)) return file;
+        std::string diskFile = diskNameLocked(file);
+        std::string bytes = singleByte(diskFile);
+        if (bytes == name && codePage.toUtf16(bytes) == utf16FromUtf8(diskFile)) return file;
     }
-    return utf8FromUtf16(codePage.toUtf16(name));  // no file: the name as the host reads it
+    return fileOfDiskNameLocked(utf8FromUtf16(codePage.toUtf16(name)));  // no file: the name as the host reads it
+}
+
+void PlayerModel::setMusicFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(mutex);
+    musicFolder = folder;
+}
+
+std::string PlayerModel::diskName(const std::string& file) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return diskNameLocked(file);
+}
+
+static bool isDriveLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+std::string PlayerModel::diskNameLocked(const std::string& file) const {
+    if (musicFolder.empty() || file.size() < 3 || !isDriveLetter(file[0]) || file.compare(1, 2, ":\\") != 0)
+        return file;
+    return musicFolder + "\\" + file[0] + file.substr(2);
+}
+
+std::string PlayerModel::fileOfDiskNameLocked(const std::string& name) const {
+    std::u16string folder = utf16FromUtf8(musicFolder + "\\");
+    std::u16string units = utf16FromUtf8(name);
+    if (musicFolder.empty() || !beginsWithIgnoringCase(units, folder.c_str())) return name;
+    std::string rest = utf8FromUtf16(units.substr(folder.size()));
+    if (rest.size() < 2 || !isDriveLetter(rest[0]) || rest[1] != '\\') return name;
+    return rest.substr(0, 1) + ":" + rest.substr(1);
 }
 
 std::string PlayerModel::storedArtist(const std::string& file) const {

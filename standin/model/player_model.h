@@ -250,6 +250,13 @@ public:
     // The folder IPC_GETINIDIRECTORY (through the code page) and IPC_GETINIDIRECTORYW
     // (hosts from 5.58) name, as a Windows program sees it, in UTF-8.
     void setSettingsFolder(const std::string& folder);
+    // Where the files are on disk, so that a plug-in can open and flush them: a name with a
+    // drive letter reaches a plug-in as the same path under folder (C:\Music\a.mp3 as
+    // folder\C\Music\a.mp3), and what it sends back names the file again; the playlist, the
+    // tag store and the logs keep the names as given. Other names (streams) go as they are.
+    void setMusicFolder(const std::string& folder);
+    // The name a plug-in gets for file, in UTF-8.
+    std::string diskName(const std::string& file) const;
     bool hasWideRequests() const;
 
     // The host's answer to a request sent to its main window. Like the host, it answers
@@ -355,6 +362,10 @@ private:
     std::string settingsFolder;  // UTF-8
     std::string settingsFolderBytes;
     std::u16string settingsFolderUnits;
+    std::string musicFolder;  // UTF-8, without a trailing backslash; empty: names as given
+    std::string diskNameLocked(const std::string& file) const;
+    // The file a name a plug-in sent stands for.
+    std::string fileOfDiskNameLocked(const std::string& name) const;
     CodePage codePage = latin1CodePage();
     std::vector<char> nameBuffer = std::vector<char>(32768);
     std::vector<char16_t> wideNameBuffer = std::vector<char16_t>(32768);

@@ -141,6 +141,7 @@ struct FindCase {
     const char* name;
     bool uninstallKeyNamesThePlayer;  // else it names a folder without winamp.exe
     bool ownKeyNamesThePlayer;
+    bool crashLeftAJournal;  // with an entry; else only the stand-in's clean run left one
 };
 
 TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlayer) {
@@ -148,8 +149,8 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
     const fs::path setupLog = setupFile.parent_path() / "Vorlu-setup.log";
     const std::string setup = shellQuoted(setupFile.string());
     const FindCase cases[] = {
-        {"by the player's uninstall entry", true, false},
-        {"by the player's own key when the uninstall entry names no player", false, true},
+        {"by the player's uninstall entry", true, false, true},
+        {"by the player's own key when the uninstall entry names no player", false, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -183,6 +184,7 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
         fs::path uninstaller = player / "Plugins" / "uninstall_vorlu.exe";
         RunPlan plan{{{"C:\\Music\\a.mp3", "Artist A", 100}}, "0 play\n8 stop\n", 1.0, (dir / "tags.txt").string()};
         plan.pluginPath = installed.string();
+        plan.settingsDir = player.string();
         auto playing = std::async(std::launch::async, [&plan] { return runStandin(plan); });
         ASSERT_TRUE(eventually([&] { return fs::exists(dir / "tags.txt"); }));  // loaded, and its first stamp committed
         EXPECT_EQ(wineExitCode(setup + " /S"), 3);
@@ -199,6 +201,7 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
         ASSERT_FALSE(run.commits.empty()) << run.output;
         EXPECT_TRUE(vorlu_test::isStamp(run.commits.front().artist, "Artist A")) << run.commits.front().artist;
         expectEveryArtistRestored(run);
+        EXPECT_FALSE(fs::exists(player / "vorlu.journal"));  // every entry gone at the clean quit
 
         // A second player folder gets an entry of its own.
         fs::path second = dir / "SecondPlayer";
@@ -208,17 +211,22 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
         EXPECT_TRUE(keyExists(vorluUninstallKey(second)));
 
         // A journal that still holds an entry stays for the next install's first start to
-        // repair; an empty one goes with its lock file.
-        std::ofstream(player / "Plugins" / "vorlu.journal") << std::string("VORLUJNL\x01\x00\x00\x00", 12) + "an entry";
-        std::ofstream(player / "vorlu.journal") << std::string("VORLUJNL\x01\x00\x00\x00", 12);
-        std::ofstream(player / "vorlu.journal.lock") << "";
+        // repair, and the uninstaller says so; an empty one goes with its lock file.
+        if (c.crashLeftAJournal) {
+            std::ofstream(player / "Plugins" / "vorlu.journal")
+                << std::string("VORLUJNL\x01\x00\x00\x00", 12) + "an entry";
+            std::ofstream(player / "vorlu.journal") << std::string("VORLUJNL\x01\x00\x00\x00", 12);
+            std::ofstream(player / "vorlu.journal.lock") << "";
+        }
 
         // The uninstaller finishes before it returns, and says how it went.
         int copiesBefore = uninstallerCopiesLeft();
-        ASSERT_EQ(wineExitCode(shellQuoted(uninstaller.string()) + " /S"), 0);
+        ASSERT_EQ(wineExitCode(shellQuoted(uninstaller.string()) + " /S " + shellQuoted("/LOG=" + windowsPath(log))),
+                  0);
         EXPECT_FALSE(fs::exists(installed));
         EXPECT_FALSE(keyExists(vorluUninstallKey(player)));
-        EXPECT_TRUE(fs::exists(player / "Plugins" / "vorlu.journal"));
+        EXPECT_EQ(fs::exists(player / "Plugins" / "vorlu.journal"), c.crashLeftAJournal);
+        EXPECT_EQ(logText(log).find("kept a journal") != std::string::npos, c.crashLeftAJournal) << logText(log);
         EXPECT_FALSE(fs::exists(player / "vorlu.journal"));
         EXPECT_FALSE(fs::exists(player / "vorlu.journal.lock"));
         EXPECT_EQ(uninstallerCopiesLeft(), copiesBefore);
@@ -239,6 +247,8 @@ TEST(Installer, findsThePlayerInstallsRefusesWhileInUseUninstallsAndNeedsThePlay
     EXPECT_EQ(wineExitCode(setup + " /S " + shellQuoted("/D=" + windowsPath(spaced))), 5);
     EXPECT_FALSE(fs::exists(spaced / "Plugins"));
     EXPECT_TRUE(logSays(setupLog, 5, spaced));
+    EXPECT_NE(logText(setupLog).find("\"/D=" + windowsPath(spaced) + "\" not taken"), std::string::npos)
+        << logText(setupLog);
     forgetPlayerKeys();
 
     // Told a folder without the player, a silent install changes nothing and says so, in
