@@ -31,7 +31,10 @@ enum Unstamped {
     UNSTAMPED_NAME_NOT_IN_CODE_PAGE,  // a '?' in a single-byte name: the player cannot name the file
     UNSTAMPED_UNPROVEN_STAMP,         // it ends like a stamp that no journal proves ours (another player's?)
     UNSTAMPED_NO_JOURNAL,             // the journal cannot record it now (no folder, full, held, later version)
-    UNSTAMPED_SET_REFUSED             // the host refused a set of it or failed to write it: no more in this run
+    UNSTAMPED_SET_REFUSED,            // the host refused a set of it or failed to write it: no more in this run
+    UNSTAMPED_READ_ONLY,              // the same, the file read-only or its writing denied
+    UNSTAMPED_HELD,                   // the same, another program holding the file
+    UNSTAMPED_KIND_NOT_WRITABLE       // the same, though the file could be written: the host has no writer for its kind
 };
 
 struct FileClaim {

@@ -48,16 +48,36 @@ bool volumeSerialOf(const TrackFile& file, unsigned int* serial) {
     return root > 0 && volumeSerialAt(path, serial);
 }
 
+// A handle that may write the file at path and shares everything, so that the player's
+// own handles go on undisturbed.
+static HANDLE openSharingAll(const textUnit* path) {
+    return CreateFileW(reinterpret_cast<LPCWSTR>(path), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       0);
+}
+
 bool flushToDisk(const TrackFile& file) {
     textUnit path[WIDE_TEXT_SIZE];
     if (!widePath(file, path)) return false;
-    HANDLE handle =
-        CreateFileW(reinterpret_cast<LPCWSTR>(path), GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    HANDLE handle = openSharingAll(path);
     if (handle == INVALID_HANDLE_VALUE) return false;
     bool flushed = FlushFileBuffers(handle) != FALSE;
     CloseHandle(handle);
     return flushed;
+}
+
+WriteBlock writeBlockOf(const TrackFile& file) {
+    textUnit path[WIDE_TEXT_SIZE];
+    if (!widePath(file, path)) return WRITE_NOT_FOUND;
+    DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return WRITE_NOT_FOUND;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return WRITE_READ_ONLY;
+    HANDLE handle = openSharingAll(path);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return WRITE_NOT_BLOCKED;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION ? WRITE_HELD : WRITE_READ_ONLY;
 }
 
 bool onItsVolume(const TrackFile& file, bool volumeKnown, unsigned int serial) {

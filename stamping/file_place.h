@@ -17,6 +17,18 @@ bool volumeSerialOf(const TrackFile& file, unsigned int* serial);
 // (the player holds it without sharing writes, it is read-only) or the flush fails.
 bool flushToDisk(const TrackFile& file);
 
+// What keeps a file from being written, as the file system shows it.
+enum WriteBlock {
+    WRITE_NOT_BLOCKED,  // it can be opened for writing now
+    WRITE_READ_ONLY,    // read-only, or writing it is denied
+    WRITE_HELD,         // another program holds it without sharing writes
+    WRITE_NOT_FOUND     // no such file, or its name is no path (a stream)
+};
+
+// On: worker, holding nothing. Takes: none. What keeps file from being written now, by
+// its attributes and a write handle of its own that shares everything, closed at once.
+WriteBlock writeBlockOf(const TrackFile& file);
+
 // On: repair. Takes: none. Whether the volume at file's root is the one of serial, where
 // it is known: another stick under the same letter holds other files, whatever their names.
 bool onItsVolume(const TrackFile& file, bool volumeKnown, unsigned int serial);

@@ -166,9 +166,16 @@ static void sayWhyUnstamped(const TrackFile& file, Unstamped why) {
         reason = "plays unstamped: the journal cannot record it now";
         break;
     case UNSTAMPED_SET_REFUSED:
-        reason =
-            "plays unstamped from now on: the player refused to write it (read-only, or held by another "
-            "program)";
+        reason = "plays unstamped from now on: the player refused to write it";
+        break;
+    case UNSTAMPED_READ_ONLY:
+        reason = "plays unstamped from now on: the file is read-only, or writing it is denied";
+        break;
+    case UNSTAMPED_HELD:
+        reason = "plays unstamped from now on: another program holds the file";
+        break;
+    case UNSTAMPED_KIND_NOT_WRITABLE:
+        reason = "plays unstamped from now on: the player cannot write this kind of file";
         break;
     case STAMPED:
     case UNSTAMPED_QUIETLY:
@@ -326,10 +333,26 @@ static unsigned int writeBack(Track* track) {
     return journalEntry;
 }
 
+// Why the host refused to write file, as the file system tells: where nothing keeps the
+// file from being written, its kind has no writer.
+static Unstamped refusalOf(const TrackFile& file) {
+    switch (writeBlockOf(file)) {
+    case WRITE_NOT_BLOCKED:
+        return UNSTAMPED_KIND_NOT_WRITABLE;
+    case WRITE_READ_ONLY:
+        return UNSTAMPED_READ_ONLY;
+    case WRITE_HELD:
+        return UNSTAMPED_HELD;
+    case WRITE_NOT_FOUND:
+        break;
+    }
+    return UNSTAMPED_SET_REFUSED;
+}
+
 // A write's result, said where the host refused it; a refusal ends the stamps as an end does.
 static StampResult stamped(const Track& track, StampResult result) {
     if (result != STAMP_REFUSED) return result;
-    sayWhyUnstamped(track.file, UNSTAMPED_SET_REFUSED);
+    sayWhyUnstamped(track.file, refusalOf(track.file));
     return STAMP_ENDED;
 }
 

@@ -871,6 +871,11 @@ void addFault(const std::string& kind, int number) {
     FileFaults& faults = p.faults[file];
     (kind == "empty-reads" ? faults.emptyReads : kind == "read-only" ? faults.readOnly : faults.stopsOnSet) = true;
     p.model.setFaults(file, faults);
+    // Read-only on its disk too, as a plug-in that looks at the file finds it.
+    if (kind == "read-only") {
+        std::u16string path = standin::utf16FromUtf8(p.model.diskName(file));
+        SetFileAttributesW(reinterpret_cast<LPCWSTR>(path.c_str()), FILE_ATTRIBUTE_READONLY);
+    }
 }
 
 // "<number> <text>": someone sets the ARTIST of that entry's file (a tag editor, the

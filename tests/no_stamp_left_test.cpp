@@ -6,11 +6,14 @@
 #include "stamping/journal.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
+#include "text_encoding.h"
 #include "trackinfo/time_text.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <fstream>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -187,23 +190,38 @@ TEST(NoStampLeft, quitSpreadsTheWriteBacksTriesOverItsWait) {
     }
 }
 
-enum class StampFailure { Refused, WriteFailed, WriteFailedAfterWriting };
+enum class StampFailure { Refused, WriteFailed, WriteFailedAfterWriting, ReadOnly, Held };
 
 // A file whose stamp the host refused, or accepted and failed to write, gets no other
 // set in this run, however often it plays again: on the real host each set on the
 // playing file can stop or restart playback. A failed write left it as it was, and needs
-// no write-back, or changed it all the same, and is written back.
+// no write-back, or changed it all the same, and is written back. The debugger hears why,
+// as the file system tells it: read-only, held, or else a kind the host cannot write.
 TEST(NoStampLeft, aFileWhoseStampFailedGetsNoOtherSetInThisRun) {
-    for (StampFailure failure :
-         {StampFailure::Refused, StampFailure::WriteFailed, StampFailure::WriteFailedAfterWriting}) {
-        SCOPED_TRACE(static_cast<int>(failure));
+    const std::pair<StampFailure, const char*> cases[] = {
+        {StampFailure::Refused, "cannot write this kind of file"},
+        {StampFailure::WriteFailed, "cannot write this kind of file"},
+        {StampFailure::WriteFailedAfterWriting, "cannot write this kind of file"},
+        {StampFailure::ReadOnly, "the file is read-only"},
+        {StampFailure::Held, "another program holds the file"},
+    };
+    for (const auto& [failure, reason] : cases) {
+        SCOPED_TRACE(reason);
         PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
-        if (failure == StampFailure::Refused)
-            session.model.acceptSets([](const std::string& file, const std::string&) { return file != fileA; });
-        else if (failure == StampFailure::WriteFailed)
+        std::string path = winshim::nativePathOf(fileA);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path) << "";
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (failure == StampFailure::ReadOnly) std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+        if (failure == StampFailure::Held)
+            held = CreateFileW(standin::utf16FromUtf8(fileA).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (failure == StampFailure::WriteFailed)
             session.model.acceptWrites([](const std::string& file) { return file != fileA; });
-        else
+        else if (failure == StampFailure::WriteFailedAfterWriting)
             session.model.setFaults(fileA, {.writesLandButFail = true});
+        else
+            session.model.acceptSets([](const std::string& file, const std::string&) { return file != fileA; });
         session.play();
         session.runUntil(20500);
         session.stop();
@@ -216,11 +234,17 @@ TEST(NoStampLeft, aFileWhoseStampFailedGetsNoOtherSetInThisRun) {
         session.runUntil(45500);
         session.stop();
         session.runUntil(50000);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
         int setsOfA = 0;
         for (const auto& set : session.sets()) setsOfA += set.file == fileA && set.value != "Artist A" ? 1 : 0;
         EXPECT_EQ(setsOfA, 1);
         EXPECT_FALSE(session.commitsOf("C:\\music\\b.mp3").empty());
         EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+        auto notes = winshim::debugOutput();
+        EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                                [&](const std::string& note) { return note.find(reason) != std::string::npos; }),
+                  1);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     }
 }
 

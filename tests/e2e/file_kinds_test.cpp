@@ -95,9 +95,23 @@ TEST(FileKinds, aReadOnlyFileStoppedByARefusedSetPlaysOnWhereItStood) {
             EXPECT_EQ(run.timesEntered(PlayState::Paused, sets[0].time, resumeAt), 1);
             EXPECT_LE(run.timeIn(PlayState::Playing, 0, resumeAt) / speed, 250);
         }
+        EXPECT_EQ(run.debugLinesWith("plays unstamped from now on: the file is read-only"), 1) << run.output;
         reportFigure(std::string("read-only ") + c.name + ": playback stopped for " + std::to_string(gap / speed) +
                      " ms");
     }
+    // Forty read-only files played once each, then the first again: each stops once in the run.
+    std::vector<standin::Entry> list;
+    std::string script = "0 play\n";
+    for (int i = 1; i <= 40; ++i) {
+        list.push_back({"C:\\Music\\ro" + std::to_string(i) + ".m4a", "Artist R", 100});
+        script = std::to_string(0) + " read-only " + std::to_string(i) + "\n" + script;
+        script += std::to_string(5 * i) + " jump " + std::to_string(i % 40 + 1) + "\n";
+    }
+    script += "205 stop\n";
+    StandinRun run = runStandin({list, script, 8});
+    expectFinished(run);
+    EXPECT_EQ(run.requestCount(3028) + run.requestCount(294), 40);
+    EXPECT_EQ(run.timesEntered(PlayState::Stopped, 0, 204000), 40);
 }
 
 // The flac plug-in sends the title update's notice from inside each write: Vorlu hears it
@@ -146,6 +160,9 @@ TEST(FileKinds, streamsAndWavFilesAreNeverStampedNorStopped) {
         long long start = 8000 * static_cast<long long>(i);  // player ms, as in the script
         EXPECT_EQ(run.timesEntered(PlayState::Stopped, start, start + 8000), 0);
     }
+    // A wav file's set, where one was made, is said to be refused for its kind.
+    EXPECT_EQ(run.debugLinesWith("field.wav: plays unstamped from now on: the player cannot write this kind of file"),
+              static_cast<int>(setsOf(run, files[2].file).size()));
     // Vorlu ran: the file after them is stamped.
     ASSERT_FALSE(run.commits.empty()) << run.output;
     EXPECT_EQ(run.commits.front().artist, "Artist B (0:00/1:00)");

@@ -166,11 +166,7 @@ TEST(Playback, aFileTheHostCannotStampGetsOneAttemptAtMostAndKeepsItsArtist) {
         EXPECT_EQ(run.requestCount(oldHostRun() ? 294 : 3028), c.sets);
         EXPECT_EQ(run.requestCount(295), 0);
         EXPECT_TRUE(run.commits.empty());
-        EXPECT_EQ(
-            std::count_if(run.debugLines.begin(), run.debugLines.end(),
-                          [](const std::string& line) { return line.find("plays unstamped") != std::string::npos; }),
-            1)
-            << run.output;
+        EXPECT_EQ(run.debugLinesWith("plays unstamped"), 1) << run.output;
     }
 }
 

@@ -85,6 +85,12 @@ int StandinRun::requestCount(int code) const {
     return n;
 }
 
+int StandinRun::debugLinesWith(const std::string& text) const {
+    return static_cast<int>(std::count_if(debugLines.begin(), debugLines.end(), [&](const std::string& line) {
+        return line.find(text) != std::string::npos;
+    }));
+}
+
 long long StandinRun::timeIn(standin::PlayState state, long long from, long long to) const {
     long long total = 0;
     for (std::size_t i = 0; i < playStates.size(); ++i) {

@@ -60,6 +60,7 @@ struct StandinRun {
 
     std::vector<std::string> artistHistory(const std::string& file) const;  // original, then commits
     int requestCount(int code) const;
+    int debugLinesWith(const std::string& text) const;  // the plug-in's debug lines that hold text
     // How long, in player ms, the player spent in state between two player times, and how
     // often it entered it then.
     long long timeIn(standin::PlayState state, long long from, long long to) const;
