@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 namespace vorlu_e2e {
 namespace {
@@ -35,7 +36,7 @@ TEST(Playback, stampsAtOnceAgainAfterFifteenPollsAndRestoresNearTheEnd) {
     StandinRun run = runStandin({{{fileA, "Artist A", 60}}, "0 play\n", 2.0});
     expectFinished(run);
     auto commits = run.commits;
-    ASSERT_GE(commits.size(), 3u) << run.output;
+    ASSERT_EQ(commits.size(), 3u) << run.output;  // the player's clock, twice real time, makes no more
     EXPECT_EQ(commits.front().artist, "Artist A (0:00/1:00)");
     EXPECT_LT(commits.front().time, 2000);
     EXPECT_TRUE(isStamp(commits[1].artist, "Artist A")) << commits[1].artist;
@@ -96,7 +97,7 @@ TEST(Playback, leavingAFileRestoresItsArtistAtOnceAndThePlaylistShowsIt) {
 
 TEST(Playback, aTrackChangeRestoresTheOldFileWithItsOwnIndexFromTheWorkersThread) {
     StandinRun run =
-        runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n20 next\n40 stop\n", 4.0});
+        runStandin({{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n40 next\n60 stop\n", 4.0});
     expectFinished(run);
     bool found = false;
     for (std::size_t i = 0; i < run.requests.size() && !found; ++i) {
@@ -213,6 +214,43 @@ TEST(Playback, repeatOneStampsEveryPlayAndRestoresAfterEach) {
     }
     EXPECT_GE(fromTheStart, 3) << run.output;
     EXPECT_GE(restores, 3) << run.output;
+}
+
+// After a seek back, or the same file started from another entry (its name in other
+// case), the tag shows this play's time at the worker's next poll (within a real second),
+// not at the next stamp of its cycle; a seek forward writes nothing; dragged back and
+// forth, the file gets a write a real second at most. At four times real time the second
+// stamp comes at 60 s.
+TEST(Playback, theTagShowsThisPlaysTimeAfterAMoveBack) {
+    const double speed = 4.0;
+    StandinRun run = runStandin({{{fileA, "Artist A", 100}, {"C:\\MUSIC\\A.MP3", "Artist A", 100}},
+                                 "0 play\n64 seek 6\n70 seek 40\n76 next\n84 stop\n",
+                                 speed});
+    expectFinished(run);
+    const struct {
+        const char* move;
+        long long at;
+        const char* shows;
+    } moves[] = {{"a seek back", 64000, "0:(0[6-9]|1[0-2])"}, {"the same file from another entry", 76000, "0:00"}};
+    for (const auto& m : moves) {
+        SCOPED_TRACE(m.move);
+        auto after = std::find_if(run.commits.begin(), run.commits.end(),
+                                  [&](const standin::Commit& commit) { return commit.time > m.at; });
+        ASSERT_NE(after, run.commits.end()) << run.output;
+        EXPECT_TRUE(std::regex_search(after->artist, std::regex(std::string("\\(") + m.shows + "/1:40\\)$")))
+            << after->artist;
+        EXPECT_LT(after->time, m.at + 6000) << "within 1.5 real seconds: a poll comes every real second";
+        reportFigure(std::string("move back (") + m.move +
+                     ") to the tag: " + std::to_string(static_cast<long long>((after->time - m.at) / speed)) + " ms");
+    }
+    std::string drag = "0 play\n";
+    for (int i = 0; i < 20; ++i) drag += std::to_string(4 + 2 * i) + " seek " + (i % 2 ? "50" : "5") + "\n";
+    StandinRun dragged = runStandin({{{fileA, "Artist A", 100}}, drag + "46 stop\n", speed});
+    expectFinished(dragged);
+    auto writes = std::count_if(dragged.commits.begin(), dragged.commits.end(), [](const standin::Commit& commit) {
+        return commit.time >= 4000 && commit.time < 44000;
+    });
+    EXPECT_LE(writes, 11) << "ten real seconds of dragging";
 }
 
 // Someone corrects the artist while the file plays: the correction stays, and nothing of
