@@ -922,10 +922,8 @@ bool theTagShowsThisPlaysTime(const Plan& plan, const PluginSession& session,
             continue;
         long long showing = (std::stoll(time[1]) * 60 + std::stoll(time[2])) * 1000;
         if (move.position + 2000 >= showing || heldBackAt(session, stamps, move.file, t).any()) continue;
-        bool actedAgain =
-            std::any_of(moves.begin(), moves.end(), [&](const Move& m) { return m.time > t && m.time <= until; }) ||
-            std::any_of(plan.actions.begin(), plan.actions.end(),
-                        [&](const Action& a) { return a.time > t && a.time <= until; });
+        bool actedAgain = std::any_of(plan.actions.begin(), plan.actions.end(),
+                                      [&](const Action& a) { return a.time > t && a.time <= until; });
         bool playsOn = std::none_of(states.begin(), states.end(), [&](const standin::PlayStateChange& c) {
             return c.time > t && c.time <= until && !c.byPlugin;
         });

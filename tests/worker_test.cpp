@@ -283,17 +283,6 @@ TEST(Worker, theTagShowsThisPlaysTimeAfterAMoveBack) {
         session.runUntil(37000);
         EXPECT_EQ(session.artistHistory(fileA), c.history);
     }
-    // Dragged back and forth for ten seconds: a write a second at most.
-    PluginSession session(abc());
-    session.play();
-    session.runUntil(20250);
-    for (int i = 0; i < 20; ++i) {
-        session.seek(i % 2 == 0 ? 10000 : 100000);
-        session.runFor(500);
-    }
-    auto commits = session.commitsOf(fileA);
-    EXPECT_LE(std::count_if(commits.begin(), commits.end(), [](const standin::Commit& c) { return c.time > 20250; }),
-              11);
 }
 
 TEST(Worker, aNewFileAtTheWorkersIndexEndsItAtOnce) {

@@ -56,7 +56,8 @@ TEST(Shutdown, quitAndUnloadMidTrackRestoreEveryArtist) {
 // itself and writes it back: every file ends as its original.
 TEST(Shutdown, twoPlayersOnOneDiskOneKilledLeaveEveryFileAsItsOriginal) {
     std::string shared = freshDirectory().string();
-    RunPlan killedPlan{{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n6 kill\n", 2.0};
+    // Its stamp shows 0:40, which the survivor's own from the start of A does not.
+    RunPlan killedPlan{{{fileA, "Artist A", 100}, {fileB, "Artist B", 100}}, "0 play\n0 seek 40\n6 kill\n", 2.0};
     killedPlan.tagsPath = shared + "/tags.txt";
     killedPlan.settingsDir = shared;
     RunPlan survivorPlan{{{fileB, "Artist B", 100}, {fileA, "Artist A", 100}}, "0 play\n10 next\n24 stop\n", 2.0};
