@@ -28,7 +28,7 @@ static int awaitingCount;
 
 // Whether what entry's file holds now can be taken as on its disk: flushed now, or found
 // so SYSTEM_WRITER_DELAY_MS ago.
-static bool heldOnDisk(const JournalEntry& entry) {
+static bool knownOnDisk(const JournalEntry& entry) {
     if (flushToDisk(entry.file)) return true;
     DWORD now = GetTickCount();
     for (int i = 0; i < awaitingCount; i++) {
@@ -62,7 +62,7 @@ static void repairFolder(int candidate, bool countStart) {
             noteForDebugger(entry.file.name, entry.file.wide, "took out a stamp a player that ended left");
         // An original found in the system's cache only keeps its entry until it is on disk.
         if (outcome == REPAIR_DONE || outcome == REPAIR_TAKEN_OUT) {
-            if (heldOnDisk(entry)) journalSettle(candidate, entry, SETTLE_DROP);
+            if (knownOnDisk(entry)) journalSettle(candidate, entry, SETTLE_DROP);
             continue;
         }
         Whereabouts where = whereabouts(entry.file);
