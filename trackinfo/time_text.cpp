@@ -1,22 +1,43 @@
 #include "trackinfo/time_text.h"
 
-#include <stdio.h>
-
-// Formats ms into out (FORMATTED_TIME_SIZE bytes): the whole minute count, a colon and
-// two seconds digits, which read 00 below 5000 ms and for every negative time. A length
-// of INT_MIN seconds is -35791394 minutes: every count fits an int.
-static void formatTime(long long ms, char* out) {
-    int seconds = ms <= 4999 ? 0 : static_cast<int>(ms / 1000 % 60);
-    snprintf(out, FORMATTED_TIME_SIZE, "%d:%02d", static_cast<int>(ms / 60000), seconds);
+// Appends the decimal digits of count (not negative) to out at *at.
+static void appendCount(long long count, char* out, int* at) {
+    char digits[20];
+    int length = 0;
+    do {
+        digits[length++] = static_cast<char>('0' + count % 10);
+        count /= 10;
+    } while (count > 0);
+    while (length > 0) out[(*at)++] = digits[--length];
 }
 
+// Appends ms to out at *at: the whole minute count, a colon and two seconds digits, which
+// read 00 below 5000 ms and for every negative time. A length of INT_MIN seconds is
+// -35791394 minutes, twelve characters in all.
+static void appendTime(long long ms, char* out, int* at) {
+    int seconds = ms <= 4999 ? 0 : static_cast<int>(ms / 1000 % 60);
+    long long minutes = ms / 60000;
+    if (minutes < 0) {
+        out[(*at)++] = '-';
+        minutes = -minutes;
+    }
+    appendCount(minutes, out, at);
+    out[(*at)++] = ':';
+    out[(*at)++] = static_cast<char>('0' + seconds / 10);
+    out[(*at)++] = static_cast<char>('0' + seconds % 10);
+}
+
+// Formatted by hand: the run-time library's formatting would bring its floating-point
+// printing into the library, a fifth of its size.
 void formatTimeText(int position, int length, char* out) {
-    char positionText[FORMATTED_TIME_SIZE];
-    char lengthText[FORMATTED_TIME_SIZE];
-    formatTime(position, positionText);
-    formatTime(static_cast<long long>(length) * 1000, lengthText);
-    // A position is at most "-35791:00", nine characters; a length twelve.
-    snprintf(out, TIME_TEXT_SIZE, " (%.9s/%.12s)", positionText, lengthText);
+    int at = 0;
+    out[at++] = ' ';
+    out[at++] = '(';
+    appendTime(position, out, &at);
+    out[at++] = '/';
+    appendTime(static_cast<long long>(length) * 1000, out, &at);
+    out[at++] = ')';
+    out[at] = 0;
 }
 
 // Digits of the longest minute count a time text holds: a length of 2147483647 s.

@@ -8,7 +8,6 @@
 
 // Every time the host can give prints whole: a position is a 32-bit count of ms (at most
 // 35791 minutes either way), a length a 32-bit count of seconds (at most 35791394 minutes).
-const int FORMATTED_TIME_SIZE = 13;  // the longest formatted time, "-35791394:00", and its terminator
 // The longest time text, " (-35791:00/-35791394:00)", and its terminator.
 const int TIME_TEXT_SIZE = 26;
 
