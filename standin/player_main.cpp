@@ -868,14 +868,17 @@ void addFault(const std::string& kind, int number) {
         p.model.acceptWrites([](const std::string& written) { return !player->failingWrites.count(written); });
         return;
     }
+    // Another program's hold, without sharing writes, refuses every set as a read-only file does.
+    bool refused = kind == "read-only" || kind == "held";
     FileFaults& faults = p.faults[file];
-    (kind == "empty-reads" ? faults.emptyReads : kind == "read-only" ? faults.readOnly : faults.stopsOnSet) = true;
+    (kind == "empty-reads" ? faults.emptyReads : refused ? faults.readOnly : faults.stopsOnSet) = true;
     p.model.setFaults(file, faults);
-    // Read-only on its disk too, as a plug-in that looks at the file finds it.
-    if (kind == "read-only") {
-        std::u16string path = standin::utf16FromUtf8(p.model.diskName(file));
-        SetFileAttributesW(reinterpret_cast<LPCWSTR>(path.c_str()), FILE_ATTRIBUTE_READONLY);
-    }
+    // So on its disk too, as a plug-in that looks at the file finds it; the hold lasts the run.
+    std::u16string path = standin::utf16FromUtf8(p.model.diskName(file));
+    if (kind == "read-only") SetFileAttributesW(reinterpret_cast<LPCWSTR>(path.c_str()), FILE_ATTRIBUTE_READONLY);
+    if (kind == "held")
+        CreateFileW(reinterpret_cast<LPCWSTR>(path.c_str()), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // "<number> <text>": someone sets the ARTIST of that entry's file (a tag editor, the
@@ -911,7 +914,7 @@ void runAction(const standin::ScriptAction& action) {
         model.resume();
     else if (a == "stop")
         pressButton(HOST_BUTTON_STOP);
-    else if (a == "empty-reads" || a == "failing-writes" || a == "stop-on-set" || a == "read-only") {
+    else if (a == "empty-reads" || a == "failing-writes" || a == "stop-on-set" || a == "read-only" || a == "held") {
         addFault(a, std::stoi(action.argument));
     } else if (a == "repeat-one") {
         model.setRepeatOne(action.argument == "on");

@@ -6,14 +6,11 @@
 #include "stamping/journal.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
-#include "text_encoding.h"
 #include "trackinfo/time_text.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -190,38 +187,23 @@ TEST(NoStampLeft, quitSpreadsTheWriteBacksTriesOverItsWait) {
     }
 }
 
-enum class StampFailure { Refused, WriteFailed, WriteFailedAfterWriting, ReadOnly, Held };
+enum class StampFailure { Refused, WriteFailed, WriteFailedAfterWriting };
 
 // A file whose stamp the host refused, or accepted and failed to write, gets no other
 // set in this run, however often it plays again: on the real host each set on the
 // playing file can stop or restart playback. A failed write left it as it was, and needs
-// no write-back, or changed it all the same, and is written back. The debugger hears why,
-// as the file system tells it: read-only, held, or else a kind the host cannot write.
+// no write-back, or changed it all the same, and is written back.
 TEST(NoStampLeft, aFileWhoseStampFailedGetsNoOtherSetInThisRun) {
-    const std::pair<StampFailure, const char*> cases[] = {
-        {StampFailure::Refused, "cannot write this kind of file"},
-        {StampFailure::WriteFailed, "cannot write this kind of file"},
-        {StampFailure::WriteFailedAfterWriting, "cannot write this kind of file"},
-        {StampFailure::ReadOnly, "the file is read-only"},
-        {StampFailure::Held, "another program holds the file"},
-    };
-    for (const auto& [failure, reason] : cases) {
-        SCOPED_TRACE(reason);
+    for (StampFailure failure :
+         {StampFailure::Refused, StampFailure::WriteFailed, StampFailure::WriteFailedAfterWriting}) {
+        SCOPED_TRACE(static_cast<int>(failure));
         PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
-        std::string path = winshim::nativePathOf(fileA);
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        std::ofstream(path) << "";
-        HANDLE held = INVALID_HANDLE_VALUE;
-        if (failure == StampFailure::ReadOnly) std::filesystem::permissions(path, std::filesystem::perms::owner_read);
-        if (failure == StampFailure::Held)
-            held = CreateFileW(standin::utf16FromUtf8(fileA).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (failure == StampFailure::WriteFailed)
-            session.model.acceptWrites([](const std::string& file) { return file != fileA; });
-        else if (failure == StampFailure::WriteFailedAfterWriting)
-            session.model.setFaults(fileA, {.writesLandButFail = true});
-        else
+        if (failure == StampFailure::Refused)
             session.model.acceptSets([](const std::string& file, const std::string&) { return file != fileA; });
+        else if (failure == StampFailure::WriteFailed)
+            session.model.acceptWrites([](const std::string& file) { return file != fileA; });
+        else
+            session.model.setFaults(fileA, {.writesLandButFail = true});
         session.play();
         session.runUntil(20500);
         session.stop();
@@ -234,17 +216,11 @@ TEST(NoStampLeft, aFileWhoseStampFailedGetsNoOtherSetInThisRun) {
         session.runUntil(45500);
         session.stop();
         session.runUntil(50000);
-        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
         int setsOfA = 0;
         for (const auto& set : session.sets()) setsOfA += set.file == fileA && set.value != "Artist A" ? 1 : 0;
         EXPECT_EQ(setsOfA, 1);
         EXPECT_FALSE(session.commitsOf("C:\\music\\b.mp3").empty());
         EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
-        auto notes = winshim::debugOutput();
-        EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
-                                [&](const std::string& note) { return note.find(reason) != std::string::npos; }),
-                  1);
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     }
 }
 
@@ -257,30 +233,25 @@ TEST(NoStampLeft, aRunRemembersEveryRefusedFileUpToItsBound) {
     list.push_back({"C:\\RO\\0.M4A", "Artist", 200});
     PluginSession session(list);
     for (const auto& entry : list) session.model.setFaults(entry.file, {.readOnly = true});
-    std::vector<int> order;
-    for (int i = 1; i <= 40; ++i) order.push_back(i);
-    order.insert(order.end(), {1, 0});  // the first again, once under its name in other case
     session.play();
-    for (int entry : order) {
+    for (int i = 1; i <= 40; ++i) {  // the last is the first under its name in other case
         session.runFor(2000);
-        session.jump(entry);
+        session.next();
     }
+    session.runFor(2000);
+    session.jump(0);  // the first again
     session.runFor(2000);
     session.stop();
     session.runFor(3000);
     EXPECT_EQ(session.sets().size(), 40u);
     EXPECT_EQ(session.model.refusedSetStops().size(), 40u);
     for (const auto& entry : list) EXPECT_EQ(session.model.storedArtist(entry.file), "Artist");
-    auto notes = winshim::debugOutput();
-    EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
-                            [](const std::string& note) { return note.find("refused") != std::string::npos; }),
-              40);
-
+    EXPECT_EQ(winshim::debugOutput().size(), 41u);  // the journal's folder, then each file's refusal once
     TrackFile first = vorlu_test::trackFileOf(list.front().file);
-    for (int i = 40; i < MARKED_FILES; ++i)
+    for (int i = 40; i < MARKED_FILES && i < SAID_NOTES; ++i) {
         markFile(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), MARK_UNPAUSED_BY_WRITE);
-    for (int i = 40; i < SAID_NOTES; ++i)
         noteOnceForDebugger(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), "n");
+    }
     EXPECT_EQ(marksOf(first), static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL));
     EXPECT_EQ(marksOf(vorlu_test::trackFileOf("C:\\x\\new.mp3")),
               static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL | MARK_UNPAUSED_BY_WRITE));

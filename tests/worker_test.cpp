@@ -243,48 +243,6 @@ TEST(Worker, seekingWhilePausedKeepsTheMarkUntilTheResume) {
     }
 }
 
-struct PlayingSeekCase {
-    const char* name;
-    std::vector<standin::Entry> playlist;
-    std::function<void(PluginSession&)> act;  // at 20.5 s, the tag showing 0:15
-    Strings history;                          // by 37 s
-};
-
-// A poll that finds the position more than a second behind the furthest the cycle saw
-// stamps the new time at once and starts the cycle again; a move forward keeps the cadence.
-TEST(Worker, theTagShowsThisPlaysTimeAfterAMoveBack) {
-    const Strings backToTheStart{"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)", "Artist A (0:00/4:00)",
-                                 "Artist A (0:15/4:00)"};
-    const PlayingSeekCase cases[] = {
-        {"a seek back",
-         abc(),
-         [](PluginSession& s) { s.seek(5000); },
-         {"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)", "Artist A (0:05/4:00)", "Artist A (0:20/4:00)"}},
-        {"a seek forward",
-         abc(),
-         [](PluginSession& s) { s.seek(120000); },
-         {"Artist A", "Artist A (0:00/4:00)", "Artist A (0:15/4:00)", "Artist A (2:09/4:00)"}},
-        {"a replay", abc(), [](PluginSession& s) { s.jump(0); }, backToTheStart},
-        {"the same file from another entry",
-         {{fileA, "Artist A", 240}, {fileA, "Artist A", 240}},
-         [](PluginSession& s) { s.next(); },
-         backToTheStart},
-        {"the same file under its name in other case",
-         {{fileA, "Artist A", 240}, {"C:\\MUSIC\\A.MP3", "Artist A", 240}},
-         [](PluginSession& s) { s.next(); },
-         backToTheStart},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        PluginSession session(c.playlist);
-        session.play();
-        session.runUntil(20500);
-        c.act(session);
-        session.runUntil(37000);
-        EXPECT_EQ(session.artistHistory(fileA), c.history);
-    }
-}
-
 TEST(Worker, aNewFileAtTheWorkersIndexEndsItAtOnce) {
     PluginSession session({{fileA, "Artist A", 60}});
     session.play();

@@ -1072,13 +1072,6 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, void*, DWORD 
         lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
-    // A file without its owner's write permission stands for one with the read-only attribute,
-    // which Windows opens for reading only, whoever asks (root's open would not refuse).
-    struct stat status;
-    if ((access & GENERIC_WRITE) && ::stat(path.c_str(), &status) == 0 && !(status.st_mode & S_IWUSR)) {
-        lastError = ERROR_ACCESS_DENIED;
-        return INVALID_HANDLE_VALUE;
-    }
     if (access & GENERIC_WRITE) followOnDisk(path);
     int descriptor = ::open(path.c_str(), flags, 0644);
     if (descriptor < 0) {
@@ -1189,8 +1182,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR name) {
                                        : ERROR_ACCESS_DENIED;
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-    return (status.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+    return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
 // The module's path as UTF-16, from the UTF-8 one the test names; 0 when none is named or

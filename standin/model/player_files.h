@@ -12,7 +12,7 @@
 //   edit <entry> <text> (another program, a tag editor, sets the ARTIST of that entry's
 //   file to the rest of the line, while the player runs);
 //   faults of the file of an entry for the rest of the run: empty-reads <entry>,
-//   failing-writes <entry>, stop-on-set <entry>, read-only <entry>.
+//   failing-writes <entry>, stop-on-set <entry>, read-only <entry>, held <entry>.
 //   An <entry> is its number, counted from 1 as the playlist window numbers it.
 // Tags: the stored ARTIST of every file, "file<TAB>artist" a line.
 // Results: tab-separated records for the tests (see player_main.cpp).

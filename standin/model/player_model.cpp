@@ -372,6 +372,7 @@ bool PlayerModel::command(WPARAM id, Starter by) {
 void PlayerModel::seek(long long ms) {
     std::lock_guard<std::mutex> lock(mutex);
     if (playState == PlayState::Stopped) return;
+    ListenerAction acted{*this};
     long long end = endLocked();
     positionBase = std::max(0LL, end < 0 ? ms : std::min(ms, end));
     startedAt = clock();

@@ -138,6 +138,7 @@ struct PlayStateChange {
     bool byPlugin;
     bool listenerAction = false;  // no change: an action of the listener's, and the state it left
     std::string current = {};     // the current entry's file then; empty: none
+    long long position = -1;      // an action's: where playback stands after it, ms
 };
 
 // The code under which an edit by hand stands in the request log, among the requests.
@@ -231,7 +232,7 @@ public:
     int currentIndex() const;
     PlayState state() const;
     std::vector<PlayStateChange> playStates() const;  // every change, in order
-    // The changes and, among them in order, every action of the listener's (play, pause,
+    // The changes and, among them in order, every action of the listener's (play, pause, seek,
     // resume, stop, next, previous, jump) with the state it left, changed or not.
     std::vector<PlayStateChange> playHistory() const;
     const std::vector<Entry>& playlist() const { return entries; }
@@ -312,8 +313,8 @@ private:
         bool listeners = true;  // false: none, a plug-in acts
         ~ListenerAction() {
             if (listeners)
-                model.stateLog.push_back(
-                    PlayStateChange{model.clock(), model.playState, false, true, model.currentLocked()});
+                model.stateLog.push_back(PlayStateChange{model.clock(), model.playState, false, true,
+                                                         model.currentLocked(), model.positionLocked()});
         }
     };
     int positionLocked() const;

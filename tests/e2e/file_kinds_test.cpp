@@ -104,11 +104,10 @@ TEST(FileKinds, aReadOnlyFileStoppedByARefusedSetPlaysOnWhereItStood) {
     std::string script = "0 play\n";
     for (int i = 1; i <= 40; ++i) {
         list.push_back({"C:\\Music\\ro" + std::to_string(i) + ".m4a", "Artist R", 100});
-        script = std::to_string(0) + " read-only " + std::to_string(i) + "\n" + script;
-        script += std::to_string(5 * i) + " jump " + std::to_string(i % 40 + 1) + "\n";
+        script = "0 read-only " + std::to_string(i) + "\n" + script + std::to_string(5 * i) + " jump " +
+                 std::to_string(i % 40 + 1) + "\n";
     }
-    script += "205 stop\n";
-    StandinRun run = runStandin({list, script, 8});
+    StandinRun run = runStandin({list, script + "205 stop\n", 8});
     expectFinished(run);
     EXPECT_EQ(run.requestCount(3028) + run.requestCount(294), 40);
     EXPECT_EQ(run.timesEntered(PlayState::Stopped, 0, 204000), 40);
@@ -160,7 +159,6 @@ TEST(FileKinds, streamsAndWavFilesAreNeverStampedNorStopped) {
         long long start = 8000 * static_cast<long long>(i);  // player ms, as in the script
         EXPECT_EQ(run.timesEntered(PlayState::Stopped, start, start + 8000), 0);
     }
-    // A wav file's set, where one was made, is said to be refused for its kind.
     EXPECT_EQ(run.debugLinesWith("field.wav: plays unstamped from now on: the player cannot write this kind of file"),
               static_cast<int>(setsOf(run, files[2].file).size()));
     // Vorlu ran: the file after them is stamped.
