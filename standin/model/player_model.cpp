@@ -651,8 +651,7 @@ LRESULT PlayerModel::answer(WPARAM wParam, LPARAM code) {
             const auto* prefix =
                 hostVersion >= HOST_VERSION_REFRESH_BY_NAME ? reinterpret_cast<const char16_t*>(wParam) : nullptr;
             request.wParam = 0;
-            if (prefix) request.file = utf8FromUtf16(prefix);
-            if (prefix) request.file = fileOfDiskNameLocked(request.file);
+            if (prefix) request.file = fileOfDiskNameLocked(utf8FromUtf16(prefix));
             for (Entry& entry : entries) {
                 if (!prefix || beginsWithIgnoringCase(utf16FromUtf8(diskNameLocked(entry.file)), prefix))
                     entry.titleMarked = true;
