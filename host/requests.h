@@ -23,28 +23,21 @@ int askHostInt(WPARAM wParam, LPARAM code);
 
 // Steps. The host's windows are all served by one thread, and while it handles one
 // message, no click of the listener's (mouse, keyboard, hotkey, another program's
-// command) is handled: it waits in the queue. A step is work that thread does whole, in
-// its handling of one private message sent to the main window: whatever changes during a
-// step, the step changed, as the host pumps no messages within any request we make. Every
-// request of ours but init's is made in a step, under the steps lock, which keeps steps
-// run on other threads (where our procedure no longer serves the window) apart. Should a
-// step of another thread reach the windows' thread within a step all the same, it waits
-// for its turn rather than running inside.
+// command) is handled: it waits in the queue, as does every message sent from another
+// thread. A step is work that thread does whole, in its handling of one private message
+// sent to the main window: whatever changes during a step, the step changed, as the host
+// takes in no sent message within any request we make. Every request of ours but init's
+// and the watcher's (made on that thread already) is made in a step.
 typedef void (*StepWork)(void* context);
 
 // On: init, before any thread of ours starts. Takes: none. Names the step message.
 void initSteps();
 // On: any but windows. Takes: steps. Asks: what work asks. Runs work(context) as one
-// step: on the windows' thread, or, where the message does not reach our procedure (after
-// quit, or with the window gone), on this thread. Returns once work has run.
+// step, on the windows' thread; where no procedure of ours serves the window (after quit,
+// or with the window gone), on this thread. Returns once work has run.
 void runStep(StepWork work, void* context);
-// On: windows. Takes: steps. Asks: what work asks. As runStep, but never waits: where a
-// step runs elsewhere (our procedure no longer serving the window), it runs nothing and
-// returns false. Steps nest: a step may run another (a notice the host sends from within
-// a request of ours reaches the watcher).
-bool runStepIfFree(StepWork work, void* context);
-// On: windows, as the main window's procedure. Takes: steps. Whether message is a step's;
-// if so, has run its work.
+// On: windows, as the main window's procedure. Takes: none. Whether message is a step's;
+// if so, has run the step in flight where the message names it.
 bool runStepMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
 // On: any. Takes: none. Asks: the button (HOST_BUTTON_...) pressed, as WM_COMMAND to the

@@ -123,6 +123,7 @@ static void own(FileClaim* claim, int slot) {
 struct ClaimStep {
     const TrackFile* file;
     textUnit* savedArtist;
+    const bool* told;
     FileClaim claim;
     int length;             // the artist read, or -1
     bool lookedOnly;        // the first step: a look
@@ -134,6 +135,12 @@ static void claimInStep(void* context) {
     ClaimStep& step = *static_cast<ClaimStep*>(context);
     // A file the host refused a stamp of in this run, or that a refused set stopped, is left.
     if (step.lookedOnly && (marksOf(*step.file) & MARK_STAMP_REFUSED) != 0) return;
+    // A worker told to end while it waited for the journal claims nothing: above all, it
+    // takes no file over from the worker that plays it now.
+    if (*step.told) {
+        step.forgetEntry = !step.lookedOnly;
+        return;
+    }
     int slot = findSlot(*step.file);
     if (slot >= 0) {
         // Claimed meanwhile (or still) by another worker, from the same original: taken over.
@@ -158,8 +165,8 @@ static void claimInStep(void* context) {
     own(&step.claim, slot);
 }
 
-FileClaim claimFile(const TrackFile& file, textUnit* savedArtist) {
-    ClaimStep step = {&file, savedArtist, {-1, 0, UNSTAMPED_QUIETLY}, -1, true, 0, false};
+FileClaim claimFile(const TrackFile& file, textUnit* savedArtist, const bool* told) {
+    ClaimStep step = {&file, savedArtist, told, {-1, 0, UNSTAMPED_QUIETLY}, -1, true, 0, false};
     if (file.name[0] == 0) return step.claim;
     // No file name holds a '?': on the single-byte path it stands for a character the code
     // page lacks, and the player, given the name back, finds no such file.

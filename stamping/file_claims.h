@@ -3,7 +3,8 @@
 // artist as it was before any worker stamped the file: a worker started for a file that
 // another worker still stamps (the player moved away and back within one poll) takes the
 // file over, with the saved original, and the older worker writes nothing more. The claims
-// and the marks are read and changed in steps only (host/requests.h), which keep them
+// and the marks are read and changed on the windows' thread only, in steps (host/requests.h)
+// or by the watcher, which keeps them
 // apart; no disk work is done in a step: a file's journal entry is written before its
 // claim is published and dropped after its write-back. Threads and locks:
 // stamping/README.md.
@@ -64,8 +65,8 @@ void initFileClaims();
 // journal entry holds the file with exactly the rest. A new claim's journal entry is on
 // disk before the claim is published. Slot -1 (left alone), for the reason in why; also a
 // file whose set the host refused or failed to write, or that a refused set stopped, in
-// this run.
-FileClaim claimFile(const TrackFile& file, textUnit* savedArtist);
+// this run; and where *told, which the watcher sets between steps, holds in either step.
+FileClaim claimFile(const TrackFile& file, textUnit* savedArtist, const bool* told);
 
 // On: a step. Takes: none. The file claim holds; null once a newer worker took it over or
 // it was let go.

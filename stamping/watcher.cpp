@@ -16,10 +16,10 @@ struct CurrentFile {
     bool refused;
 };
 
-static void readCurrentInStep(void* context) {
-    CurrentFile& current = *static_cast<CurrentFile*>(context);
-    readCurrentFile(&current.file);
-    current.refused = (marksOf(current.file) & MARK_STAMP_REFUSED) != 0;
+// On the windows' thread, between steps, as a step would read it.
+static void readCurrent(CurrentFile* current) {
+    readCurrentFile(&current->file);
+    current->refused = (marksOf(current->file) & MARK_STAMP_REFUSED) != 0;
 }
 
 void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -27,7 +27,7 @@ void watchPlaylistEditorMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!isTrackChangeNotice(message, wParam, lParam) || pluginThreadsStopping()) return;
     CurrentFile current;
     clearBuffer(sizeof current, &current);
-    if (!runStepIfFree(readCurrentInStep, &current)) return;  // a step runs elsewhere: the next notice serves
+    readCurrent(&current);
     bool held = tellWorkersOtherThan(current.file, WAKE_HOLDER_AWAITING_TITLE);
     // A thread that cannot be made is not retried: that file plays unstamped until its next notice.
     if (!held && current.file.name[0] != 0 && !current.refused) startWorker(current.file);
@@ -39,6 +39,6 @@ void watchMainWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!status || hostVersion() < HOST_VERSION_STATUS_CALLBACK || pluginThreadsStopping()) return;
     CurrentFile current;
     clearBuffer(sizeof current, &current);
-    if (!runStepIfFree(readCurrentInStep, &current)) return;
+    readCurrent(&current);
     tellWorkersOtherThan(current.file, WAKE_HOLDER);
 }

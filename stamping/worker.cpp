@@ -204,7 +204,7 @@ static bool claimTrack(Track* track) {
     if (!noteFile(track->record, track->file)) return false;
     if (track->outputTime < 0 || !beforeEndMargin(track->outputTime, track->trackLength)) return false;
     track->filePlays = true;
-    track->claim = claimFile(track->file, track->savedArtist);
+    track->claim = claimFile(track->file, track->savedArtist, &track->record->told);
     if (track->claim.slot < 0) sayWhyUnstamped(track->file, track->claim.why);
     return track->claim.slot >= 0;
 }

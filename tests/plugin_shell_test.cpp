@@ -64,6 +64,10 @@ TEST(PluginShell, subclassesEachWindowTheWayItsTextTravelsAndPutsItBackTheSameWa
     EXPECT_EQ(winshim::windowProcedure(session.mainWindow), session.hostMainProcedure);
     EXPECT_EQ(winshim::windowProcedure(session.playlistEditor), session.hostEditorProcedure);
     EXPECT_EQ(winshim::moduleLoadPins(), 0);
+    // A worker left after quit: its step runs once, on its own thread, as no procedure of ours runs it.
+    int runs = 0;
+    runStep([](void* count) { ++*static_cast<int*>(count); }, &runs);
+    EXPECT_EQ(runs, 1);
 }
 
 TEST(PluginShell, initWithoutPlaylistEditorSubclassesOnlyTheMainWindow) {

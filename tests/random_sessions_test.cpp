@@ -1150,8 +1150,9 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     }
     // The clicks before our messages, on the virtual clock, where the driver waits
     // meanwhile; made, they count among the listener's actions. Where threads are not
-    // switched (the copies' lock releases would draw switches), each step message is
-    // preceded by another program's copies of it, a ticket off, which must run nothing.
+    // switched (the copies' lock releases would draw switches), another program sends each
+    // step message with other values first, which must run nothing; after the click, a
+    // copy of it runs the step, and a second copy, like ours then, must run nothing.
     Plan seen = plan;
     int messages = 0;
     std::string foreignStepRan;
@@ -1159,19 +1160,27 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
     struct Unhook {
         ~Unhook() { winshim::setBeforeSend(nullptr); }
     } unhook;
+    auto sendRunsNothing = [&](WPARAM wParam, LPARAM lParam, const char* what) {
+        std::size_t requests = session.model.requestCount();
+        SendMessageA(session.mainWindow, stepMessage, wParam, lParam);
+        if (session.model.requestCount() != requests && foreignStepRan.empty())
+            foreignStepRan = std::string(what) + " ran a step at " + std::to_string(winshim::now());
+    };
     if (realTimeDivisor == 0)
         winshim::setBeforeSend([&](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             if (window != session.mainWindow) return;
-            if (message == stepMessage && plan.switchOneIn == 0) {
-                std::size_t requests = session.model.requestCount();
-                for (LPARAM ticket : {lParam - 1, lParam + 1}) SendMessageA(window, message, wParam, ticket);
-                if (session.model.requestCount() != requests && foreignStepRan.empty())
-                    foreignStepRan = "another program's step message ran a step at " + std::to_string(winshim::now());
-            }
+            bool copied = message == stepMessage && plan.switchOneIn == 0;
+            if (copied)
+                for (auto [w, l] : {std::pair{wParam + 1, lParam}, {wParam, lParam + 1}, {lParam, wParam}})
+                    sendRunsNothing(w, l, "another program's step message");
             auto click = plan.clicksBeforeMessages.find(++messages);
-            if (click == plan.clicksBeforeMessages.end()) return;
-            seen.actions.push_back(Action{winshim::now(), click->second, 0, {}});
-            perform(session, seen.actions.back());
+            if (click != plan.clicksBeforeMessages.end()) {
+                seen.actions.push_back(Action{winshim::now(), click->second, 0, {}});
+                perform(session, seen.actions.back());
+            }
+            if (!copied) return;
+            SendMessageA(window, message, wParam, lParam);
+            sendRunsNothing(wParam, lParam, "a copy of a step message that had run");
         });
     if (killed && plan.killAfterOperation > 0)
         winshim::dieAfterFileOperations(plan.killAfterOperation, [&session] {
