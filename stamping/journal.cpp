@@ -136,7 +136,8 @@ int journalEntrySize(const TrackFile& file, const textUnit* original) {
     return 8 + ENTRY_FIXED_SIZE + 2 * (textLength(file.name, WIDE_TEXT_SIZE) + textLength(original, WIDE_TEXT_SIZE));
 }
 
-// The entry as it is written, into work.encoded; its size in bytes.
+// The entry as this version writes it, into work.encoded; its size in bytes. One read from
+// a journal of this version comes out byte for byte.
 static int encodeEntry(const JournalEntry& entry) {
     int nameLength = textLength(entry.file.name, WIDE_TEXT_SIZE);
     int originalLength = textLength(entry.original, WIDE_TEXT_SIZE);
@@ -212,10 +213,6 @@ static JournalRead readJournal(int candidate, unsigned char* buffer, int* size) 
     return read ? READ_WHOLE : READ_HELD;
 }
 
-static bool sameOwner(const JournalEntry& a, const JournalEntry& b) {
-    return a.processId == b.processId && a.creationLow == b.creationLow && a.creationHigh == b.creationHigh;
-}
-
 static bool writeAll(HANDLE file, const unsigned char* data, int size) {
     DWORD written = 0;
     return WriteFile(file, data, static_cast<DWORD>(size), &written, 0) && written == static_cast<DWORD>(size);
@@ -272,30 +269,20 @@ static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
     return JOURNAL_WRITTEN;
 }
 
-// The next whole entry of the old journal into work.entry, from *start; false past the last.
-// Broken entries are stepped over, and so dropped.
-static bool nextOldEntry(Rewrite* rewrite, int* start) {
+// The next whole entry of the old journal into work.entry; false past the last. Broken
+// entries are stepped over, and so dropped.
+static bool nextOldEntry(Rewrite* rewrite) {
     while (rewrite->offset >= 0) {
         bool valid;
-        *start = rewrite->offset;
         rewrite->offset = readJournalEntry(work.contents, rewrite->size, rewrite->offset, &work.entry, &valid);
         if (rewrite->offset >= 0 && valid) return true;
     }
     return false;
 }
 
-// Writes entry as this version writes it.
-static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
+// Writes entry as this version writes it: one of an earlier version's journal anew.
+static void writeEntry(Rewrite* rewrite, const JournalEntry& entry) {
     append(rewrite, work.encoded, encodeEntry(entry));
-}
-
-// Keeps the old entry that begins at start (read into work.entry): byte for byte, or
-// written anew from an older version's journal.
-static void keepOldEntry(Rewrite* rewrite, int start) {
-    if (journalVersion(work.contents, rewrite->size) == JOURNAL_VERSION)
-        append(rewrite, work.contents + start, rewrite->offset - start);
-    else
-        writeNewEntry(rewrite, work.entry);
 }
 
 // Lands the new journal over the old, unless a step failed or it outgrew the buffer:
@@ -314,66 +301,41 @@ static JournalUpdate finishRewrite(Rewrite* rewrite) {
     return done ? JOURNAL_WRITTEN : rewrite->tooBig ? JOURNAL_FULL : JOURNAL_NOT_WRITTEN;
 }
 
-static bool isEntryOf(const JournalEntry& entry, const JournalEntry& owner) {
-    return sameOwner(entry, owner) && entry.sequence == owner.sequence;
-}
+// What an update does, besides dropping the journal's broken entries.
+enum Change {
+    KEEP_ALL,    // nothing more: proves the folder takes the journal
+    ADD,         // adds the entry
+    DROP,        // drops the entry of its owner and sequence
+    COUNT_START  // counts one more start for that entry; dropped at the last
+};
 
-// Rewrites the journal as it is, with its broken entries dropped: proves the folder takes it.
-static JournalUpdate rewriteKeepingAll(int candidate) {
+// Rewrites the journal in candidate with change made to entry. Every entry is dropped by
+// its own sequence number only: another claim of the same file by this player may still
+// stand on an older one. Where the journal would outgrow its buffer a new file goes
+// unstamped instead.
+static JournalUpdate rewriteJournal(int candidate, Change change, const JournalEntry& entry) {
     Rewrite rewrite;
     JournalUpdate begun = beginRewrite(candidate, &rewrite);
     if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) keepOldEntry(&rewrite, start);
-    return finishRewrite(&rewrite);
-}
-
-// Adds entry. Every entry is dropped by its own sequence number only: another claim of the
-// same file by this player may still stand on an older one. Where the journal would
-// outgrow its buffer the new file goes unstamped instead.
-static JournalUpdate rewriteAdding(int candidate, const JournalEntry& entry) {
-    Rewrite rewrite;
-    JournalUpdate begun = beginRewrite(candidate, &rewrite);
-    if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) keepOldEntry(&rewrite, start);
-    writeNewEntry(&rewrite, entry);
-    return finishRewrite(&rewrite);
-}
-
-// Drops the entry of entry's owner and sequence.
-static JournalUpdate rewriteDropping(int candidate, const JournalEntry& entry) {
-    Rewrite rewrite;
-    JournalUpdate begun = beginRewrite(candidate, &rewrite);
-    if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) {
-        if (!isEntryOf(work.entry, entry)) keepOldEntry(&rewrite, start);
+    while (nextOldEntry(&rewrite)) {
+        JournalEntry& old = work.entry;
+        bool named = (change == DROP || change == COUNT_START) && old.processId == entry.processId &&
+                     old.creationLow == entry.creationLow && old.creationHigh == entry.creationHigh &&
+                     old.sequence == entry.sequence;
+        if (!named || (change == COUNT_START && ++old.starts < JOURNAL_MAX_STARTS)) writeEntry(&rewrite, old);
     }
-    return finishRewrite(&rewrite);
-}
-
-// Counts one more start for the entry of entry's owner and sequence; dropped at the last.
-static JournalUpdate rewriteCountingStart(int candidate, const JournalEntry& entry) {
-    Rewrite rewrite;
-    JournalUpdate begun = beginRewrite(candidate, &rewrite);
-    if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) {
-        if (!isEntryOf(work.entry, entry)) {
-            keepOldEntry(&rewrite, start);
-        } else if (++work.entry.starts < JOURNAL_MAX_STARTS) {
-            writeNewEntry(&rewrite, work.entry);
-        }
-    }
+    if (change == ADD) writeEntry(&rewrite, entry);
     return finishRewrite(&rewrite);
 }
 
 // Runs one kind of update in candidate, again a moment later while it fails in a way that
 // may pass.
-static JournalUpdate update(JournalUpdate (*rewrite)(int, const JournalEntry&), int candidate,
-                            const JournalEntry& entry) {
-    JournalUpdate result = rewrite(candidate, entry);
+static JournalUpdate update(Change change, int candidate, const JournalEntry& entry) {
+    JournalUpdate result = rewriteJournal(candidate, change, entry);
     for (int attempt = 1; attempt < UPDATE_ATTEMPTS && (result == JOURNAL_UNREADABLE || result == JOURNAL_NOT_WRITTEN);
          attempt++) {
         Sleep(UPDATE_RETRY_MS);
-        result = rewrite(candidate, entry);
+        result = rewriteJournal(candidate, change, entry);
     }
     return result;
 }
@@ -446,7 +408,7 @@ void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsF
     // that does not: the next serves.
     folderInUse = 0;
     while (folderInUse < JOURNAL_FOLDERS &&
-           (candidates[folderInUse][0] == 0 || rewriteKeepingAll(folderInUse) != JOURNAL_WRITTEN))
+           (candidates[folderInUse][0] == 0 || rewriteJournal(folderInUse, KEEP_ALL, work.own) != JOURNAL_WRITTEN))
         folderInUse++;
     if (folderInUse < JOURNAL_FOLDERS)
         noteForDebugger(candidates[folderInUse], true, "the journal's folder");
@@ -462,7 +424,7 @@ JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, uns
         entry.file = file;
         entry.volumeKnown = volumeSerialOf(file, &entry.volumeSerial);
         copyText(entry.original, WIDE_TEXT_SIZE, original);
-        result = update(rewriteAdding, folderInUse, entry);
+        result = update(ADD, folderInUse, entry);
         *sequence = result == JOURNAL_WRITTEN ? entry.sequence : 0;
     }
     LeaveCriticalSection(&journalLock);
@@ -494,7 +456,7 @@ void journalForgetDue() {
 JournalUpdate journalForget(unsigned int sequence) {
     EnterCriticalSection(&journalLock);
     JournalUpdate result = JOURNAL_NO_FOLDER;
-    if (folderInUse < JOURNAL_FOLDERS) result = update(rewriteDropping, folderInUse, ownEntry(sequence));
+    if (folderInUse < JOURNAL_FOLDERS) result = update(DROP, folderInUse, ownEntry(sequence));
     LeaveCriticalSection(&journalLock);
     return result;
 }
@@ -596,6 +558,6 @@ bool ownerHasEnded(const JournalEntry& entry) {
 void journalSettle(int candidate, const JournalEntry& entry, JournalSettlement settlement) {
     EnterCriticalSection(&journalLock);
     if (candidate >= 0 && candidate < JOURNAL_FOLDERS && candidates[candidate][0] != 0)
-        update(settlement == SETTLE_DROP ? rewriteDropping : rewriteCountingStart, candidate, entry);
+        update(settlement == SETTLE_DROP ? DROP : COUNT_START, candidate, entry);
     LeaveCriticalSection(&journalLock);
 }
