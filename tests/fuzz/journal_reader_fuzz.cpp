@@ -2,7 +2,7 @@
 // No crash or sanitizer report; the reader always moves on; every entry it accepts is
 // whole (a name, an original within its read's limit, no zero unit, single bytes on the
 // single-byte path); and any one byte of an accepted entry changed makes it rejected.
-#include "stamping/journal.h"
+#include "stamping/journal_format.h"
 
 #include <stddef.h>
 #include <stdint.h>
