@@ -1,5 +1,5 @@
 // The journal's bytes: its entries read and written, an earlier version's read, the bound.
-// No call here touches a file or the system: the store (journal.h) moves the bytes.
+// No call here touches a file, the system or the host: the store (journal.h) moves the bytes.
 //
 // Format (little-endian): "VORLUJNL", a 32-bit version (2), then entries, each a 32-bit
 // payload size, the CRC-32 of the payload, and the payload: the owner's process id and
