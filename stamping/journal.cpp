@@ -5,15 +5,9 @@
 
 #include <string.h>
 
-static const char journalMagic[] = "VORLUJNL";
 static const char journalName[] = "\\vorlu.journal";
 static const char temporaryName[] = "\\vorlu.journal.new";
 static const char lockName[] = "\\vorlu.journal.lock";
-// The payload before the units: 24 bytes in a version 1 journal, without the volume.
-const int ENTRY_FIXED_SIZE = 28;
-const int VERSION_1_FIXED_SIZE = 24;
-const unsigned int ENTRY_VOLUME_KNOWN = 1;  // the flag of an entry whose volume serial holds
-const int ENTRY_MAX_SIZE = 8 + ENTRY_FIXED_SIZE + 2 * 2 * (WIDE_TEXT_SIZE - 1);
 const int LOCK_ATTEMPTS = 200;  // ten milliseconds apart: another process's update is short
 const DWORD LOCK_RETRY_MS = 10;
 // An update that failed (an antivirus or a backup holding the journal, the folder full or
@@ -36,129 +30,11 @@ static unsigned int ownProcessId, ownCreationLow, ownCreationHigh;
 static unsigned int lastSequence;
 // The buffers of the one update or lookup under way: too large for a thread's stack.
 static struct {
-    unsigned char contents[JOURNAL_BUFFER_SIZE];  // the journal as read
-    unsigned char encoded[ENTRY_MAX_SIZE];        // an entry as written
-    JournalEntry entry;                           // an old entry as read
-    JournalEntry own;                             // this process's entry to add or drop
+    unsigned char contents[JOURNAL_BUFFER_SIZE];    // the journal as read
+    unsigned char encoded[JOURNAL_ENTRY_MAX_SIZE];  // a header or an entry as written
+    JournalEntry entry;                             // an old entry as read
+    JournalEntry own;                               // this process's entry to add or drop
 } work;
-
-static unsigned int crc32(const unsigned char* data, int size) {
-    unsigned int crc = 0xFFFFFFFFu;
-    for (int i = 0; i < size; i++) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; bit++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-static unsigned int read32(const unsigned char* p) {
-    return static_cast<unsigned int>(p[0]) | static_cast<unsigned int>(p[1]) << 8 |
-           static_cast<unsigned int>(p[2]) << 16 | static_cast<unsigned int>(p[3]) << 24;
-}
-
-static unsigned int read16(const unsigned char* p) {
-    return static_cast<unsigned int>(p[0]) | static_cast<unsigned int>(p[1]) << 8;
-}
-
-static void write32(unsigned char* p, unsigned int value) {
-    for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-static void write16(unsigned char* p, unsigned int value) {
-    p[0] = static_cast<unsigned char>(value);
-    p[1] = static_cast<unsigned char>(value >> 8);
-}
-
-int journalVersion(const unsigned char* data, int size) {
-    if (size < JOURNAL_HEADER_SIZE || memcmp(data, journalMagic, 8) != 0) return 0;
-    unsigned int version = read32(data + 8);
-    return version > 0 && version < 0x10000 ? static_cast<int>(version) : 0;
-}
-
-// Whether data is a journal this version reads: its own, or an earlier one.
-static bool readableJournal(const unsigned char* data, int size) {
-    int version = journalVersion(data, size);
-    return version >= 1 && version <= JOURNAL_VERSION;
-}
-
-// Units of a text that a read on its path could have given: none zero, single bytes on
-// the single-byte path.
-static bool readUnits(const unsigned char* p, int length, bool wide, textUnit* out) {
-    for (int i = 0; i < length; i++) {
-        unsigned int unit = read16(p + 2 * i);
-        if (unit == 0 || (!wide && unit > 0xFF)) return false;
-        out[i] = static_cast<textUnit>(unit);
-    }
-    out[length] = 0;
-    return true;
-}
-
-int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid) {
-    *valid = false;
-    if (!readableJournal(data, size) || offset < JOURNAL_HEADER_SIZE || offset > size - 8) return -1;
-    int version = journalVersion(data, size);
-    int fixedSize = version == 1 ? VERSION_1_FIXED_SIZE : ENTRY_FIXED_SIZE;
-    unsigned int payloadSize = read32(data + offset);
-    if (payloadSize > static_cast<unsigned int>(size - offset - 8)) return -1;  // cut off: nothing more to read
-    int next = offset + 8 + static_cast<int>(payloadSize);
-    const unsigned char* payload = data + offset + 8;
-    if (payloadSize < static_cast<unsigned int>(fixedSize) ||
-        crc32(payload, static_cast<int>(payloadSize)) != read32(data + offset + 4))
-        return next;
-    unsigned int flags = read16(payload + 22);
-    unsigned int wide = payload[16];
-    unsigned int nameLength = read16(payload + 18);
-    unsigned int originalLength = read16(payload + 20);
-    // A value the read may have cut is never saved: no original reaches its read's last unit.
-    unsigned int longest = wide ? WIDE_TEXT_SIZE - 2 : METADATA_SIZE - 2;
-    if (wide > 1 || nameLength == 0 || nameLength > WIDE_TEXT_SIZE - 1 || originalLength > longest ||
-        (flags & ~ENTRY_VOLUME_KNOWN) != 0 || (version == 1 && flags != 0) ||
-        payloadSize != static_cast<unsigned int>(fixedSize) + 2 * (nameLength + originalLength))
-        return next;
-    memset(&entry->file, 0, sizeof entry->file);
-    entry->file.wide = wide == 1;
-    const unsigned char* units = payload + fixedSize;
-    if (!readUnits(units, static_cast<int>(nameLength), entry->file.wide, entry->file.name) ||
-        !readUnits(units + 2 * nameLength, static_cast<int>(originalLength), entry->file.wide, entry->original))
-        return next;
-    entry->processId = read32(payload);
-    entry->creationLow = read32(payload + 4);
-    entry->creationHigh = read32(payload + 8);
-    entry->sequence = read32(payload + 12);
-    entry->starts = payload[17];
-    entry->volumeKnown = (flags & ENTRY_VOLUME_KNOWN) != 0;
-    entry->volumeSerial = version == 1 ? 0 : read32(payload + 24);
-    *valid = true;
-    return next;
-}
-
-int journalEntrySize(const TrackFile& file, const textUnit* original) {
-    return 8 + ENTRY_FIXED_SIZE + 2 * (textLength(file.name, WIDE_TEXT_SIZE) + textLength(original, WIDE_TEXT_SIZE));
-}
-
-// The entry as it is written, into work.encoded; its size in bytes.
-static int encodeEntry(const JournalEntry& entry) {
-    int nameLength = textLength(entry.file.name, WIDE_TEXT_SIZE);
-    int originalLength = textLength(entry.original, WIDE_TEXT_SIZE);
-    unsigned char* payload = work.encoded + 8;
-    write32(payload, entry.processId);
-    write32(payload + 4, entry.creationLow);
-    write32(payload + 8, entry.creationHigh);
-    write32(payload + 12, entry.sequence);
-    payload[16] = entry.file.wide ? 1 : 0;
-    payload[17] = static_cast<unsigned char>(entry.starts);
-    write16(payload + 18, static_cast<unsigned int>(nameLength));
-    write16(payload + 20, static_cast<unsigned int>(originalLength));
-    write16(payload + 22, entry.volumeKnown ? ENTRY_VOLUME_KNOWN : 0);
-    write32(payload + 24, entry.volumeSerial);
-    unsigned char* units = payload + ENTRY_FIXED_SIZE;
-    for (int i = 0; i < nameLength; i++) write16(units + 2 * i, entry.file.name[i]);
-    for (int i = 0; i < originalLength; i++) write16(units + 2 * (nameLength + i), entry.original[i]);
-    int size = journalEntrySize(entry.file, entry.original);
-    write32(work.encoded, static_cast<unsigned int>(size - 8));
-    write32(work.encoded + 4, crc32(payload, size - 8));
-    return size;
-}
 
 static void pathIn(const textUnit* base, const char* name, textUnit* path) {
     copyText(path, FILE_PATH_SIZE, base);
@@ -212,10 +88,6 @@ static JournalRead readJournal(int candidate, unsigned char* buffer, int* size) 
     return read ? READ_WHOLE : READ_HELD;
 }
 
-static bool sameOwner(const JournalEntry& a, const JournalEntry& b) {
-    return a.processId == b.processId && a.creationLow == b.creationLow && a.creationHigh == b.creationHigh;
-}
-
 static bool writeAll(HANDLE file, const unsigned char* data, int size) {
     DWORD written = 0;
     return WriteFile(file, data, static_cast<DWORD>(size), &written, 0) && written == static_cast<DWORD>(size);
@@ -261,41 +133,28 @@ static JournalUpdate beginRewrite(int candidate, Rewrite* rewrite) {
         CloseHandle(rewrite->lock);
         return begun;
     }
-    unsigned char header[JOURNAL_HEADER_SIZE];
-    memcpy(header, journalMagic, 8);
-    write32(header + 8, JOURNAL_VERSION);
     rewrite->ok = true;
     rewrite->tooBig = false;
     rewrite->total = 0;
-    append(rewrite, header, JOURNAL_HEADER_SIZE);
+    append(rewrite, work.encoded, writeJournalHeader(work.encoded));
     rewrite->offset = version >= 1 ? JOURNAL_HEADER_SIZE : -1;  // a garbled one holds nothing
     return JOURNAL_WRITTEN;
 }
 
-// The next whole entry of the old journal into work.entry, from *start; false past the last.
-// Broken entries are stepped over, and so dropped.
-static bool nextOldEntry(Rewrite* rewrite, int* start) {
+// The next whole entry of the old journal into work.entry; false past the last. Broken
+// entries are stepped over, and so dropped.
+static bool nextOldEntry(Rewrite* rewrite) {
     while (rewrite->offset >= 0) {
         bool valid;
-        *start = rewrite->offset;
         rewrite->offset = readJournalEntry(work.contents, rewrite->size, rewrite->offset, &work.entry, &valid);
         if (rewrite->offset >= 0 && valid) return true;
     }
     return false;
 }
 
-// Writes entry as this version writes it.
-static void writeNewEntry(Rewrite* rewrite, const JournalEntry& entry) {
-    append(rewrite, work.encoded, encodeEntry(entry));
-}
-
-// Keeps the old entry that begins at start (read into work.entry): byte for byte, or
-// written anew from an older version's journal.
-static void keepOldEntry(Rewrite* rewrite, int start) {
-    if (journalVersion(work.contents, rewrite->size) == JOURNAL_VERSION)
-        append(rewrite, work.contents + start, rewrite->offset - start);
-    else
-        writeNewEntry(rewrite, work.entry);
+// Writes entry as this version writes it: one of an earlier version's journal anew.
+static void writeEntry(Rewrite* rewrite, const JournalEntry& entry) {
+    append(rewrite, work.encoded, writeJournalEntry(entry, work.encoded));
 }
 
 // Lands the new journal over the old, unless a step failed or it outgrew the buffer:
@@ -314,66 +173,41 @@ static JournalUpdate finishRewrite(Rewrite* rewrite) {
     return done ? JOURNAL_WRITTEN : rewrite->tooBig ? JOURNAL_FULL : JOURNAL_NOT_WRITTEN;
 }
 
-static bool isEntryOf(const JournalEntry& entry, const JournalEntry& owner) {
-    return sameOwner(entry, owner) && entry.sequence == owner.sequence;
-}
+// What an update does, besides dropping the journal's broken entries.
+enum Change {
+    KEEP_ALL,    // nothing more: proves the folder takes the journal
+    ADD,         // adds the entry
+    DROP,        // drops the entry of its owner and sequence
+    COUNT_START  // counts one more start for that entry; dropped at the last
+};
 
-// Rewrites the journal as it is, with its broken entries dropped: proves the folder takes it.
-static JournalUpdate rewriteKeepingAll(int candidate) {
+// Rewrites the journal in candidate with change made to entry. Every entry is dropped by
+// its own sequence number only: another claim of the same file by this player may still
+// stand on an older one. Where the journal would outgrow its buffer a new file goes
+// unstamped instead.
+static JournalUpdate rewriteJournal(int candidate, Change change, const JournalEntry& entry) {
     Rewrite rewrite;
     JournalUpdate begun = beginRewrite(candidate, &rewrite);
     if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) keepOldEntry(&rewrite, start);
-    return finishRewrite(&rewrite);
-}
-
-// Adds entry. Every entry is dropped by its own sequence number only: another claim of the
-// same file by this player may still stand on an older one. Where the journal would
-// outgrow its buffer the new file goes unstamped instead.
-static JournalUpdate rewriteAdding(int candidate, const JournalEntry& entry) {
-    Rewrite rewrite;
-    JournalUpdate begun = beginRewrite(candidate, &rewrite);
-    if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) keepOldEntry(&rewrite, start);
-    writeNewEntry(&rewrite, entry);
-    return finishRewrite(&rewrite);
-}
-
-// Drops the entry of entry's owner and sequence.
-static JournalUpdate rewriteDropping(int candidate, const JournalEntry& entry) {
-    Rewrite rewrite;
-    JournalUpdate begun = beginRewrite(candidate, &rewrite);
-    if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) {
-        if (!isEntryOf(work.entry, entry)) keepOldEntry(&rewrite, start);
+    while (nextOldEntry(&rewrite)) {
+        JournalEntry& old = work.entry;
+        bool named = (change == DROP || change == COUNT_START) && old.processId == entry.processId &&
+                     old.creationLow == entry.creationLow && old.creationHigh == entry.creationHigh &&
+                     old.sequence == entry.sequence;
+        if (!named || (change == COUNT_START && ++old.starts < JOURNAL_MAX_STARTS)) writeEntry(&rewrite, old);
     }
-    return finishRewrite(&rewrite);
-}
-
-// Counts one more start for the entry of entry's owner and sequence; dropped at the last.
-static JournalUpdate rewriteCountingStart(int candidate, const JournalEntry& entry) {
-    Rewrite rewrite;
-    JournalUpdate begun = beginRewrite(candidate, &rewrite);
-    if (begun != JOURNAL_WRITTEN) return begun;
-    for (int start; nextOldEntry(&rewrite, &start);) {
-        if (!isEntryOf(work.entry, entry)) {
-            keepOldEntry(&rewrite, start);
-        } else if (++work.entry.starts < JOURNAL_MAX_STARTS) {
-            writeNewEntry(&rewrite, work.entry);
-        }
-    }
+    if (change == ADD) writeEntry(&rewrite, entry);
     return finishRewrite(&rewrite);
 }
 
 // Runs one kind of update in candidate, again a moment later while it fails in a way that
 // may pass.
-static JournalUpdate update(JournalUpdate (*rewrite)(int, const JournalEntry&), int candidate,
-                            const JournalEntry& entry) {
-    JournalUpdate result = rewrite(candidate, entry);
+static JournalUpdate update(Change change, int candidate, const JournalEntry& entry) {
+    JournalUpdate result = rewriteJournal(candidate, change, entry);
     for (int attempt = 1; attempt < UPDATE_ATTEMPTS && (result == JOURNAL_UNREADABLE || result == JOURNAL_NOT_WRITTEN);
          attempt++) {
         Sleep(UPDATE_RETRY_MS);
-        result = rewrite(candidate, entry);
+        result = rewriteJournal(candidate, change, entry);
     }
     return result;
 }
@@ -446,7 +280,7 @@ void initJournal(const textUnit* settingsFolder, const char* singleByteSettingsF
     // that does not: the next serves.
     folderInUse = 0;
     while (folderInUse < JOURNAL_FOLDERS &&
-           (candidates[folderInUse][0] == 0 || rewriteKeepingAll(folderInUse) != JOURNAL_WRITTEN))
+           (candidates[folderInUse][0] == 0 || rewriteJournal(folderInUse, KEEP_ALL, work.own) != JOURNAL_WRITTEN))
         folderInUse++;
     if (folderInUse < JOURNAL_FOLDERS)
         noteForDebugger(candidates[folderInUse], true, "the journal's folder");
@@ -462,7 +296,7 @@ JournalUpdate journalRecord(const TrackFile& file, const textUnit* original, uns
         entry.file = file;
         entry.volumeKnown = volumeSerialOf(file, &entry.volumeSerial);
         copyText(entry.original, WIDE_TEXT_SIZE, original);
-        result = update(rewriteAdding, folderInUse, entry);
+        result = update(ADD, folderInUse, entry);
         *sequence = result == JOURNAL_WRITTEN ? entry.sequence : 0;
     }
     LeaveCriticalSection(&journalLock);
@@ -494,7 +328,7 @@ void journalForgetDue() {
 JournalUpdate journalForget(unsigned int sequence) {
     EnterCriticalSection(&journalLock);
     JournalUpdate result = JOURNAL_NO_FOLDER;
-    if (folderInUse < JOURNAL_FOLDERS) result = update(rewriteDropping, folderInUse, ownEntry(sequence));
+    if (folderInUse < JOURNAL_FOLDERS) result = update(DROP, folderInUse, ownEntry(sequence));
     LeaveCriticalSection(&journalLock);
     return result;
 }
@@ -596,6 +430,6 @@ bool ownerHasEnded(const JournalEntry& entry) {
 void journalSettle(int candidate, const JournalEntry& entry, JournalSettlement settlement) {
     EnterCriticalSection(&journalLock);
     if (candidate >= 0 && candidate < JOURNAL_FOLDERS && candidates[candidate][0] != 0)
-        update(settlement == SETTLE_DROP ? rewriteDropping : rewriteCountingStart, candidate, entry);
+        update(settlement == SETTLE_DROP ? DROP : COUNT_START, candidate, entry);
     LeaveCriticalSection(&journalLock);
 }

@@ -1,60 +1,34 @@
 // The journal: every file this plug-in has stamped and not yet written back, with its
 // original artist, on disk, so that a stamp left by a player that died (killed, crashed,
 // the power gone) is taken out at the next start. It is the only file Vorlu writes, and
-// no file is stamped without its entry there first.
+// no file is stamped without its entry there first. Its bytes: journal_format.h.
 //
 // Where: the first of the candidate folders that takes it at init (the host's folder for
 // plug-ins as its wide request names it, as its single-byte one does, this library's);
 // with none, nothing is stamped in this run. The repair reads the journal in each of them.
 // Every path goes through the wide file calls, so a folder named in any script serves.
 //
-// Format (little-endian): "VORLUJNL", a 32-bit version (2), then entries, each a 32-bit
-// payload size, the CRC-32 of the payload, and the payload: the owner's process id and
-// creation time (two 32-bit halves), a sequence number, the path (1 wide, 0 single-byte),
-// how many starts found the file unreadable, the name's and the original's lengths in
-// units (16 bits each), 16 bits of flags (bit 0: the volume is known), the serial number
-// of the volume the file was on (32 bits), then the name's and the original's units,
-// oldest entry first. A version 1 journal, whose entries have neither flags nor serial,
-// is read, and written anew as version 2 at its next update. A journal of a later
-// version is left alone, and with it the whole journal; an entry that is malformed or
-// fails its check is never acted on and is dropped at the next update. The journal never
-// grows past JOURNAL_BUFFER_SIZE: once full, a new file is not stamped, and no entry is
-// dropped to make room.
-//
 // Every update rewrites the file whole: a temporary file, flushed, then moved over the
 // journal in one step, under a lock file held open exclusively, which keeps the processes
 // that share the journal from losing each other's entries. Only a journal that is not
 // there is no journal: one that cannot be read now is waited for, never replaced. An
-// update that fails is tried again in the same folder, a few times.
+// update that fails is tried again in the same folder, a few times. A journal of a later
+// version is left alone, whole; an entry that is malformed or fails its check is never
+// acted on and is dropped at the next update. Once the journal is full, a new file is not
+// stamped, and no entry is dropped to make room.
 //
 // Threads and locks: stamping/README.md. No function here asks the host anything.
 #ifndef VORLU_STAMPING_JOURNAL_H
 #define VORLU_STAMPING_JOURNAL_H
 
-#include "trackinfo/track_metadata.h"
+#include "stamping/journal_format.h"
 
-const int JOURNAL_VERSION = 2;
-const int JOURNAL_HEADER_SIZE = 12;
-// The largest journal, read and written whole: a few thousand entries.
-const int JOURNAL_BUFFER_SIZE = 512 * 1024;
 const int JOURNAL_PATH_SIZE = 300;  // a folder, in UTF-16 units with the terminator
 // The candidate folders: the host's (wide request), the host's (single-byte request), this library's.
 const int JOURNAL_FOLDERS = 3;
 // Starts of a player (one count per process) that may find a journaled file that is there
 // read empty or unreadable before its entry is given up: the listener cleared the artist.
 const int JOURNAL_MAX_STARTS = 10;
-
-struct JournalEntry {
-    unsigned int processId;
-    unsigned int creationLow;  // the owner's creation time: a process id alone may be reused
-    unsigned int creationHigh;
-    unsigned int sequence;  // tells two entries of one owner for one file apart
-    int starts;
-    bool volumeKnown;  // the file's volume, as its serial number, when its entry was made
-    unsigned int volumeSerial;
-    TrackFile file;
-    textUnit original[WIDE_TEXT_SIZE];
-};
 
 enum JournalUpdate {
     JOURNAL_WRITTEN,        // the journal on disk holds the change
@@ -71,15 +45,6 @@ enum JournalSettlement {
     SETTLE_DROP,        // nothing of the entry's is left to undo, or never will be
     SETTLE_COUNT_START  // kept, with one more start that found its file unreadable
 };
-
-// On: any. Takes: none. The journal's version in data (size bytes), or 0 when data does
-// not begin like one.
-int journalVersion(const unsigned char* data, int size);
-// On: any. Takes: none. The bytes an entry of file with original takes in the journal.
-int journalEntrySize(const TrackFile& file, const textUnit* original);
-// On: any. Takes: none. Reads the entry at offset of data; returns the offset of the next
-// entry, or -1 when there is none. *valid: entry holds a whole, checked entry.
-int readJournalEntry(const unsigned char* data, int size, int offset, JournalEntry* entry, bool* valid);
 
 // On: init, before any thread of ours. Takes: journal. Names the candidate folders
 // (either of the host's may be null) and chooses the first that takes the journal, by

@@ -717,18 +717,61 @@ TEST(Journal, everyUpdateIsOnDiskBeforeItReplacesTheJournal) {
     EXPECT_EQ(replaced, 3);  // the journal proved at init, the entry written, the entry dropped
 }
 
-// The journal is there but no folder takes an update (the settings folder read-only, the
-// library's unknown): the file plays unstamped rather than stamped without a record.
-TEST(Journal, aJournalThatCannotBeWrittenAnywhereLeavesTheFileUnstamped) {
-    std::string folder = freshFolder();
-    std::ofstream(folder + "/vorlu.journal.lock") << "";
-    winshim::setReadOnlyFolder(folder, true);
-    PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = folder});
-    session.play();
-    session.runUntil(20500);
-    winshim::setReadOnlyFolder(folder, false);
-    EXPECT_TRUE(session.sets().empty());
-    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
+// Where no update of the journal can land, the file plays unstamped rather than stamped
+// without a record, the journal stays as it was, and no temporary file is left behind:
+// no folder takes the journal (the settings folder read-only or not there, the library's
+// unknown); or it is there, but held open without delete sharing so it cannot be
+// replaced, on a file system that writes short, or it opens but cannot be read.
+enum class Unwritable { ReadOnlyFolder, NoFolder, HeldWithoutDeleteSharing, WritesComeShort, ReadsFail };
+
+struct UnwritableCase {
+    const char* name;
+    Unwritable fault;
+    long long playsFor;  // ms of playback before the stop, the fault lifted 4.5 s later
+};
+
+TEST(Journal, whereNoUpdateCanLandTheFilePlaysUnstampedAndTheJournalStaysAsItWas) {
+    const UnwritableCase cases[] = {
+        {"the settings folder read-only", Unwritable::ReadOnlyFolder, 20500},
+        {"no such settings folder", Unwritable::NoFolder, 20500},
+        {"the journal held without delete sharing", Unwritable::HeldWithoutDeleteSharing, 5000},
+        {"writes come short", Unwritable::WritesComeShort, 5000},
+        {"reads of the journal fail", Unwritable::ReadsFail, 5000},
+    };
+    const std::string fileB = "C:\\music\\b.mp3";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = c.fault == Unwritable::NoFolder ? "/nonexistent/vorlu" : freshFolder();
+        if (c.fault == Unwritable::ReadOnlyFolder) {
+            std::ofstream(folder + "/vorlu.journal.lock") << "";
+            winshim::setReadOnlyFolder(folder, true);
+        } else if (c.fault != Unwritable::NoFolder) {
+            // Another player's entry, which no update that fails may lose.
+            leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
+            winshim::setOtherProcesses({{livePlayer, 1}});
+        }
+        PluginSession session({{fileB, "Artist B", 240}}, {.journalFolder = folder});
+        std::string before = bytesOf(journalPath(folder));
+        HANDLE reader = c.fault == Unwritable::HeldWithoutDeleteSharing
+                            ? CreateFileW(standin::utf16FromUtf8(journalPath(folder)).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                            : nullptr;
+        winshim::writeShort(c.fault == Unwritable::WritesComeShort);
+        winshim::failReads(c.fault == Unwritable::ReadsFail);
+        session.play();
+        session.runUntil(c.playsFor);
+        session.stop();
+        session.runUntil(c.playsFor + 4500);
+        winshim::writeShort(false);
+        winshim::failReads(false);
+        if (reader) CloseHandle(reader);
+        winshim::setOtherProcesses({});
+        winshim::setReadOnlyFolder(folder, false);
+        EXPECT_TRUE(session.sets().empty());
+        EXPECT_EQ(session.model.storedArtist(fileB), "Artist B");
+        EXPECT_EQ(bytesOf(journalPath(folder)), before);
+        EXPECT_FALSE(std::filesystem::exists(folder + "/vorlu.journal.new"));
+    }
 }
 
 // A write-back retried after the player moved on drops its own file's entry when it
@@ -745,18 +788,6 @@ TEST(Journal, theEndOfARetriedWriteBackDropsOnlyItsOwnEntry) {
     auto left = entriesOf(bytesOf(journalPath(folder)));
     ASSERT_EQ(left.size(), 1u);
     EXPECT_TRUE(sameFileName(left[0].file, vorlu_test::trackFileOf("C:\\music\\b.mp3")));
-}
-
-// No folder takes the journal (the host names none it can write, the library's is
-// unknown): no stamp could be taken out after a crash, so none is written.
-TEST(Journal, withoutAFolderThatTakesTheJournalNothingIsStamped) {
-    PluginSession session({{fileA, "Artist A", 240}}, {.journalFolder = "/nonexistent/vorlu"});
-    session.play();
-    session.runUntil(20500);
-    session.stop();
-    session.runUntil(25000);
-    EXPECT_TRUE(session.sets().empty());
-    EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
 }
 
 struct FailedUpdateCase {
@@ -874,37 +905,6 @@ TEST(Journal, aHeldJournalThatMayProveAStampOursHoldsTheFileBack) {
         winshim::setModulePath("");
         winshim::setOtherProcesses({});
         EXPECT_EQ(next.model.storedArtist(fileA), "Artist A");
-    }
-}
-
-enum class Obstacle { HeldWithoutDeleteSharing, WritesComeShort, ReadsFail };
-
-// An update that cannot land (the journal held open without delete sharing, so it cannot
-// be replaced; a file system that writes short; a journal that opens but cannot be read)
-// leaves the journal as it was, no temporary file behind, and the file unstamped.
-TEST(Journal, anUpdateThatCannotLandLeavesTheJournalAsItWas) {
-    for (Obstacle obstacle : {Obstacle::HeldWithoutDeleteSharing, Obstacle::WritesComeShort, Obstacle::ReadsFail}) {
-        SCOPED_TRACE(static_cast<int>(obstacle));
-        std::string folder = freshFolder();
-        leaveEntryOfADeadPlayer(folder, "Artist A", livePlayer);
-        winshim::setOtherProcesses({{livePlayer, 1}});
-        PluginSession session({{"C:\\music\\b.mp3", "Artist B", 240}}, {.journalFolder = folder});
-        std::string before = bytesOf(journalPath(folder));
-        HANDLE reader = obstacle == Obstacle::HeldWithoutDeleteSharing
-                            ? CreateFileW(standin::utf16FromUtf8(journalPath(folder)).c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                            : nullptr;
-        winshim::writeShort(obstacle == Obstacle::WritesComeShort);
-        winshim::failReads(obstacle == Obstacle::ReadsFail);
-        session.play();
-        session.runUntil(5000);
-        winshim::writeShort(false);
-        winshim::failReads(false);
-        if (reader) CloseHandle(reader);
-        winshim::setOtherProcesses({});
-        EXPECT_TRUE(session.sets().empty());
-        EXPECT_EQ(bytesOf(journalPath(folder)), before);
-        EXPECT_FALSE(std::filesystem::exists(folder + "/vorlu.journal.new"));
     }
 }
 
