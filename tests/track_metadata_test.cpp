@@ -160,9 +160,8 @@ TEST(TrackMetadata, readsAndNamesStayInsideTheirBuffers) {
         if (c.ask == Ask::Play) {
             session.play();
             session.runUntil(5000);
-            for (int code : {IPC_SET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFOW}) {
+            for (int code : {IPC_SET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFOW})
                 for (const auto& set : session.requests(code)) length += set.value.find("xxxx") != std::string::npos;
-            }
         }
         EXPECT_EQ(length, expected);
         if (c.text) EXPECT_EQ(std::u16string(out), *c.text);
