@@ -1,8 +1,6 @@
 // The ways a stamp could stay in a file: a run killed mid-track, an artist the host
 // cannot hand over intact, a write-back the host refuses for a moment.
 #include "plugin/gen_vorlu.h"
-#include "stamping/debug_notes.h"
-#include "stamping/file_claims.h"
 #include "stamping/journal.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
@@ -185,80 +183,6 @@ TEST(NoStampLeft, quitSpreadsTheWriteBacksTriesOverItsWait) {
         EXPECT_EQ(session.model.storedArtist(fileA) == "Artist A", c.restored);
         EXPECT_EQ(winshim::threadsRunning(), 0);
     }
-}
-
-enum class StampFailure { Refused, WriteFailed, WriteFailedAfterWriting };
-
-// A file whose stamp the host refused, or accepted and failed to write, gets no other
-// set in this run, however often it plays again: on the real host each set on the
-// playing file can stop or restart playback. A failed write left it as it was, and needs
-// no write-back, or changed it all the same, and is written back.
-TEST(NoStampLeft, aFileWhoseStampFailedGetsNoOtherSetInThisRun) {
-    for (StampFailure failure :
-         {StampFailure::Refused, StampFailure::WriteFailed, StampFailure::WriteFailedAfterWriting}) {
-        SCOPED_TRACE(static_cast<int>(failure));
-        PluginSession session({{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}});
-        if (failure == StampFailure::Refused)
-            session.model.acceptSets([](const std::string& file, const std::string&) { return file != fileA; });
-        else if (failure == StampFailure::WriteFailed)
-            session.model.acceptWrites([](const std::string& file) { return file != fileA; });
-        else
-            session.model.setFaults(fileA, {.writesLandButFail = true});
-        session.play();
-        session.runUntil(20500);
-        session.stop();
-        session.runUntil(25500);
-        session.play();  // played again
-        session.runUntil(30500);
-        session.next();
-        session.runUntil(35500);
-        session.previous();
-        session.runUntil(45500);
-        session.stop();
-        session.runUntil(50000);
-        int setsOfA = 0;
-        for (const auto& set : session.sets()) setsOfA += set.file == fileA && set.value != "Artist A" ? 1 : 0;
-        EXPECT_EQ(setsOfA, 1);
-        EXPECT_FALSE(session.commitsOf("C:\\music\\b.mp3").empty());
-        EXPECT_EQ(session.model.storedArtist(fileA), "Artist A");
-    }
-}
-
-// Read-only files in one run, more than workers can run at once, each set once and
-// stopped once however often it plays again (and under its name in other case), and said
-// once. Past the bound of files a run remembers, every other file plays unstamped.
-TEST(NoStampLeft, aRunRemembersEveryRefusedFileUpToItsBound) {
-    std::vector<standin::Entry> list;
-    for (int i = 0; i < 40; ++i) list.push_back({"C:\\ro\\" + std::to_string(i) + ".m4a", "Artist", 200});
-    list.push_back({"C:\\RO\\0.M4A", "Artist", 200});
-    PluginSession session(list);
-    for (const auto& entry : list) session.model.setFaults(entry.file, {.readOnly = true});
-    session.play();
-    for (int i = 1; i <= 40; ++i) {  // the last is the first under its name in other case
-        session.runFor(2000);
-        session.next();
-    }
-    session.runFor(2000);
-    session.jump(0);  // the first again
-    session.runFor(2000);
-    session.stop();
-    session.runFor(3000);
-    EXPECT_EQ(session.sets().size(), 40u);
-    EXPECT_EQ(session.model.refusedSetStops().size(), 40u);
-    for (const auto& entry : list) EXPECT_EQ(session.model.storedArtist(entry.file), "Artist");
-    EXPECT_EQ(winshim::debugOutput().size(), 41u);  // the journal's folder, then each file's refusal once
-    TrackFile first = vorlu_test::trackFileOf(list.front().file);
-    for (int i = 40; i < MARKED_FILES && i < SAID_NOTES; ++i) {
-        markFile(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), MARK_UNPAUSED_BY_WRITE);
-        noteOnceForDebugger(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), "n");
-    }
-    EXPECT_EQ(marksOf(first), static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL));
-    EXPECT_EQ(marksOf(vorlu_test::trackFileOf("C:\\x\\new.mp3")),
-              static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL | MARK_UNPAUSED_BY_WRITE));
-    std::size_t said = winshim::debugOutput().size();
-    noteOnceForDebugger(vorlu_test::trackFileOf("C:\\x\\new.mp3"), "n");
-    noteOnceForDebugger(first, "n");
-    EXPECT_EQ(winshim::debugOutput().size(), said);
 }
 
 // The host keeps one pending edit: a set from another thread between a worker's set and

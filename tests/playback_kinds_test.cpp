@@ -2,11 +2,16 @@
 // host treats a write of the playing file its own way (a restart, a restart that drops a
 // pause, a stop that a refused set leaves standing), and Vorlu puts back what its own
 // write changed.
+#include "stamping/debug_notes.h"
+#include "stamping/file_claims.h"
 #include "stamping/worker.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
 
 using standin::PlayState;
 using vorlu_test::PluginSession;
@@ -124,66 +129,138 @@ TEST(PlaybackKinds, aPausePutBackHoldsThoughTheRestartSettlesLate) {
     }
 }
 
-struct RefusedCase {
-    const char* name;
-    const char* file;
-    long long readOnlyFrom;
-    long long pauseAt;  // -1: plays on
-    int stamps;         // sets of a stamp or the pause mark, the refused one included
-    bool stoppedByTheSet;
+using P = PluginSession;
+using Moves = std::vector<std::pair<long long, std::function<void(P&)>>>;  // the listener's and the host's
+
+// How the host fails a stamp: every file read-only; A's sets refused, its writes failed, or
+// its writes landed yet answered as failed.
+const std::string fileA = "C:\\music\\a.mp3";
+void readOnly(P& s) {
+    for (const auto& entry : s.model.playlist()) s.model.setFaults(entry.file, {.readOnly = true});
+}
+void setsRefused(P& s) {
+    s.model.acceptSets([](const std::string& file, const std::string&) { return file != fileA; });
+}
+void writesFailed(P& s) {
+    s.model.acceptWrites([](const std::string& file) { return file != fileA; });
+}
+void writesLandButFail(P& s) { s.model.setFaults(s.model.playlist()[0].file, {.writesLandButFail = true}); }
+
+// What is looked at once the moves are made; -1 or none: not looked at.
+struct Outcome {
+    int position = -1;  // where playback stands, playing unless paused
+    bool paused = false;
+    int stamps = -1;              // the first file's sets other than its artist, the failed one included
+    std::optional<bool> stopped;  // whether playback stood stopped at any time
+    bool onlyBlips = false;       // every playback change of ours undone at once
+    int sets = -1;                // in all
+    bool secondStamped = false;
+    int artistsKept = -1;  // entries, from the first, whose file holds its artist
+    int remembered = -1;   // files the run remembers, each stopped once and said once; filled to its bound
 };
 
-// A set the host refuses (a read-only file) stops the playing m4a or wma for good on the
-// real host: Vorlu starts it again where it stood, paused again if it was, and sets
-// nothing more of that file.
-TEST(PlaybackKinds, aRefusedSetThatStopsTheFileHasItPlayOnWhereItStood) {
-    const RefusedCase cases[] = {
-        {"m4a, read-only", "C:\\m\\a.m4a", 0, -1, 1, true},
-        {"wma, read-only", "C:\\m\\a.wma", 0, -1, 1, true},
-        {"mp3, read-only: a refused set stops nothing", "C:\\m\\a.mp3", 0, -1, 1, false},
-        {"wav: no tag writer, nothing stops", "C:\\m\\a.wav", 0, -1, 1, false},
-        {"m4a made read-only, its pause mark refused", "C:\\m\\a.m4a", 10500, 12500, 2, true},
-        {"wma made read-only mid-track", "C:\\m\\a.wma", 10500, -1, 2, true},
+struct FailedStampCase {
+    const char* name;
+    std::vector<standin::Entry> playlist;
+    void (*failure)(P&);  // from the start
+    Moves moves;
+    long long lookAt;
+    Outcome outcome;
+};
+
+std::vector<standin::Entry> one(const char* file) { return {{file, "Artist", 240}}; }
+
+// A file whose stamp the host refused (a read-only file) or failed to write gets no other set
+// in this run, and is said once: on the real host a set of the playing file can stop it (an
+// m4a or wma, for good: Vorlu starts it again where it stood, paused again if it was). A
+// failed write that changed the file is written back once it stops. Past the bound of files
+// a run remembers, every other file plays unstamped.
+TEST(PlaybackKinds, aFileWhoseStampFailedGetsNoOtherSetAndPlaysOnWhereItStood) {
+    const Moves plays = {{0, &P::play}};
+    const Moves playsAgain = {{0, &P::play},     {20500, &P::stop},     {25500, &P::play},
+                              {30500, &P::next}, {35500, &P::previous}, {45500, &P::stop}};
+    const std::vector<standin::Entry> twoFiles = {{fileA, "Artist A", 240}, {"C:\\music\\b.mp3", "Artist B", 240}};
+    // More than workers can run at once; the last is the first under its name in other case.
+    std::vector<standin::Entry> forty;
+    for (int i = 0; i < 40; ++i) forty.push_back({"C:\\ro\\" + std::to_string(i) + ".m4a", "Artist", 200});
+    forty.push_back({"C:\\RO\\0.M4A", "Artist", 200});
+    Moves eachOnce = {{0, &P::play}};
+    for (int i = 1; i <= 40; ++i) eachOnce.emplace_back(2000 * i, &P::next);
+    eachOnce.emplace_back(82000, [](P& s) { s.jump(0); });  // the first again
+    eachOnce.emplace_back(84000, &P::stop);
+    // The write-back it needs at once is refused, which stops the m4a.
+    auto failedThenWriteBackRefused = [](P& s) {
+        writesLandButFail(s);
+        s.model.acceptSets(vorlu_test::refuseWriteBacks("Artist", 2));
+    };
+    const FailedStampCase cases[] = {
+        {"m4a, read-only", one("C:\\m\\a.m4a"), readOnly, plays, 40500,
+         Outcome{.position = 40500, .stamps = 1, .stopped = true, .onlyBlips = true}},
+        {"wma, read-only", one("C:\\m\\a.wma"), readOnly, plays, 40500,
+         Outcome{.position = 40500, .stamps = 1, .stopped = true, .onlyBlips = true}},
+        {"mp3, read-only: a refused set stops nothing", one("C:\\m\\a.mp3"), readOnly, plays, 40500,
+         Outcome{.position = 40500, .stamps = 1, .stopped = false, .onlyBlips = true}},
+        {"wav: no tag writer, nothing stops", one("C:\\m\\a.wav"), readOnly, plays, 40500,
+         Outcome{.position = 40500, .stamps = 1, .stopped = false, .onlyBlips = true}},
+        {"m4a made read-only, its pause mark refused", one("C:\\m\\a.m4a"), nullptr,
+         Moves{{0, &P::play}, {10500, readOnly}, {12500, &P::pause}}, 40500,
+         Outcome{.position = 12500, .paused = true, .stamps = 2, .stopped = true, .onlyBlips = true}},
+        {"wma made read-only mid-track", one("C:\\m\\a.wma"), nullptr, Moves{{0, &P::play}, {10500, readOnly}}, 40500,
+         Outcome{.position = 40500, .stamps = 2, .stopped = true, .onlyBlips = true}},
+        {"sets refused, played again", twoFiles, setsRefused, playsAgain, 50000,
+         Outcome{.stamps = 1, .secondStamped = true, .artistsKept = 1}},
+        {"writes failed, played again", twoFiles, writesFailed, playsAgain, 50000,
+         Outcome{.stamps = 1, .secondStamped = true, .artistsKept = 1}},
+        {"writes landed but failed, played again", twoFiles, writesLandButFail, playsAgain, 50000,
+         Outcome{.stamps = 1, .secondStamped = true, .artistsKept = 1}},
+        {"m4a whose first stamp landed but failed: it plays on where it stood then, with no set", one("C:\\m\\a.m4a"),
+         failedThenWriteBackRefused, Moves{{10500, &P::play}}, 40500, Outcome{.position = 30000, .sets = 2}},
+        {"... and once stopped is written back", one("C:\\m\\a.m4a"), failedThenWriteBackRefused,
+         Moves{{10500, &P::play}, {40500, &P::stop}}, 45500, Outcome{.artistsKept = 1}},
+        {"forty read-only files, each once", forty, readOnly, eachOnce, 87000,
+         Outcome{.sets = 40, .artistsKept = 41, .remembered = 40}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PluginSession session({{c.file, "Artist", 240}});
-        if (c.readOnlyFrom == 0) session.model.setFaults(c.file, {.readOnly = true});
-        session.play();
-        session.runUntil(c.readOnlyFrom);
-        session.model.setFaults(c.file, {.readOnly = true});
-        if (c.pauseAt >= 0) {
-            session.runUntil(c.pauseAt);
-            session.pause();
+        PluginSession session(c.playlist);
+        if (c.failure) c.failure(session);
+        for (const auto& [at, move] : c.moves) {
+            session.runUntil(at);
+            move(session);
         }
-        session.runUntil(40500);
-        EXPECT_EQ(session.model.state(), c.pauseAt >= 0 ? PlayState::Paused : PlayState::Playing);
-        EXPECT_EQ(session.model.position(), c.pauseAt >= 0 ? c.pauseAt : 40500);
-        EXPECT_EQ(stampsOf(session, c.file, "Artist"), c.stamps);
+        session.runUntil(c.lookAt);
+        const Outcome& o = c.outcome;
+        const standin::Entry& first = c.playlist[0];
+        if (o.position >= 0) EXPECT_EQ(session.model.state(), o.paused ? PlayState::Paused : PlayState::Playing);
+        if (o.position >= 0) EXPECT_EQ(session.model.position(), o.position);
+        if (o.stamps >= 0) EXPECT_EQ(stampsOf(session, first.file, first.artist), o.stamps);
         bool stopped = false;
         for (const auto& change : session.model.playStates()) stopped |= change.state == PlayState::Stopped;
-        EXPECT_EQ(stopped, c.stoppedByTheSet);
+        if (o.stopped) EXPECT_EQ(stopped, *o.stopped);
         std::string why;
-        EXPECT_TRUE(session.everyPlaybackChangeOfOursIsABlip(&why)) << why;
+        if (o.onlyBlips) EXPECT_TRUE(session.everyPlaybackChangeOfOursIsABlip(&why)) << why;
+        if (o.sets >= 0) EXPECT_EQ(session.sets().size(), static_cast<std::size_t>(o.sets));
+        if (o.remembered >= 0)
+            EXPECT_EQ(session.model.refusedSetStops().size(), static_cast<std::size_t>(o.remembered));
+        if (o.secondStamped) EXPECT_FALSE(session.commitsOf(c.playlist[1].file).empty());
+        for (int i = 0; i < o.artistsKept; ++i)
+            EXPECT_EQ(session.model.storedArtist(c.playlist[i].file), c.playlist[i].artist);
+        if (o.remembered >= 0) {
+            // The journal's folder, then each file's refusal once.
+            EXPECT_EQ(winshim::debugOutput().size(), static_cast<std::size_t>(o.remembered + 1));
+            TrackFile known = vorlu_test::trackFileOf(first.file), other = vorlu_test::trackFileOf("C:\\x\\new.mp3");
+            for (int i = o.remembered; i < MARKED_FILES && i < SAID_NOTES; ++i) {
+                markFile(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), MARK_UNPAUSED_BY_WRITE);
+                noteOnceForDebugger(vorlu_test::trackFileOf("C:\\x\\" + std::to_string(i)), "n");
+            }
+            EXPECT_EQ(marksOf(known), static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL));
+            EXPECT_EQ(marksOf(other),
+                      static_cast<unsigned>(MARK_STAMP_REFUSED | MARK_STOPPED_BY_REFUSAL | MARK_UNPAUSED_BY_WRITE));
+            std::size_t said = winshim::debugOutput().size();
+            for (const TrackFile& file : {other, known}) noteOnceForDebugger(file, "n");
+            EXPECT_EQ(winshim::debugOutput().size(), said);
+        }
     }
-}
-
-// The first stamp lands but the host answers that its write failed; the write-back it then
-// needs at once is refused, which stops an m4a: it plays on from where it stands now, and
-// gets no set while it plays (each would stop it again); once stopped, it is written back.
-TEST(PlaybackKinds, aWriteBackRefusedRightAfterTheFirstStampPlaysOnWhereItStood) {
-    PluginSession session({{"C:\\m\\a.m4a", "Artist", 240}});
-    session.model.setFaults("C:\\m\\a.m4a", {.writesLandButFail = true});
-    session.model.acceptSets(vorlu_test::refuseWriteBacks("Artist", 2));
-    session.runUntil(10500);
-    session.play();
-    session.runUntil(40500);
-    EXPECT_EQ(session.model.state(), PlayState::Playing);
-    EXPECT_EQ(session.model.position(), 30000);
-    EXPECT_EQ(session.sets().size(), 2u);
-    session.stop();
-    session.runFor(5000);
-    EXPECT_EQ(session.model.storedArtist("C:\\m\\a.m4a"), "Artist");
 }
 
 // The flac plug-in sends its title update from inside the write, while the position reads

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <thread>
 
@@ -71,37 +72,104 @@ TEST(TrackMetadata, writeArtistCommitsWithTheGivenIndexOnlyWhenAccepted) {
     }
 }
 
-// A read asks with the buffer's capacity (the single-byte path with the host's 256 bytes);
-// one the host refuses, or a value that does not fit, leaves nothing taken.
-TEST(TrackMetadata, readArtistTakesOnlyAValueReadWholeWithinItsBuffer) {
-    PluginSession session({{"C:\\long.mp3", std::string(40, 'L'), 100}});
-    textUnit out[SAVED_ARTIST_SIZE];
-    TrackFile file = vorlu_test::trackFileOf("C:\\long.mp3");
-    EXPECT_EQ(readArtist(file, out, SAVED_ARTIST_SIZE), 40);
-    EXPECT_EQ(std::u16string(out), std::u16string(40, u'L'));
-    auto reads = session.requests(session.readCode());
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0].capacity, vorlu_test::oldHostRun() ? 256 : SAVED_ARTIST_SIZE);
-    // The wide read cuts what does not fit (a value that fills the read is never taken as an artist).
-    EXPECT_EQ(readArtist(file, out, 40), vorlu_test::oldHostRun() ? -1 : 39);
-    EXPECT_EQ(readArtist(file, out, 41), 40);
-    session.model.acceptReads([](const std::string&) { return false; });
-    EXPECT_EQ(readArtist(file, out, SAVED_ARTIST_SIZE), -1);
-}
+std::vector<standin::Entry> oneLongArtist() { return {{"C:\\long.mp3", std::string(40, 'L'), 100}}; }
 
-// A single-byte host that fills the whole read with no terminator: nothing is taken, and
-// nothing is written past the value's buffer (the sanitizer build would see it).
-TEST(TrackMetadata, aSingleByteReadFillingItsWholeCapacityIsNeverTaken) {
-    if (!vorlu_test::oldHostRun()) GTEST_SKIP() << "the single-byte read";
-    PluginSession session(threeTracks());
-    session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
-        if (code != IPC_GET_EXTENDED_FILE_INFO) return std::nullopt;
-        auto* record = reinterpret_cast<extendedFileInfoStruct*>(wParam);
-        std::memset(record->ret, 'x', record->retlen);
-        return 1;
+// What the host hands over: the model's answers, or where it misbehaves.
+enum class Host { Model, RefusingReads, FillingReadsWhole, NamingNothing, NamingUnterminated, Naming39Units };
+// The first entry's artist, the current file, or the wide name, into size units; or a play.
+enum class Ask { Artist, CurrentFile, WideName, Play };
+const int OFF_PATH = INT_MIN;
+
+struct BufferCase {
+    const char* name;
+    std::vector<standin::Entry> (*playlist)();
+    Host host;
+    Ask ask;
+    int size;
+    int singleByte, wide;  // the length given back (OFF_PATH: not asked); a play's sets holding "xxxx"
+    std::optional<std::u16string> text = {};  // what the buffer then holds, where looked at
+    bool asked = false;                       // the one read's capacity looked at
+};
+
+// A read asks with the buffer's capacity (the single-byte path with the host's 256 bytes)
+// and takes nothing the host refused, left unterminated, or that does not fit. An
+// unterminated name is cut to 259 bytes on the single-byte path; on the wide path a name too
+// long to hold whole is none. Nothing is written past a buffer (the sanitizer build would
+// see it): a wide read's retlen counts characters.
+TEST(TrackMetadata, readsAndNamesStayInsideTheirBuffers) {
+    const BufferCase cases[] = {
+        {"a value that fits", oneLongArtist, Host::Model, Ask::Artist, SAVED_ARTIST_SIZE, 40, 40,
+         std::u16string(40, u'L'), true},
+        // A value that fills the read is never taken as an artist: the wide read cuts it.
+        {"a value as long as the buffer", oneLongArtist, Host::Model, Ask::Artist, 40, -1, 39},
+        {"a value with room for its terminator", oneLongArtist, Host::Model, Ask::Artist, 41, 40, 40},
+        {"a read the host refuses", oneLongArtist, Host::RefusingReads, Ask::Artist, SAVED_ARTIST_SIZE, -1, -1},
+        {"a single-byte read filled whole", threeTracks, Host::FillingReadsWhole, Ask::Artist, SAVED_ARTIST_SIZE, -1,
+         OFF_PATH},
+        {"no name", threeTracks, Host::NamingNothing, Ask::CurrentFile, 0, 0, 0},
+        {"an unterminated name", threeTracks, Host::NamingUnterminated, Ask::CurrentFile, 0, FILE_NAME_SIZE - 1, 0},
+        {"a wide name longer than the buffer", threeTracks, Host::Naming39Units, Ask::WideName, 8, OFF_PATH, 8, u""},
+        {"a wide name as long as the buffer", threeTracks, Host::Naming39Units, Ask::WideName, 39, OFF_PATH, 39, u""},
+        {"a wide name with room for its terminator", threeTracks, Host::Naming39Units, Ask::WideName, 40, OFF_PATH, 39,
+         std::u16string(39, u'n')},
+        {"wide reads filled whole while a file plays", threeTracks, Host::FillingReadsWhole, Ask::Play, 0, OFF_PATH, 0},
     };
-    textUnit out[SAVED_ARTIST_SIZE];
-    EXPECT_EQ(readArtist(vorlu_test::trackFileOf("C:\\a.mp3"), out, SAVED_ARTIST_SIZE), -1);
+    static char unterminated[400];
+    static textUnit unterminatedWide[2 * WIDE_TEXT_SIZE], name39[40];
+    std::memset(unterminated, 'n', sizeof unterminated);
+    std::fill(std::begin(unterminatedWide), std::end(unterminatedWide), u'n');
+    std::fill(std::begin(name39), std::end(name39) - 1, u'n');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int expected = vorlu_test::oldHostRun() ? c.singleByte : c.wide;
+        if (expected == OFF_PATH) continue;
+        PluginSession session(c.playlist());
+        if (c.host == Host::RefusingReads) session.model.acceptReads([](const std::string&) { return false; });
+        session.overrideAnswer = [&](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
+            bool naming = code == IPC_GETPLAYLISTFILE || code == IPC_GETPLAYLISTFILEW;
+            auto fillWhole = [](auto* request) {
+                std::fill(request->ret, request->ret + request->retlen, 'x');
+                return LRESULT{1};
+            };
+            if (c.host == Host::FillingReadsWhole && code == IPC_GET_EXTENDED_FILE_INFO)
+                return fillWhole(reinterpret_cast<extendedFileInfoStruct*>(wParam));
+            if (c.host == Host::FillingReadsWhole && code == IPC_GET_EXTENDED_FILE_INFOW)
+                return fillWhole(reinterpret_cast<extendedFileInfoStructW*>(wParam));
+            if (c.host == Host::NamingNothing && naming) return 0;
+            if (c.host == Host::NamingUnterminated && naming)
+                return code == IPC_GETPLAYLISTFILE ? reinterpret_cast<LRESULT>(unterminated)
+                                                   : reinterpret_cast<LRESULT>(unterminatedWide);
+            if (c.host == Host::Naming39Units && code == IPC_GETPLAYLISTFILEW) return reinterpret_cast<LRESULT>(name39);
+            return std::nullopt;
+        };
+        textUnit out[SAVED_ARTIST_SIZE];
+        std::fill(std::begin(out), std::end(out), u'x');
+        int length = 0;
+        TrackFile file;
+        if (c.ask == Ask::Artist) length = readArtist(vorlu_test::trackFileOf(c.playlist()[0].file), out, c.size);
+        if (c.ask == Ask::CurrentFile) {
+            readCurrentFile(&file);
+            length = static_cast<int>(std::char_traits<textUnit>::length(file.name));
+        }
+        if (c.ask == Ask::WideName) {
+            length = GetFileNameW(out, c.size);
+            // The buffer is as long as the host's name: the 8 units after it stay as they were.
+            EXPECT_EQ(std::u16string(out + 40, 8), std::u16string(8, u'x'));
+            if (c.size < 40) EXPECT_EQ(out[c.size], u'x');
+        }
+        if (c.ask == Ask::Play) {
+            session.play();
+            session.runUntil(5000);
+            for (int code : {IPC_SET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFOW})
+                for (const auto& set : session.requests(code)) length += set.value.find("xxxx") != std::string::npos;
+        }
+        EXPECT_EQ(length, expected);
+        if (c.text) EXPECT_EQ(std::u16string(out), *c.text);
+        if (!c.asked) continue;
+        auto reads = session.requests(session.readCode());
+        ASSERT_EQ(reads.size(), 1u);
+        EXPECT_EQ(reads[0].capacity, vorlu_test::oldHostRun() ? METADATA_SIZE : c.size);
+    }
 }
 
 TEST(TrackMetadata, theCurrentFileFollowsTheEntryCurrentAtEachCall) {
@@ -116,29 +184,6 @@ TEST(TrackMetadata, theCurrentFileFollowsTheEntryCurrentAtEachCall) {
     ASSERT_EQ(files.size(), 4u);
     EXPECT_EQ(files[0].wParam, 2);
     EXPECT_EQ(files[3].wParam, 2);
-}
-
-// No name (an index out of range), or an unterminated one: on the single-byte path it is
-// cut to 259 bytes, on the wide path one too long to hold whole is none.
-TEST(TrackMetadata, aNameFromABadHostNeverOverflows) {
-    PluginSession session(threeTracks());
-    static char unterminated[400];
-    static textUnit unterminatedWide[2 * WIDE_TEXT_SIZE];
-    std::memset(unterminated, 'n', sizeof unterminated);
-    std::fill(std::begin(unterminatedWide), std::end(unterminatedWide), u'n');
-    bool none = true;
-    session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
-        if (code == IPC_GETPLAYLISTFILE) return none ? 0 : reinterpret_cast<LRESULT>(unterminated);
-        if (code == IPC_GETPLAYLISTFILEW) return none ? 0 : reinterpret_cast<LRESULT>(unterminatedWide);
-        return std::nullopt;
-    };
-    TrackFile file;
-    readCurrentFile(&file);
-    EXPECT_EQ(file.name[0], 0);
-    none = false;
-    readCurrentFile(&file);
-    EXPECT_EQ(std::char_traits<textUnit>::length(file.name),
-              vorlu_test::oldHostRun() ? static_cast<std::size_t>(FILE_NAME_SIZE - 1) : 0u);
 }
 
 // A host that clears only retlen bytes, half the wide buffer, and copies a value without
@@ -160,33 +205,6 @@ TEST(TrackMetadata, aWideValueReadAfterALongerOneIsReadWhole) {
     EXPECT_EQ(readArtist(file, out, SAVED_ARTIST_SIZE), 700);
     value = std::u16string(600, u'a');
     EXPECT_EQ(readArtist(file, out, SAVED_ARTIST_SIZE), 600);
-}
-
-// The wide twin: a name as long as the buffer, or longer, is never cut and writes nothing
-// past it.
-TEST(TrackMetadata, aWideNameFillingItsBufferNeverOverflows) {
-    if (vorlu_test::oldHostRun()) GTEST_SKIP() << "the wide name request";
-    PluginSession session(threeTracks());
-    static textUnit name[40];
-    std::fill(std::begin(name), std::end(name) - 1, u'n');
-    session.overrideAnswer = [&](WPARAM, LPARAM code) -> std::optional<LRESULT> {
-        if (code == IPC_GETPLAYLISTFILEW) return reinterpret_cast<LRESULT>(name);
-        return std::nullopt;
-    };
-    for (int size : {8, 39, 40}) {
-        SCOPED_TRACE(size);
-        struct {
-            textUnit name[40];
-            textUnit after[8];
-        } out;
-        std::fill(std::begin(out.name), std::end(out.name), u'x');
-        std::fill(std::begin(out.after), std::end(out.after), u'x');
-        int length = GetFileNameW(out.name, size);
-        EXPECT_EQ(length, size == 40 ? 39 : size);
-        EXPECT_EQ(out.name[0], size == 40 ? u'n' : 0);
-        EXPECT_EQ(std::u16string(out.after, 8), std::u16string(8, u'x'));
-        if (size < 40) EXPECT_EQ(out.name[size], u'x');
-    }
 }
 
 // A read in a step on another thread.
@@ -233,25 +251,6 @@ TEST(TrackMetadata, aConcurrentReadNeverOverwritesAValueBeforeItIsCopied) {
     EXPECT_EQ(std::u16string(a.out), u"Artist of A");
     EXPECT_EQ(b.length, 11);
     EXPECT_EQ(std::u16string(b.out), u"Artist of B");
-}
-
-// A host that fills all retlen of the wide buffer, with no terminator: retlen counts
-// characters, so the buffer holds them all (the sanitizer build would see an overflow if
-// it were counted in bytes), and a value that fills the read is never taken.
-TEST(TrackMetadata, aWideReadFillingItsWholeCapacityStaysInsideTheBuffer) {
-    if (vorlu_test::oldHostRun()) GTEST_SKIP() << "the wide read";
-    PluginSession session(threeTracks());
-    session.overrideAnswer = [](WPARAM wParam, LPARAM code) -> std::optional<LRESULT> {
-        if (code != IPC_GET_EXTENDED_FILE_INFOW) return std::nullopt;
-        auto* request = reinterpret_cast<extendedFileInfoStructW*>(wParam);
-        for (std::size_t i = 0; i < request->retlen; ++i) request->ret[i] = u'x';
-        return 1;
-    };
-    session.play();
-    session.runUntil(5000);
-    for (int code : {IPC_SET_EXTENDED_FILE_INFO, IPC_SET_EXTENDED_FILE_INFOW}) {
-        for (const auto& set : session.requests(code)) EXPECT_EQ(set.value.find("xxxx"), std::string::npos);
-    }
 }
 
 // The file-name twin of the test above: the host answers every name request with one
