@@ -199,19 +199,21 @@ void steadyPlayback(std::vector<Figure>& figures, std::map<std::string, double>&
         (request.thread == "worker" ? workers : watcher) += 1;
         perCode[std::to_string(request.code) + (request.thread == "worker" ? "" : " (watcher)")] += 1;
     }
-    // What the workers ask, itemised: a look a second (the play state, the position, the
-    // current entry); per stamp, the look at its file (the entry, its name, the play state,
-    // the position), the length, a read of the field, play tracking off and on, the set
-    // and its commit, and the play state after it; then a look at each of the two status
-    // callbacks its restart brings, or one where their wakes come as one; and once, the
-    // start (the entry, the length, its name, the position) and the claim's read.
-    const double look = 3, perStamp = 4 + 1 + 1 + 2 + 2 + 1, start = 6, stampsPerMinute = 4;
-    double most = 60 * look + stampsPerMinute * (perStamp + 2 * look) + start;
-    double least = 60 * look + stampsPerMinute * (perStamp + look) + start;
+    // What the workers ask, itemised: a poll a second (the position, the current entry; the
+    // play state only where the position fell behind the clock); per stamp, the look at its
+    // file (the entry, its name, the play state, the position), the length, a read of the
+    // field, play tracking off and on, the set and its commit; then a look at each of the
+    // two status callbacks its restart brings (the position, the play state), or one where
+    // their wakes come as one; and once, the start (the entry, the length, its name, the
+    // position) and the claim's read.
+    const double poll = 2, wake = 2, perStamp = 4 + 1 + 1 + 2 + 2, start = 6, stampsPerMinute = 4;
+    const double bound = 180;
+    double most = std::min(bound, 60 * poll + stampsPerMinute * (perStamp + 2 * wake) + start);
+    double least = 60 * poll + stampsPerMinute * (perStamp + wake) + start;
     // The minute's edges: the first poll comes a second after the worker's start.
-    bool asItemised = workers >= least - 2 * look && workers <= most;
+    bool asItemised = workers >= least - 2 * poll && workers <= most;
     char target[48];
-    std::snprintf(target, sizeof target, "%.0f to %.0f itemised", least - 2 * look, most);
+    std::snprintf(target, sizeof target, "%.0f to %.0f itemised", least - 2 * poll, most);
     figures.push_back({"workers' requests per minute, steady playback", workers, "/min", target, asItemised});
     figures.push_back({"watcher's requests per minute (repeated notices)", watcher, "/min", "", true});
     double cpuMs = std::stod(run.values.at("plugin_thread_cpu_ms"));

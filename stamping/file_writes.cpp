@@ -72,7 +72,8 @@ static ArtistWrite writeKeepingPlayback(const TrackFile& file, const textUnit* v
     if (!writeRestarts(now)) return writeArtist(file, value, listIndex);
     allowPlayTracking(false);
     ArtistWrite write = writeArtist(file, value, listIndex);
-    LRESULT after = askHost(0, IPC_ISPLAYING);
+    // Asked only where what the write did to playback is undone.
+    LRESULT after = now.state == HOST_PAUSED || write == ARTIST_REFUSED ? askHost(0, IPC_ISPLAYING) : HOST_PLAYING;
     if (now.state == HOST_PAUSED && after == HOST_PLAYING) {
         pressHostButton(HOST_BUTTON_PAUSE);
         markFile(file, MARK_UNPAUSED_BY_WRITE);

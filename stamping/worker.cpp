@@ -11,6 +11,9 @@
 
 const DWORD POLL_INTERVAL_MS = 1000;
 const int POLLS_PER_CYCLE = 15;
+// How far a playing position may fall behind the clock between two looks, as the output
+// reports it in blocks: a pause within the last of a poll's second shows at the next.
+const long long POSITION_LAG_MS = 100;
 // A write-back the host refuses (the file locked for a moment) is tried again this often.
 const int WRITE_BACK_RETRIES = 5;
 
@@ -132,6 +135,7 @@ struct Track {
     int knownListPos;   // where its file stood in the playlist at the last look
     int trackLength;    // seconds
     int outputTime;     // the latest position read
+    DWORD outputTimeReadAt;
     int shownPosition;  // the position its file's latest time stamp shows
     bool filePlays;     // its file played, or stood paused, at the latest look
     TrackFile file;
@@ -191,6 +195,7 @@ static void lookAtStartInStep(void* context) {
     track.trackLength = askHostInt(IPC_GETOUTPUTTIME_LENGTH_S, IPC_GETOUTPUTTIME);
     readCurrentFile(&track.file);
     track.outputTime = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
+    track.outputTimeReadAt = GetTickCount();
 }
 
 // Reads which entry plays, its length and its file, and claims the file. False when there
@@ -209,9 +214,17 @@ static bool claimTrack(Track* track) {
     return track->claim.slot >= 0;
 }
 
+// Why a worker looks: what it must ask follows.
+enum LookKind {
+    LOOK_POLL,   // a second since the last look: the play state only where the position fell behind
+    LOOK_WAKE,   // the watcher found the file current as the host called back: its entry is not asked
+    LOOK_PAUSED  // the worker waits out a pause: the play state always
+};
+
 // Playback as one look of a worker's finds it.
 struct Look {
     Track* track;
+    LookKind kind;
     LRESULT state;
     int position;
     int listPos;
@@ -221,9 +234,17 @@ struct Look {
 
 static void lookInStep(void* context) {
     Look& look = *static_cast<Look*>(context);
-    look.state = askHost(0, IPC_ISPLAYING);
     look.position = askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME);
-    look.listPos = askHostInt(0, IPC_GETLISTPOS);
+    look.listPos = look.kind == LOOK_WAKE ? look.track->knownListPos : askHostInt(0, IPC_GETLISTPOS);
+    // The host answers a negative position when stopped; a pause holds it where it stood:
+    // a position that fell behind the clock since the last look is asked about.
+    const Track& track = *look.track;
+    long long moved = static_cast<long long>(look.position) - track.outputTime;
+    long long lag = static_cast<long long>(GetTickCount() - track.outputTimeReadAt) - moved;
+    if (look.kind != LOOK_POLL || lag > POSITION_LAG_MS)
+        look.state = askHost(0, IPC_ISPLAYING);
+    else
+        look.state = look.position < 0 ? HOST_STOPPED : HOST_PLAYING;
     // A playlist edit that moves the file's entry (or another entry naming the same file)
     // is followed: one name request, only when the index changed.
     look.fileCurrent = look.listPos == look.track->knownListPos || isCurrentFile(look.track->file);
@@ -231,10 +252,11 @@ static void lookInStep(void* context) {
 }
 
 // Looks at playback in one step, and keeps what the worker follows of it.
-static Look lookNow(Track* track) {
-    Look look = {track, HOST_STOPPED, -1, -1, false, false};
+static Look lookNow(Track* track, LookKind kind) {
+    Look look = {track, kind, HOST_STOPPED, -1, -1, false, false};
     runStep(lookInStep, &look);
     track->outputTime = look.position;
+    track->outputTimeReadAt = GetTickCount();
     track->filePlays = look.fileCurrent && look.state != HOST_STOPPED && look.position >= 0;
     if (look.fileCurrent) track->knownListPos = look.listPos;
     return look;
@@ -256,7 +278,7 @@ static PollOutcome poll(Track* track) {
     for (int pollCount = 0; pollCount < POLLS_PER_CYCLE;) {
         Waited waited = waitUntil(track->record, nextPoll);
         if (waited == WAITED_TOLD) return POLLS_TOLD;
-        Look look = lookNow(track);
+        Look look = lookNow(track, waited == WAITED_WOKEN ? LOOK_WAKE : LOOK_POLL);
         if (!track->filePlays || !look.owned || pastEndMargin(look.position, track->trackLength)) return POLLS_DONE;
         if (look.state == HOST_PAUSED) return POLLS_PAUSED;
         if (waited == WAITED_WOKEN) continue;
@@ -275,8 +297,9 @@ static PollOutcome poll(Track* track) {
 // update (which wakes the worker): it plays on once its position has moved.
 static bool waitOutPause(Track* track) {
     for (bool settling = false;; awaitTitleUpdate(track->record, settling)) {
-        if (waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS) == WAITED_TOLD) break;
-        Look look = lookNow(track);
+        Waited waited = waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS);
+        if (waited == WAITED_TOLD) break;
+        Look look = lookNow(track, waited == WAITED_WOKEN ? LOOK_WAKE : LOOK_PAUSED);
         repairNowAndThen();  // however long the pause
         settling = track->filePlays && look.owned && look.state == HOST_PLAYING && look.position <= 0;
         if (!settling && (!track->filePlays || !look.owned || look.state == HOST_PLAYING)) {
@@ -299,7 +322,7 @@ static void waitUntilFileStops(Track* track) {
         waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS);
         if (pluginThreadsStopping()) return;
         // As the write-back holds it: the file current, playing or paused, whatever its position.
-        Look look = lookNow(track);
+        Look look = lookNow(track, LOOK_POLL);
         if (!look.fileCurrent || look.state == HOST_STOPPED) return;
     }
 }

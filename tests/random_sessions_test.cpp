@@ -880,7 +880,9 @@ bool theTagShowsThisPlaysTime(const Plan& plan, const PluginSession& session, st
     const long long within = 1000 + 5 + session.setTakesMs;
     auto sets = session.sets();
     auto states = session.model.playStates();
-    for (const auto& move : session.model.playHistory()) {
+    auto history = session.model.playHistory();
+    for (std::size_t i = 0; i < history.size(); ++i) {
+        const standin::PlayStateChange& move = history[i];
         long long t = move.time, until = t + within;
         const std::string& file = move.current;
         if (plan.refusal != Refusal::None || !move.listenerAction || file.empty() ||
@@ -893,7 +895,12 @@ bool theTagShowsThisPlaysTime(const Plan& plan, const PluginSession& session, st
         if (!vorlu_test::isStamp(tag, artistAt(session, file, t)) || !std::regex_search(tag, time, shown) ||
             move.position + 2000 >= (std::stoll(time[1]) * 60 + std::stoll(time[2])) * 1000)
             continue;
-        bool movedOn = std::any_of(plan.actions.begin(), plan.actions.end(),
+        // Another action in the same millisecond (a click before a message of ours) counts too.
+        bool movedOn = std::any_of(history.begin() + static_cast<long>(i) + 1, history.end(),
+                                   [&](const standin::PlayStateChange& c) {
+                                       return c.listenerAction && c.time <= until;
+                                   }) ||
+                       std::any_of(plan.actions.begin(), plan.actions.end(),
                                    [&](const Action& a) { return a.time > t && a.time <= until; }) ||
                        std::any_of(states.begin(), states.end(), [&](const standin::PlayStateChange& c) {
                            return c.time > t && c.time <= until && !c.byPlugin;
