@@ -131,10 +131,10 @@ static bool beforeEndMargin(int outputTime, int trackLength) {
 // What one worker knows of its track; on its own thread's stack.
 struct Track {
     WorkerRecord* record;
-    int listPos;        // the entry it was started for: every write names it
-    int knownListPos;   // where its file stood in the playlist at the last look
-    int trackLength;    // seconds
-    int outputTime;     // the latest position read
+    int listPos;       // the entry it was started for: every write names it
+    int knownListPos;  // where its file stood in the playlist at the last look
+    int trackLength;   // seconds
+    int outputTime;    // the latest position read
     DWORD outputTimeReadAt;
     int shownPosition;  // the position its file's latest time stamp shows
     bool filePlays;     // its file played, or stood paused, at the latest look

@@ -896,15 +896,14 @@ bool theTagShowsThisPlaysTime(const Plan& plan, const PluginSession& session, st
             move.position + 2000 >= (std::stoll(time[1]) * 60 + std::stoll(time[2])) * 1000)
             continue;
         // Another action in the same millisecond (a click before a message of ours) counts too.
-        bool movedOn = std::any_of(history.begin() + static_cast<long>(i) + 1, history.end(),
-                                   [&](const standin::PlayStateChange& c) {
-                                       return c.listenerAction && c.time <= until;
-                                   }) ||
-                       std::any_of(plan.actions.begin(), plan.actions.end(),
-                                   [&](const Action& a) { return a.time > t && a.time <= until; }) ||
-                       std::any_of(states.begin(), states.end(), [&](const standin::PlayStateChange& c) {
-                           return c.time > t && c.time <= until && !c.byPlugin;
-                       });
+        bool movedOn =
+            std::any_of(history.begin() + static_cast<long>(i) + 1, history.end(),
+                        [&](const standin::PlayStateChange& c) { return c.listenerAction && c.time <= until; }) ||
+            std::any_of(plan.actions.begin(), plan.actions.end(),
+                        [&](const Action& a) { return a.time > t && a.time <= until; }) ||
+            std::any_of(states.begin(), states.end(), [&](const standin::PlayStateChange& c) {
+                return c.time > t && c.time <= until && !c.byPlugin;
+            });
         if (!movedOn && std::none_of(sets.begin(), sets.end(), [&](const standin::Request& r) {
                 return r.time >= t && r.time <= until && standin::sameFile(r.file, file);
             })) {
