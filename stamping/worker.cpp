@@ -143,49 +143,28 @@ struct Track {
     textUnit savedArtist[SAVED_ARTIST_SIZE];
 };
 
-// Says why file plays unstamped, where a listener might ask.
+// Why a file plays unstamped, as a listener reads it in a debugger, by Unstamped.
+static const char* const unstampedReasons[] = {
+    0,  // stamped
+    0,  // quietly
+    "plays unstamped: its artist cannot be read, or reads empty",
+    "plays unstamped: its artist is too long to be read back whole with a stamp",
+    "plays unstamped: its artist holds '?', which may stand for a character the code page lacks",
+    "plays unstamped: its name holds characters the system code page lacks, which players before 5.13 cannot "
+    "hand over",
+    "plays unstamped: its artist ends like a stamp that no journal proves Vorlu's (another player's, or the "
+    "artist's own)",
+    "plays unstamped: the journal cannot record it now",
+    "plays unstamped from now on: the player refused to write it",
+    "plays unstamped from now on: the file is read-only, or writing it is denied",
+    "plays unstamped from now on: another program holds the file",
+    "plays unstamped from now on: the player cannot write this kind of file",
+};
+static_assert(sizeof unstampedReasons / sizeof *unstampedReasons == UNSTAMPED_KIND_NOT_WRITABLE + 1,
+              "a reason for every Unstamped");
+
 static void sayWhyUnstamped(const TrackFile& file, Unstamped why) {
-    const char* reason = 0;
-    switch (why) {
-    case UNSTAMPED_UNREADABLE:
-        reason = "plays unstamped: its artist cannot be read, or reads empty";
-        break;
-    case UNSTAMPED_MAY_BE_CUT:
-        reason = "plays unstamped: its artist is too long to be read back whole with a stamp";
-        break;
-    case UNSTAMPED_QUESTION_MARK:
-        reason = "plays unstamped: its artist holds '?', which may stand for a character the code page lacks";
-        break;
-    case UNSTAMPED_NAME_NOT_IN_CODE_PAGE:
-        reason =
-            "plays unstamped: its name holds characters the system code page lacks, which players before 5.13 "
-            "cannot hand over";
-        break;
-    case UNSTAMPED_UNPROVEN_STAMP:
-        reason =
-            "plays unstamped: its artist ends like a stamp that no journal proves Vorlu's (another "
-            "player's, or the artist's own)";
-        break;
-    case UNSTAMPED_NO_JOURNAL:
-        reason = "plays unstamped: the journal cannot record it now";
-        break;
-    case UNSTAMPED_SET_REFUSED:
-        reason = "plays unstamped from now on: the player refused to write it";
-        break;
-    case UNSTAMPED_READ_ONLY:
-        reason = "plays unstamped from now on: the file is read-only, or writing it is denied";
-        break;
-    case UNSTAMPED_HELD:
-        reason = "plays unstamped from now on: another program holds the file";
-        break;
-    case UNSTAMPED_KIND_NOT_WRITABLE:
-        reason = "plays unstamped from now on: the player cannot write this kind of file";
-        break;
-    case STAMPED:
-    case UNSTAMPED_QUIETLY:
-        break;
-    }
-    if (reason) noteOnceForDebugger(file, reason);
+    if (unstampedReasons[why]) noteOnceForDebugger(file, unstampedReasons[why]);
 }
 
 // Which entry plays, its length, its file and the position, as a worker starts.
