@@ -229,7 +229,7 @@ static WriteStep runWrite(WriteKind kind, const FileClaim* claim, int listIndex,
 
 StampResult stampTime(const FileClaim& claim, int listIndex, int* shownPosition) {
     WriteStep step = runWrite(WRITE_STAMP, &claim, listIndex, false);
-    if (step.outcome == STAMP_WRITTEN && step.shownPosition >= 0) *shownPosition = step.shownPosition;
+    if (step.outcome == STAMP_WRITTEN) *shownPosition = step.shownPosition;
     return static_cast<StampResult>(step.outcome);
 }
 

@@ -48,7 +48,8 @@ enum StampResult {
 // while its file is the current entry's and plays before its end margin (the pause mark
 // while it stands paused). Ends (nothing more is written in this run) where it no longer
 // is or is within its end margin, the field holds someone else's edit, the file was taken over, or the host refused or
-// failed to write it. *shownPosition receives the position a written time stamp shows.
+// failed to write it. *shownPosition receives what a written value shows: the position of
+// a time stamp, or -1 for the pause mark.
 StampResult stampTime(const FileClaim& claim, int listIndex, int* shownPosition);
 // On: worker. Takes: steps. Asks as stampTime does, but the length. Writes the pause mark,
 // only while the claimed file is the current entry's and stands paused; skipped otherwise.

@@ -136,7 +136,7 @@ struct Track {
     int trackLength;   // seconds
     int outputTime;    // the latest position read
     DWORD outputTimeReadAt;
-    int shownPosition;  // the position its file's latest time stamp shows
+    int shownPosition;  // the position its file's latest stamp shows; -1: the pause mark
     bool filePlays;     // its file played, or stood paused, at the latest look
     TrackFile file;
     FileClaim claim;
@@ -260,6 +260,8 @@ static PollOutcome poll(Track* track) {
         Look look = lookNow(track, waited == WAITED_WOKEN ? LOOK_WAKE : LOOK_POLL);
         if (!track->filePlays || !look.owned || pastEndMargin(look.position, track->trackLength)) return POLLS_DONE;
         if (look.state == HOST_PAUSED) return POLLS_PAUSED;
+        // The cycle's stamp found the file paused and wrote the mark: it plays again.
+        if (track->shownPosition < 0) return POLLS_DONE;
         if (waited == WAITED_WOKEN) continue;
         // A restart after a write of ours reads 0 until the host's title update: no move.
         if (look.position > 0 && look.position + static_cast<long long>(POLL_INTERVAL_MS) < furthest) return POLLS_DONE;

@@ -86,6 +86,20 @@ TEST(PlaybackKinds, aListenersPauseHoldsOnEveryKindOfFile) {
         std::string why;
         EXPECT_TRUE(session.everyPlaybackChangeOfOursIsABlip(&why)) << why;
     }
+    // Paused 50 ms after its start, before the title update that starts the worker: its
+    // first stamp is the mark, and the resume a second later is stamped at once.
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + ", paused as it starts");
+        PluginSession session({{c.file, "Artist", 240}}, {.titleDelayMin = 100, .titleDelayMax = 100});
+        session.play();
+        session.runUntil(50);
+        session.pause();
+        session.runUntil(1050);
+        EXPECT_TRUE(vorlu_test::isPauseMark(session.model.storedArtist(c.file), "Artist"));
+        session.resume();
+        session.runUntil(1100);
+        EXPECT_EQ(session.model.storedArtist(c.file), "Artist (0:00/4:00)");
+    }
 }
 
 // A wma file paused again just before a stamp falls due: the stamp waits for the listener
