@@ -17,8 +17,6 @@ const int METADATA_SIZE = 256;
 // form of a path reaches 32767) is never cut to fit: such a file is not stamped.
 const int WIDE_TEXT_SIZE = 1024;
 
-extern const char artistField[];  // "ARTIST", the only field the plug-in touches
-
 // A file and the path its requests take: the wide one on a host that has it.
 struct TrackFile {
     bool wide;                      // named, read and set through the wide requests
@@ -32,17 +30,14 @@ bool sameFileName(const TrackFile& a, const TrackFile& b);
 // sameFileName takes for one.
 unsigned long long fileNameHash(const TrackFile& file);
 
-// On: any. Takes: none. Whether the host's version has the wide requests.
-bool hostHasWideRequests();
-
 // On: a step. Takes: none. Asks: the current index, its wide name. Copies the current
 // entry's UTF-16 file name into out (size units) and returns its length; -1 when the host
 // gives no name; size when the name does not fit, and then out holds nothing.
 int GetFileNameW(textUnit* out, int size);
 
 // On: a step. Takes: none. Asks: the current index, its name. The current entry's file:
-// its wide name on a host with the wide requests, else its
-// single-byte name; an empty name when the host gives none, or one too long to hold whole.
+// its wide name on a host with the wide requests, else its single-byte name; an empty name
+// when the host gives none, or one too long to hold whole.
 void readCurrentFile(TrackFile* file);
 // On: a step. Takes: none. Asks: the current index, its name. Whether file is the current entry's.
 bool isCurrentFile(const TrackFile& file);
