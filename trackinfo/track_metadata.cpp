@@ -30,18 +30,21 @@ static bool sameNameIgnoringCase(const textUnit* a, const textUnit* b) {
     return *a == 0 && *b == 0;
 }
 
-// A single-byte name as the system's code page reads it: false when it cannot be read.
-static bool wideNameOf(const textUnit* units, textUnit* out) {
+bool nameInUtf16(const textUnit* name, bool wide, textUnit* out) {
+    if (wide) {
+        copyText(out, WIDE_TEXT_SIZE, name);
+        return true;
+    }
     char bytes[FILE_NAME_SIZE];
-    bytesFromUnits(bytes, FILE_NAME_SIZE, units);
-    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<LPWSTR>(out), FILE_NAME_SIZE) > 0;
+    bytesFromUnits(bytes, FILE_NAME_SIZE, name);
+    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<LPWSTR>(out), WIDE_TEXT_SIZE) > 0;
 }
 
 bool sameFileName(const TrackFile& a, const TrackFile& b) {
     if (a.wide != b.wide) return false;
     if (a.wide) return sameNameIgnoringCase(a.name, b.name);
-    textUnit wideA[FILE_NAME_SIZE], wideB[FILE_NAME_SIZE];
-    if (!wideNameOf(a.name, wideA) || !wideNameOf(b.name, wideB)) return sameText(a.name, b.name);
+    textUnit wideA[WIDE_TEXT_SIZE], wideB[WIDE_TEXT_SIZE];
+    if (!nameInUtf16(a.name, false, wideA) || !nameInUtf16(b.name, false, wideB)) return sameText(a.name, b.name);
     return sameNameIgnoringCase(wideA, wideB);
 }
 
@@ -52,11 +55,10 @@ static unsigned long long upperCaseHash(const textUnit* name, unsigned long long
 }
 
 unsigned long long fileNameHash(const TrackFile& file) {
-    const unsigned long long seed = file.wide ? 14695981039346656037ULL : 1099511628211ULL;
-    if (file.wide) return upperCaseHash(file.name, seed);
+    if (file.wide) return upperCaseHash(file.name, 14695981039346656037ULL);
     // As sameFileName reads a single-byte name: through the code page, else byte for byte.
-    textUnit wide[FILE_NAME_SIZE];
-    return upperCaseHash(wideNameOf(file.name, wide) ? wide : file.name, seed);
+    textUnit wide[WIDE_TEXT_SIZE];
+    return upperCaseHash(nameInUtf16(file.name, false, wide) ? wide : file.name, 1099511628211ULL);
 }
 
 static LRESULT askName(LPARAM code) {

@@ -29,6 +29,10 @@ bool sameFileName(const TrackFile& a, const TrackFile& b);
 // On: any. Takes: none. A 64-bit hash of file's name, alike for every two files that
 // sameFileName takes for one.
 unsigned long long fileNameHash(const TrackFile& file);
+// On: any. Takes: none. A name as the system's wide calls take it, into out (WIDE_TEXT_SIZE
+// units): a wide one as it is, a single-byte one as the system's single-byte calls would
+// read it, through its code page. False when it cannot be read so.
+bool nameInUtf16(const textUnit* name, bool wide, textUnit* out);
 
 // On: a step. Takes: none. Asks: the current index, its wide name. Copies the current
 // entry's UTF-16 file name into out (size units) and returns its length; -1 when the host
