@@ -23,9 +23,9 @@ static HWND playlistEditor = 0;
 static bool mainWindowWide = false;
 static bool playlistEditorWide = false;
 // Frames of ours on the stack of the thread quit may run on: our window procedures (which
-// pass messages on, run steps, or wait for workers taking sent messages in)
-// and config's message box. Each may see the host call quit and unload us before it
-// returns: quit then keeps the library loaded.
+// pass messages on, run steps, or wait for workers taking sent messages in) and config's
+// message box. Each may see the host call quit and unload us before it returns: quit then
+// keeps the library loaded.
 static LONG volatile framesOfOurs;
 
 extern "C" VORLU_EXPORT winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &plugin; }

@@ -4,10 +4,9 @@
 // another worker still stamps (the player moved away and back within one poll) takes the
 // file over, with the saved original, and the older worker writes nothing more. The claims
 // and the marks are read and changed on the windows' thread only, in steps (host/requests.h)
-// or by the watcher, which keeps them
-// apart; no disk work is done in a step: a file's journal entry is written before its
-// claim is published and dropped after its write-back. Threads and locks:
-// stamping/README.md.
+// or by the watcher, which keeps them apart; no disk work is done in a step: a file's
+// journal entry is written before its claim is published and dropped after its
+// write-back. Threads and locks: stamping/README.md.
 #ifndef VORLU_STAMPING_FILE_CLAIMS_H
 #define VORLU_STAMPING_FILE_CLAIMS_H
 

@@ -16,18 +16,6 @@ static int rootLength(const textUnit* path) {
     return length;
 }
 
-// The file's name as the system's wide file calls take it: a single-byte name as its
-// single-byte calls would read it. False when it cannot be converted.
-static bool widePath(const TrackFile& file, textUnit* path) {
-    if (file.wide) {
-        copyText(path, WIDE_TEXT_SIZE, file.name);
-        return true;
-    }
-    char bytes[FILE_NAME_SIZE];
-    bytesFromUnits(bytes, FILE_NAME_SIZE, file.name);
-    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<LPWSTR>(path), WIDE_TEXT_SIZE) != 0;
-}
-
 static bool exists(const textUnit* path) {
     return GetFileAttributesW(reinterpret_cast<LPCWSTR>(path)) != INVALID_FILE_ATTRIBUTES;
 }
@@ -42,7 +30,7 @@ static bool volumeSerialAt(const textUnit* root, unsigned int* serial) {
 
 bool volumeSerialOf(const TrackFile& file, unsigned int* serial) {
     textUnit path[WIDE_TEXT_SIZE];
-    if (!widePath(file, path)) return false;
+    if (!nameInUtf16(file.name, file.wide, path)) return false;
     int root = rootLength(path);
     path[root] = 0;
     return root > 0 && volumeSerialAt(path, serial);
@@ -58,7 +46,7 @@ static HANDLE openSharingAll(const textUnit* path) {
 
 bool flushToDisk(const TrackFile& file) {
     textUnit path[WIDE_TEXT_SIZE];
-    if (!widePath(file, path)) return false;
+    if (!nameInUtf16(file.name, file.wide, path)) return false;
     HANDLE handle = openSharingAll(path);
     if (handle == INVALID_HANDLE_VALUE) return false;
     bool flushed = FlushFileBuffers(handle) != FALSE;
@@ -68,7 +56,7 @@ bool flushToDisk(const TrackFile& file) {
 
 WriteBlock writeBlockOf(const TrackFile& file) {
     textUnit path[WIDE_TEXT_SIZE];
-    if (!widePath(file, path)) return WRITE_NOT_FOUND;
+    if (!nameInUtf16(file.name, file.wide, path)) return WRITE_NOT_FOUND;
     DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) return WRITE_NOT_FOUND;
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return WRITE_READ_ONLY;
@@ -87,7 +75,7 @@ bool onItsVolume(const TrackFile& file, bool volumeKnown, unsigned int serial) {
 
 Whereabouts whereabouts(const TrackFile& file) {
     textUnit path[WIDE_TEXT_SIZE];
-    if (!widePath(file, path)) return FILE_OUT_OF_REACH;
+    if (!nameInUtf16(file.name, file.wide, path)) return FILE_OUT_OF_REACH;
     if (exists(path)) return FILE_THERE;
     DWORD error = GetLastError();
     int root = rootLength(path);

@@ -5,7 +5,8 @@
 
 #include <string.h>
 
-const char artistField[] = "ARTIST";
+// The only field the plug-in touches, on either path.
+static const char artistField[] = "ARTIST";
 static const textUnit wideArtistField[] = u"ARTIST";
 
 // Where a single-byte read lands. Reads are made in steps only, one at a time, and each
@@ -29,18 +30,21 @@ static bool sameNameIgnoringCase(const textUnit* a, const textUnit* b) {
     return *a == 0 && *b == 0;
 }
 
-// A single-byte name as the system's code page reads it: false when it cannot be read.
-static bool wideNameOf(const textUnit* units, textUnit* out) {
+bool nameInUtf16(const textUnit* name, bool wide, textUnit* out) {
+    if (wide) {
+        copyText(out, WIDE_TEXT_SIZE, name);
+        return true;
+    }
     char bytes[FILE_NAME_SIZE];
-    bytesFromUnits(bytes, FILE_NAME_SIZE, units);
-    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<LPWSTR>(out), FILE_NAME_SIZE) > 0;
+    bytesFromUnits(bytes, FILE_NAME_SIZE, name);
+    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<LPWSTR>(out), WIDE_TEXT_SIZE) > 0;
 }
 
 bool sameFileName(const TrackFile& a, const TrackFile& b) {
     if (a.wide != b.wide) return false;
     if (a.wide) return sameNameIgnoringCase(a.name, b.name);
-    textUnit wideA[FILE_NAME_SIZE], wideB[FILE_NAME_SIZE];
-    if (!wideNameOf(a.name, wideA) || !wideNameOf(b.name, wideB)) return sameText(a.name, b.name);
+    textUnit wideA[WIDE_TEXT_SIZE], wideB[WIDE_TEXT_SIZE];
+    if (!nameInUtf16(a.name, false, wideA) || !nameInUtf16(b.name, false, wideB)) return sameText(a.name, b.name);
     return sameNameIgnoringCase(wideA, wideB);
 }
 
@@ -51,29 +55,17 @@ static unsigned long long upperCaseHash(const textUnit* name, unsigned long long
 }
 
 unsigned long long fileNameHash(const TrackFile& file) {
-    const unsigned long long seed = file.wide ? 14695981039346656037ULL : 1099511628211ULL;
-    if (file.wide) return upperCaseHash(file.name, seed);
+    if (file.wide) return upperCaseHash(file.name, 14695981039346656037ULL);
     // As sameFileName reads a single-byte name: through the code page, else byte for byte.
-    textUnit wide[FILE_NAME_SIZE];
-    return upperCaseHash(wideNameOf(file.name, wide) ? wide : file.name, seed);
+    textUnit wide[WIDE_TEXT_SIZE];
+    return upperCaseHash(nameInUtf16(file.name, false, wide) ? wide : file.name, 1099511628211ULL);
 }
-
-bool hostHasWideRequests() { return hostVersion() >= HOST_VERSION_WIDE_REQUESTS; }
 
 static LRESULT askName(LPARAM code) {
     int index = askHostInt(0, IPC_GETLISTPOS);
     LRESULT name = askHost(static_cast<WPARAM>(index), code);
     return name < LOWEST_ANSWER_ADDRESS && code == IPC_GETPLAYLISTFILEW ? 0 : name;
 }
-
-// Copies the host's single-byte name (null: none) into out, cut to FILE_NAME_SIZE.
-static void copyName(const char* name, char* out) {
-    size_t length = name ? strnlen(name, FILE_NAME_SIZE - 1) : 0;
-    if (length > 0) memcpy(out, name, length);
-    out[length] = '\0';
-}
-
-static void GetFileName(char* out) { copyName(reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE)), out); }
 
 int GetFileNameW(textUnit* out, int size) {
     const textUnit* name = reinterpret_cast<const textUnit*>(askName(IPC_GETPLAYLISTFILEW));
@@ -94,101 +86,49 @@ void readCurrentFile(TrackFile* file) {
     // A host with the wide requests converts between its input plug-ins' wide and
     // single-byte entries: where its wide name or value fails, the single-byte one fails
     // too. Its files go the wide way only.
-    if (hostHasWideRequests()) {
+    if (hostVersion() >= HOST_VERSION_WIDE_REQUESTS) {
         file->wide = true;
         GetFileNameW(file->name, WIDE_TEXT_SIZE);
         return;
     }
-    char name[FILE_NAME_SIZE];
-    memset(name, 0, sizeof name);
-    GetFileName(name);
-    unitsFromBytes(file->name, WIDE_TEXT_SIZE, name);
-}
-
-// Reads field of fileName into the read buffer and returns its address, or null when the
-// host cannot read it.
-static char* GetExtendedFileInfo(const char* fileName, const char* field) {
-    extendedFileInfoStruct request;
-    memset(&request, 0, sizeof request);
-    request.filename = fileName;
-    request.metadata = field;
-    request.ret = metadata;
-    request.retlen = sizeof metadata;
-    if (askHost(reinterpret_cast<WPARAM>(&request), IPC_GET_EXTENDED_FILE_INFO) == 0) return 0;
-    return metadata;
-}
-
-// Reads field of fileName and copies it into out (outSize bytes). Returns the value's
-// length, or -1 when the host cannot read it or the value does not fit out.
-static int copyExtendedFileInfo(const char* fileName, const char* field, char* out, int outSize) {
-    const char* value = GetExtendedFileInfo(fileName, field);
-    int length = -1;
-    if (value) {
-        // A host that left no terminator within the buffer is read only up to its end.
-        size_t valueLength = strnlen(value, METADATA_SIZE);
-        if (valueLength < static_cast<size_t>(outSize)) {
-            memcpy(out, value, valueLength);
-            out[valueLength] = '\0';
-            length = static_cast<int>(valueLength);
-        }
-    }
-    return length;
-}
-
-static bool readWideArtist(const textUnit* fileName, textUnit* out, int size) {
-    // The host clears retlen bytes, half of the buffer: the rest is cleared here.
-    memset(out, 0, static_cast<size_t>(size) * sizeof *out);
-    extendedFileInfoStructW request;
-    request.filename = fileName;
-    request.metadata = wideArtistField;
-    request.ret = out;
-    request.retlen = static_cast<size_t>(size);
-    return askHost(reinterpret_cast<WPARAM>(&request), IPC_GET_EXTENDED_FILE_INFOW) != 0;
+    // The single-byte name (null: none), cut to FILE_NAME_SIZE.
+    const char* name = reinterpret_cast<const char*>(askName(IPC_GETPLAYLISTFILE));
+    if (name) unitsFromBytes(file->name, FILE_NAME_SIZE, name);
 }
 
 int readArtist(const TrackFile& file, textUnit* out, int size) {
     if (file.wide) {
-        if (!readWideArtist(file.name, out, size)) return -1;
+        // The host clears retlen bytes, half of the buffer: the rest is cleared here.
+        memset(out, 0, static_cast<size_t>(size) * sizeof *out);
+        extendedFileInfoStructW request = {file.name, wideArtistField, out, static_cast<size_t>(size)};
+        if (askHost(reinterpret_cast<WPARAM>(&request), IPC_GET_EXTENDED_FILE_INFOW) == 0) return -1;
         int length = textLength(out, size);
         return length < size ? length : -1;
     }
     char name[FILE_NAME_SIZE];
-    char value[METADATA_SIZE];
     bytesFromUnits(name, sizeof name, file.name);
-    int length = copyExtendedFileInfo(name, artistField, value, size < METADATA_SIZE ? size : METADATA_SIZE);
-    if (length >= 0) unitsFromBytes(out, size, value);
+    extendedFileInfoStruct request = {name, artistField, metadata, sizeof metadata};
+    if (askHost(reinterpret_cast<WPARAM>(&request), IPC_GET_EXTENDED_FILE_INFO) == 0) return -1;
+    // A host that left no terminator within the buffer is read only up to its end.
+    int length = static_cast<int>(strnlen(metadata, METADATA_SIZE));
+    if (length >= size || length >= METADATA_SIZE) return -1;
+    unitsFromBytes(out, size, metadata);
     return length;
 }
 
-// Sets field of fileName on the single-byte path; the host's answer (non-zero: accepted).
-static LRESULT SetExtendedFileInfo(const char* fileName, const char* field, const char* value) {
-    extendedFileInfoStruct request;
-    request.filename = fileName;
-    request.metadata = field;
-    request.ret = const_cast<char*>(value);  // the host only reads ret on a set
-    request.retlen = 0;
-    return askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO);
-}
-
-static LRESULT setWideArtist(const textUnit* fileName, const textUnit* value) {
-    extendedFileInfoStructW request;
-    request.filename = fileName;
-    request.metadata = wideArtistField;
-    request.ret = const_cast<textUnit*>(value);  // the host only reads ret on a set
-    request.retlen = 0;
-    return askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW);
-}
-
 ArtistWrite writeArtist(const TrackFile& file, const textUnit* value, int listIndex) {
+    // The host only reads ret on a set.
     LRESULT accepted;
     if (file.wide) {
-        accepted = setWideArtist(file.name, value);
+        extendedFileInfoStructW request = {file.name, wideArtistField, const_cast<textUnit*>(value), 0};
+        accepted = askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFOW);
     } else {
         char name[FILE_NAME_SIZE];
         char bytes[METADATA_SIZE + TIME_TEXT_SIZE];  // a value read on this path and its suffix
         bytesFromUnits(name, sizeof name, file.name);
         bytesFromUnits(bytes, sizeof bytes, value);
-        accepted = SetExtendedFileInfo(name, artistField, bytes);
+        extendedFileInfoStruct request = {name, artistField, bytes, 0};
+        accepted = askHost(reinterpret_cast<WPARAM>(&request), IPC_SET_EXTENDED_FILE_INFO);
     }
     if (accepted == 0) return ARTIST_REFUSED;
     // The host answers the input plug-in's write result: 0 when the write failed or nothing

@@ -17,8 +17,6 @@ const int METADATA_SIZE = 256;
 // form of a path reaches 32767) is never cut to fit: such a file is not stamped.
 const int WIDE_TEXT_SIZE = 1024;
 
-extern const char artistField[];  // "ARTIST", the only field the plug-in touches
-
 // A file and the path its requests take: the wide one on a host that has it.
 struct TrackFile {
     bool wide;                      // named, read and set through the wide requests
@@ -31,9 +29,10 @@ bool sameFileName(const TrackFile& a, const TrackFile& b);
 // On: any. Takes: none. A 64-bit hash of file's name, alike for every two files that
 // sameFileName takes for one.
 unsigned long long fileNameHash(const TrackFile& file);
-
-// On: any. Takes: none. Whether the host's version has the wide requests.
-bool hostHasWideRequests();
+// On: any. Takes: none. A name as the system's wide calls take it, into out (WIDE_TEXT_SIZE
+// units): a wide one as it is, a single-byte one as the system's single-byte calls would
+// read it, through its code page. False when it cannot be read so.
+bool nameInUtf16(const textUnit* name, bool wide, textUnit* out);
 
 // On: a step. Takes: none. Asks: the current index, its wide name. Copies the current
 // entry's UTF-16 file name into out (size units) and returns its length; -1 when the host
@@ -41,8 +40,8 @@ bool hostHasWideRequests();
 int GetFileNameW(textUnit* out, int size);
 
 // On: a step. Takes: none. Asks: the current index, its name. The current entry's file:
-// its wide name on a host with the wide requests, else its
-// single-byte name; an empty name when the host gives none, or one too long to hold whole.
+// its wide name on a host with the wide requests, else its single-byte name; an empty name
+// when the host gives none, or one too long to hold whole.
 void readCurrentFile(TrackFile* file);
 // On: a step. Takes: none. Asks: the current index, its name. Whether file is the current entry's.
 bool isCurrentFile(const TrackFile& file);
