@@ -34,7 +34,8 @@ enum Unstamped {
     UNSTAMPED_SET_REFUSED,            // the host refused a set of it or failed to write it: no more in this run
     UNSTAMPED_READ_ONLY,              // the same, the file read-only or its writing denied
     UNSTAMPED_HELD,                   // the same, another program holding the file
-    UNSTAMPED_KIND_NOT_WRITABLE       // the same, though the file could be written: the host has no writer for its kind
+    UNSTAMPED_KIND_NOT_WRITABLE,      // the same, though the file could be written: the host has no writer for its kind
+    UNSTAMPED_STREAM                  // the host gives no length: a stream, with no tag of its own
 };
 
 struct FileClaim {

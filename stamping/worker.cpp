@@ -159,8 +159,9 @@ static const char* const unstampedReasons[] = {
     "plays unstamped from now on: the file is read-only, or writing it is denied",
     "plays unstamped from now on: another program holds the file",
     "plays unstamped from now on: the player cannot write this kind of file",
+    "plays unstamped: streams have no tag to write",
 };
-static_assert(sizeof unstampedReasons / sizeof *unstampedReasons == UNSTAMPED_KIND_NOT_WRITABLE + 1,
+static_assert(sizeof unstampedReasons / sizeof *unstampedReasons == UNSTAMPED_STREAM + 1,
               "a reason for every Unstamped");
 
 static void sayWhyUnstamped(const TrackFile& file, Unstamped why) {
@@ -186,7 +187,11 @@ static bool claimTrack(Track* track) {
     runStep(lookAtStartInStep, track);
     track->knownListPos = track->listPos;
     if (!noteFile(track->record, track->file)) return false;
-    if (track->outputTime < 0 || !beforeEndMargin(track->outputTime, track->trackLength)) return false;
+    if (track->outputTime < 0) return false;
+    // No length (a restart of a file settling, or a stream) and no file behind the name: a stream.
+    if (track->trackLength <= 0 && writeBlockOf(track->file) == WRITE_NOT_FOUND)
+        sayWhyUnstamped(track->file, UNSTAMPED_STREAM);
+    if (!beforeEndMargin(track->outputTime, track->trackLength)) return false;
     track->filePlays = true;
     track->claim = claimFile(track->file, track->savedArtist, &track->record->told);
     if (track->claim.slot < 0) sayWhyUnstamped(track->file, track->claim.why);

@@ -308,6 +308,12 @@ TEST(PlaybackKinds, aStreamIsNeverWritten) {
         session.runUntil(40000);
         EXPECT_TRUE(session.sets().empty());
         EXPECT_EQ(session.model.state(), PlayState::Playing);
+        session.sendTrackChangeNotice();  // a title update of the station's, which starts a worker again
+        session.runUntil(41000);
+        auto notes = winshim::debugOutput();
+        EXPECT_EQ(std::vector<std::string>(notes.begin() + 1, notes.end()),  // after the journal's folder
+                  std::vector<std::string>{"Vorlu: http://radio.example/live: plays unstamped: streams have no "
+                                           "tag to write\n"});
     }
 }
 
