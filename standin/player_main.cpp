@@ -390,16 +390,18 @@ bool textSurvives(int i, HWND window, const std::string& utf8, std::string* why)
     if (player->unicodeWindows) {
         std::u16string text = standin::utf16FromUtf8(utf8);
         SetWindowTextW(window, reinterpret_cast<LPCWSTR>(text.c_str()));
-        std::u16string back(512, u'\0');
-        back.resize(static_cast<std::size_t>(GetWindowTextW(window, reinterpret_cast<LPWSTR>(back.data()), 512)));
+        // Room for one unit more than was set: a text cut or lengthened reads back different.
+        std::u16string back(text.size() + 2, u'\0');
+        back.resize(static_cast<std::size_t>(
+            GetWindowTextW(window, reinterpret_cast<LPWSTR>(back.data()), static_cast<int>(back.size()))));
         *why = "seen \"" + player->seenText[i] + "\", read back \"" + standin::utf8FromUtf16(back) + "\"";
         return player->seenText[i] == expected && back == text;
     }
     std::string bytes = systemCodePage().fromUtf16(standin::utf16FromUtf8(utf8));
     expected = standin::utf8FromUtf16(systemCodePage().toUtf16(bytes));
     SetWindowTextA(window, bytes.c_str());
-    char back[512] = {};
-    GetWindowTextA(window, back, sizeof back);
+    std::string back(bytes.size() + 2, '\0');
+    back.resize(static_cast<std::size_t>(GetWindowTextA(window, back.data(), static_cast<int>(back.size()))));
     *why = "seen \"" + player->seenText[i] + "\", read back \"" + back + "\"";
     return player->seenText[i] == expected && bytes == back;
 }
@@ -576,6 +578,13 @@ BOOL CALLBACK findDialog(HWND window, LPARAM found) {
     return FALSE;
 }
 
+// A window's whole text, however long, in the code page.
+std::string windowTextA(HWND window) {
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
 // Runs config on this thread, as the host does; a helper finds the box it shows, reads
 // it and presses its button.
 void configPlugin() {
@@ -592,9 +601,7 @@ void configPlugin() {
             if (!seen.box) Sleep(10);
         }
         if (!seen.box) return;
-        char text[512] = {};
-        GetWindowTextA(seen.box, text, sizeof text);
-        seen.caption = text;
+        seen.caption = windowTextA(seen.box);
         seen.owner = GetWindow(seen.box, GW_OWNER);
         HWND button = nullptr;
         for (HWND child = GetWindow(seen.box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -603,8 +610,8 @@ void configPlugin() {
             if (std::string(className) == "Button") {
                 ++seen.buttons;
                 button = child;
-            } else if (std::string(className) == "Static" && GetWindowTextA(child, text, sizeof text) > 0) {
-                seen.text = text;  // the message; the icon is a Static without text
+            } else if (std::string(className) == "Static" && !windowTextA(child).empty()) {
+                seen.text = windowTextA(child);  // the message; the icon is a Static without text
             }
         }
         if (button) SendMessageA(button, BM_CLICK, 0, 0);

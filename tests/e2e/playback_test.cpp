@@ -177,9 +177,12 @@ TEST(Playback, aFileTheHostCannotStampGetsOneAttemptAtMostAndKeepsItsArtist) {
 
 // The host's windows are Unicode windows: their text, in every script, must reach the
 // host's own procedures unchanged before init, after it, at every title update while a
-// file is stamped, and after quit.
+// file is stamped, and after quit; a caption of a 600-character artist too.
 TEST(Playback, theHostsWindowTextSurvivesTheSubclassing) {
-    StandinRun run = runStandin({{{fileA, "Artist A", 100}}, "0 play\n30 stop\n", 2.0});
+    std::string longArtist;
+    while (longArtist.size() < 600) longArtist += "Orchestra ";
+    StandinRun run =
+        runStandin({{{fileA, "Artist A", 100}, {fileB, longArtist, 100}}, "0 play\n15 next\n30 stop\n", 2.0});
     expectFinished(run);
     EXPECT_GE(run.commits.size(), 2u);
     for (const char* when : {"before_init", "after_init", "after_unload"}) {
