@@ -9,10 +9,11 @@
 // It answers as a host of version 5.13 or later, with the wide-character requests and
 // Unicode windows, or with --old-host as 5.12, which answers 1 to them as to any request
 // it does not know and has single-byte windows. Its single-byte answers go through the
-// system's code page, '?' for what it cannot hold. It names --settings-dir (by default its
-// own folder) as the folder for plug-ins' files. It keeps each playlist file named with a
-// drive letter as a real, empty file under --music-dir (C:\Music\a.mp3 as DIR\C\Music\a.mp3),
-// the name a plug-in gets for it, so that a plug-in can open and flush it.
+// system's code page, '?' for what it cannot hold. It names --settings-dir (by default a
+// new folder of the run's own in the temporary folder, named in its output) as the folder
+// for plug-ins' files. It keeps each playlist file named with a drive letter as a real,
+// empty file under --music-dir (C:\Music\a.mp3 as DIR\C\Music\a.mp3), the name a plug-in
+// gets for it, so that a plug-in can open and flush it.
 //
 // It is as harsh as the real host (see player_model.h): each kind of file is written as
 // its input plug-in does; the notices at start and stop carry no bit 30, the title update
@@ -156,12 +157,21 @@ struct Player {
 
 Player* player = nullptr;
 
-// The folder the player's program is in, without a trailing backslash.
-std::string ownFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::string folder = standin::utf8FromUtf16(reinterpret_cast<const char16_t*>(path));
-    return folder.substr(0, folder.find_last_of('\\'));
+// A new folder of this run's own in the temporary folder: separate runs never share the
+// files plug-ins keep there (a journal one run left would be another's to repair).
+std::string freshSettingsFolder() {
+    wchar_t temporary[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temporary);
+    std::string base = standin::utf8FromUtf16(reinterpret_cast<const char16_t*>(temporary)) + "vorlu-settings-" +
+                       std::to_string(GetCurrentProcessId());
+    for (int n = 0;; ++n) {
+        std::string folder = n == 0 ? base : base + "-" + std::to_string(n);
+        std::u16string wide = standin::utf16FromUtf8(folder);
+        if (CreateDirectoryW(reinterpret_cast<LPCWSTR>(wide.c_str()), nullptr)) return folder;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("cannot make a settings folder " + folder + " (error " +
+                                     std::to_string(GetLastError()) + ")");
+    }
 }
 
 // The command line's words in UTF-8, read wide: a folder named in any script survives.
@@ -1062,7 +1072,10 @@ int playScript(Player& p) {
     // Posted, as the player posts it: it comes through the message loop once the change is done.
     p.model.onStatus([](WPARAM what) { PostMessageW(player->mainWindow, WM_USER, what, IPC_CB_MISC); });
     p.model.setCodePage(systemCodePage());
-    p.model.setSettingsFolder(p.options.settingsDir.empty() ? ownFolder() : p.options.settingsDir);
+    bool ownSettings = p.options.settingsDir.empty();
+    std::string settings = ownSettings ? freshSettingsFolder() : p.options.settingsDir;
+    p.model.setSettingsFolder(settings);
+    p.say("settings folder for plug-ins' files: " + settings);
     p.model.setPlaylist(standin::readPlaylist(p.options.playlist));
     std::string music = musicFolder();
     p.model.setMusicFolder(music);
@@ -1109,6 +1122,8 @@ int playScript(Player& p) {
     summarize();
     checkWhatTheListenerKeeps();
     writeResults();
+    // Only an empty one: what a plug-in left there stays for a later run given the folder.
+    if (ownSettings) RemoveDirectoryW(reinterpret_cast<LPCWSTR>(standin::utf16FromUtf8(settings).c_str()));
     return 0;
 }
 

@@ -134,9 +134,11 @@ StandinRun runStandin(const RunPlan& plan) {
             << quoted(plan.standinPath.empty() ? VORLU_STANDIN_EXE : plan.standinPath) << " --plugin "
             << quoted(pluginArgument) << " --playlist playlist.txt"
             << " --script script.txt --tags " << quoted(windowsPath(run.tagsPath)) << " --results results.txt"
-            << " --speed " << plan.speed << (oldHostRun() ? " --old-host " : " ") << " --settings-dir "
-            << quoted(windowsPath(plan.settingsDir.empty() ? dir : fs::path(plan.settingsDir))) << " "
-            << plan.extraArguments << " > output.txt 2>&1";
+            << " --speed " << plan.speed << (oldHostRun() ? " --old-host " : " ");
+    if (!plan.playersSettingsDir)
+        command << " --settings-dir "
+                << quoted(windowsPath(plan.settingsDir.empty() ? dir : fs::path(plan.settingsDir)));
+    command << " " << plan.extraArguments << " > output.txt 2>&1";
     // Output to a file, not a pipe: Wine's helper processes inherit it and outlive the player.
     int status = std::system(command.str().c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

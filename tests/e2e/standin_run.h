@@ -79,6 +79,8 @@ struct RunPlan {
     std::string runFolder;       // the current folder of the run, a Linux path; empty: a fresh one
     std::string extraArguments;  // more of the player's options, as Wine is given them
     std::string settingsDir;     // the folder for plug-ins' files, a Linux path; empty: the run's own
+    // No --settings-dir at all: the player's own choice.
+    bool playersSettingsDir = false;
 };
 
 // Runs the stand-in player; as a host without the wide requests (--old-host) when

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace vorlu_e2e {
 namespace {
@@ -45,7 +46,7 @@ TEST(Standin, savesAScreenshotOfBothWindowsAsPng) {
 
 // --plugin as a shell user means it: a path from the current folder, not from the player's
 // own folder, which LoadLibrary searches first; folders named in any script; the player
-// says which file it loaded.
+// says which file it loaded. Without --settings-dir each run names a new folder of its own.
 TEST(Standin, loadsThePluginFileNamedFromTheCurrentFolderInAnyScript) {
     namespace fs = std::filesystem;
     fs::path dir = freshDirectory();
@@ -64,9 +65,11 @@ TEST(Standin, loadsThePluginFileNamedFromTheCurrentFolderInAnyScript) {
         {"gen_vorlu.dll", current / "gen_vorlu.dll"},
         {"../Плагины 東京/gen_vorlu.dll", elsewhere / "gen_vorlu.dll"},
     };
+    std::set<std::string> settingsFolders;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.plugin);
         RunPlan plan{{{"C:\\Music\\a.mp3", "Artist A", 60}}, "0 quit\n"};
+        plan.playersSettingsDir = true;
         plan.pluginPath = c.plugin;
         plan.standinPath = (playerFolder / "standin_player.exe").string();
         plan.runFolder = current.string();
@@ -75,7 +78,13 @@ TEST(Standin, loadsThePluginFileNamedFromTheCurrentFolderInAnyScript) {
         EXPECT_EQ(run.checks["every_stored_artist_is_the_original"], "ok") << run.output;  // the run ran to its end
         EXPECT_NE(run.output.find("plug-in loaded from " + windowsPath(c.loaded) + ": Vorlu"), std::string::npos)
             << run.output;
+        std::size_t named = run.output.find("settings folder for plug-ins' files: ");
+        ASSERT_NE(named, std::string::npos) << run.output;
+        std::string folder = run.output.substr(named, run.output.find_first_of("\r\n", named) - named);
+        EXPECT_NE(folder.find("\\vorlu-settings-"), std::string::npos) << folder;
+        settingsFolders.insert(folder);
     }
+    EXPECT_EQ(settingsFolders.size(), 2u);
 }
 
 }  // namespace
