@@ -501,6 +501,11 @@ static bool stampOf(const std::string& value, const std::string& base, bool* pau
     return std::regex_match(rest, suffix);
 }
 
+bool isStampOf(const std::string& value, const std::string& base) {
+    bool pauseMark = false;
+    return stampOf(value, base, &pauseMark);
+}
+
 std::string PlayerModel::firstWriteAgainstPlayback() const {
     std::lock_guard<std::mutex> lock(mutex);
     FileMap<std::string> bases;

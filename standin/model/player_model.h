@@ -63,6 +63,9 @@ bool sameFile(const std::string& a, const std::string& b);
 template <typename Value>
 using FileMap = std::map<std::string, Value, SameFileLess>;
 
+// Whether value is base followed by one suffix a plug-in stamps: " (m:ss/m:ss)" or " (paused)".
+bool isStampOf(const std::string& value, const std::string& base);
+
 // Who started playback: the listener (the script, the driver of a test, the end of a
 // track), the host's input plug-in restarting the file it writes, or a plug-in's button.
 enum class Starter { Listener, Restart, Plugin };

@@ -150,28 +150,43 @@ TEST(Shutdown, aKilledPlayersStampIsTakenOutAtTheNextStartWithoutPlaying) {
     }
 }
 
-// Two players share the journal and the files: the second leaves the stamps of the first,
-// which still runs, alone.
+// Two players share the files: the second leaves the stamps of the first, which still
+// runs, alone. With a settings folder of its own it cannot see the first's journal: it
+// plays that file unstamped and says the stamp it finds at its end is the two-player limit.
 TEST(Shutdown, aSecondPlayerLeavesTheStampsOfAPlayerThatStillRuns) {
-    std::filesystem::path dir = freshDirectory();
-    std::string tags = (dir / "tags.txt").string();
-    RunPlan playing{{{fileA, "Artist A", 100}}, "0 play\n10 stop\n", 1.0, tags};
-    playing.settingsDir = dir.string();
-    auto first = std::async(std::launch::async, [&playing] { return runStandin(playing); });
-    auto stamped = [&tags] {
-        auto stored = standin::readTags(tags);
-        return stored.count(fileA) && vorlu_test::isStamp(stored.at(fileA), "Artist A");
+    const struct {
+        const char* name;
+        bool ownSettings;
+        std::vector<standin::Entry> playlist;
+        const char* script;
+    } cases[] = {
+        {"sharing the journal", false, {{fileB, "Artist B", 100}}, "2 quit\n"},
+        {"a journal of its own, playing that file", true, {{fileA, "Artist A", 100}}, "0 play\n2 quit\n"},
     };
-    for (int i = 0; i < 200 && !stamped(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(stamped());  // its first stamp committed
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::path dir = freshDirectory();
+        std::string tags = (dir / "tags.txt").string();
+        RunPlan playing{{{fileA, "Artist A", 100}}, "0 play\n10 stop\n", 1.0, tags};
+        playing.settingsDir = dir.string();
+        auto first = std::async(std::launch::async, [&playing] { return runStandin(playing); });
+        auto stamped = [&tags] {
+            auto stored = standin::readTags(tags);
+            return stored.count(fileA) && vorlu_test::isStamp(stored.at(fileA), "Artist A");
+        };
+        for (int i = 0; i < 200 && !stamped(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(stamped());  // its first stamp committed
 
-    RunPlan other{{{fileB, "Artist B", 100}}, "2 quit\n", 1.0, tags};
-    other.settingsDir = dir.string();
-    StandinRun second = runStandin(other);
-    ASSERT_EQ(second.exitCode, 0) << second.output;
-    EXPECT_TRUE(vorlu_test::isStamp(second.stored.at(fileA), "Artist A")) << second.stored.at(fileA);
-    EXPECT_TRUE(second.commits.empty());
-    expectCleanEnd(first.get());
+        RunPlan other{c.playlist, c.script, 1.0, tags};
+        other.settingsDir = c.ownSettings ? freshDirectory().string() : dir.string();
+        StandinRun second = runStandin(other);
+        ASSERT_EQ(second.exitCode, 0) << second.output;
+        EXPECT_TRUE(vorlu_test::isStamp(second.stored.at(fileA), "Artist A")) << second.stored.at(fileA);
+        EXPECT_TRUE(second.commits.empty());
+        for (const auto& [name, result] : second.checks) EXPECT_EQ(result, "ok") << name << "\n" << second.output;
+        EXPECT_EQ(second.values.count("two_player_limit"), c.ownSettings ? 1u : 0u) << second.output;
+        expectCleanEnd(first.get());
+    }
 }
 
 // The real host calls quit only after its main window is destroyed (exit), or after
