@@ -42,6 +42,19 @@ fs::path ownCopyOfThePlugin() {
     return copy;
 }
 
+#ifdef VORLU_WINE_SESSIONS
+// The Wine prefix CTest handed this test, as "id:N,slots:1" (tests/e2e/wine_sessions.json),
+// for every Wine program it starts: tests that run at once share no Windows session. Run
+// without a resource spec, it keeps the default prefix.
+[[maybe_unused]] const bool ownWineSession = [] {
+    const char* given = std::getenv("CTEST_RESOURCE_GROUP_0_WINE_SESSIONS");
+    std::string text = given ? given : "";
+    if (text.rfind("id:", 0) != 0) return false;
+    std::string id = text.substr(3, text.find(',') - 3);
+    return setenv("WINEPREFIX", (std::string(VORLU_WINE_SESSIONS) + "/" + id).c_str(), 1) == 0;
+}();
+#endif
+
 }  // namespace
 
 bool oldHostRun() {
