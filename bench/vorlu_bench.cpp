@@ -417,7 +417,7 @@ int main(int argc, char** argv) {
     std::string jsonPath = argc > 1 ? argv[1] : "bench-figures.json";
     std::vector<Figure> figures;
     std::map<std::string, double> perCode;
-    std::printf("Running the benchmark: about five minutes of playback under Wine.\n");
+    std::printf("Running the benchmark: about eight minutes of playback under Wine.\n");
     restoreLatency(figures);
     clickToTag(figures);
     steadyPlayback(figures, perCode);
