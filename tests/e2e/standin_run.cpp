@@ -45,7 +45,7 @@ fs::path ownCopyOfThePlugin() {
 #ifdef VORLU_WINE_SESSIONS
 // The Wine prefix CTest handed this test, as "id:N,slots:1" (tests/e2e/wine_sessions.json),
 // for every Wine program it starts: tests that run at once share no Windows session. Run
-// without a resource spec, it keeps the default prefix.
+// without a resources file, it keeps the default prefix.
 [[maybe_unused]] const bool ownWineSession = [] {
     const char* given = std::getenv("CTEST_RESOURCE_GROUP_0_WINE_SESSIONS");
     std::string text = given ? given : "";
