@@ -110,7 +110,8 @@ struct WriteStep {
     int outcome;               // a StampResult, RestoreOutcome or RepairOutcome
     int shownPosition;         // a stamp's: the position its time text shows
     unsigned int journalEntry;
-    bool wrote;  // a write-back's: a value of ours reached the file, and its original must be on disk
+    bool wrote;      // a write-back's: a value of ours reached the file, and its original must be on disk
+    bool restarted;  // a stamp's: its mark's write restarted the file; as it was where nothing was written
 };
 
 // A stamp or a pause mark of a claimed file.
@@ -149,6 +150,11 @@ static StampResult stampInStep(WriteStep& step) {
     copyText(fieldNow, FIELD_READ_SIZE, claimed->originalArtist);
     appendAscii(fieldNow, FIELD_READ_SIZE, suffix);
     ArtistWrite write = writeKeepingPlayback(claimed->file, fieldNow, step.listIndex, now);
+    // A paused file the mark's write restarted reads position 0 until the host's title
+    // update; one written in place reads where it stood (at 0 alike: its time is right).
+    if (write == ARTIST_WRITTEN)
+        step.restarted =
+            marking && now.position > 0 && askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME) <= 0;
     // An accepted set may have changed the file even where its write failed: undo it too.
     if (write != ARTIST_REFUSED) claimed->stamped = true;
     if (write == ARTIST_WRITTEN) return STAMP_WRITTEN;
@@ -221,20 +227,23 @@ static void writeInStep(void* context) {
     }
 }
 
-static WriteStep runWrite(WriteKind kind, const FileClaim* claim, int listIndex, bool closing) {
-    WriteStep step = {kind, claim, 0, 0, listIndex, closing, 0, -1, 0, false};
+static WriteStep runWrite(WriteKind kind, const FileClaim* claim, int listIndex, bool closing, bool restarted = false) {
+    WriteStep step = {kind, claim, 0, 0, listIndex, closing, 0, -1, 0, false, restarted};
     runStep(writeInStep, &step);
     return step;
 }
 
-StampResult stampTime(const FileClaim& claim, int listIndex, int* shownPosition) {
-    WriteStep step = runWrite(WRITE_STAMP, &claim, listIndex, false);
+StampResult stampTime(const FileClaim& claim, int listIndex, int* shownPosition, bool* restarted) {
+    WriteStep step = runWrite(WRITE_STAMP, &claim, listIndex, false, *restarted);
     if (step.outcome == STAMP_WRITTEN) *shownPosition = step.shownPosition;
+    *restarted = step.restarted;
     return static_cast<StampResult>(step.outcome);
 }
 
-StampResult markPause(const FileClaim& claim, int listIndex) {
-    return static_cast<StampResult>(runWrite(WRITE_PAUSE_MARK, &claim, listIndex, false).outcome);
+StampResult markPause(const FileClaim& claim, int listIndex, bool* restarted) {
+    WriteStep step = runWrite(WRITE_PAUSE_MARK, &claim, listIndex, false, *restarted);
+    *restarted = step.restarted;
+    return static_cast<StampResult>(step.outcome);
 }
 
 RestoreOutcome writeBackOriginal(const FileClaim& claim, int listIndex, bool closing, unsigned int* journalEntry,
@@ -246,7 +255,7 @@ RestoreOutcome writeBackOriginal(const FileClaim& claim, int listIndex, bool clo
 }
 
 RepairOutcome repairFile(const TrackFile& file, const textUnit* original) {
-    WriteStep step = {WRITE_REPAIR, 0, &file, original, 0, false, 0, -1, 0, false};
+    WriteStep step = {WRITE_REPAIR, 0, &file, original, 0, false, 0, -1, 0, false, false};
     runStep(writeInStep, &step);
     return static_cast<RepairOutcome>(step.outcome);
 }

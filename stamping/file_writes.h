@@ -49,11 +49,13 @@ enum StampResult {
 // while it stands paused). Ends (nothing more is written in this run) where it no longer
 // is or is within its end margin, the field holds someone else's edit, the file was taken over, or the host refused or
 // failed to write it. *shownPosition receives what a written value shows: the position of
-// a time stamp, or -1 for the pause mark.
-StampResult stampTime(const FileClaim& claim, int listIndex, int* shownPosition);
+// a time stamp, or -1 for the pause mark. Where it writes, *restarted receives whether a
+// mark's write restarted the file (its position reads 0 until the host's title update);
+// it is left as it was where nothing is written.
+StampResult stampTime(const FileClaim& claim, int listIndex, int* shownPosition, bool* restarted);
 // On: worker. Takes: steps. Asks as stampTime does, but the length. Writes the pause mark,
 // only while the claimed file is the current entry's and stands paused; skipped otherwise.
-StampResult markPause(const FileClaim& claim, int listIndex);
+StampResult markPause(const FileClaim& claim, int listIndex, bool* restarted);
 
 enum RestoreOutcome {
     RESTORE_DONE,   // nothing of ours is left to undo: the file is let go

@@ -88,8 +88,9 @@ bool tellWorkersOtherThan(const TrackFile& current, HolderWake wake) {
             continue;
         }
         held = true;
-        if (wake == WAKE_HOLDER || (wake == WAKE_HOLDER_AWAITING_TITLE && records[i].awaitsTitleUpdate))
-            SetEvent(records[i].wake);
+        bool titleAwaited = wake == WAKE_HOLDER_AWAITING_TITLE && records[i].awaitsTitleUpdate;
+        if (titleAwaited) records[i].awaitsTitleUpdate = false;
+        if (wake == WAKE_HOLDER || titleAwaited) SetEvent(records[i].wake);
     }
     LeaveCriticalSection(&recordsLock);
     return held;
@@ -104,11 +105,18 @@ static bool noteFile(WorkerRecord* record, const TrackFile& file) {
     return !told;
 }
 
-// Whether the worker waits for the host's title update of its file.
+// Whether the worker waits for the host's title update of its file, which clears it.
 static void awaitTitleUpdate(WorkerRecord* record, bool awaits) {
     EnterCriticalSection(&recordsLock);
     record->awaitsTitleUpdate = awaits;
     LeaveCriticalSection(&recordsLock);
+}
+
+static bool awaitsTitleUpdate(WorkerRecord* record) {
+    EnterCriticalSection(&recordsLock);
+    bool awaits = record->awaitsTitleUpdate;
+    LeaveCriticalSection(&recordsLock);
+    return awaits;
 }
 
 // The worker writes back: from now on a notice for its file starts a new worker, which
@@ -278,17 +286,21 @@ static PollOutcome poll(Track* track) {
 }
 
 // Waits, looking a second apart and at every wake, until playback no longer stands
-// paused: it plays on, stops, or another file plays. False when told to end. Right after
-// a write of ours restarted the paused file its position reads 0 until the host's title
-// update (which wakes the worker): it plays on once its position has moved.
+// paused. True once it plays on; false when it stops, another file plays, the file was
+// taken over, or the worker is told to end. Where the mark's write restarted the file (the
+// worker awaits the title update) its position reads 0 until the host's title update,
+// which wakes the worker: played on meanwhile, it plays on once its position has moved.
+// Where the mark restarted nothing (a file written in place), or once the restart
+// settled, a 0 is a new start of the listener's: it plays on at once.
 static bool waitOutPause(Track* track) {
-    for (bool settling = false;; awaitTitleUpdate(track->record, settling)) {
+    for (;;) {
         Waited waited = waitUntil(track->record, GetTickCount() + POLL_INTERVAL_MS);
         if (waited == WAITED_TOLD) break;
         Look look = lookNow(track, waited == WAITED_WOKEN ? LOOK_WAKE : LOOK_PAUSED);
         repairNowAndThen();  // however long the pause
-        settling = track->filePlays && look.owned && look.state == HOST_PLAYING && look.position <= 0;
-        if (!settling && (!track->filePlays || !look.owned || look.state == HOST_PLAYING)) {
+        if (look.position > 0) awaitTitleUpdate(track->record, false);
+        if (!track->filePlays || !look.owned) break;
+        if (look.state == HOST_PLAYING && (look.position > 0 || !awaitsTitleUpdate(track->record))) {
             awaitTitleUpdate(track->record, false);
             return true;
         }
@@ -365,6 +377,17 @@ static StampResult stamped(const Track& track, StampResult result) {
     return STAMP_ENDED;
 }
 
+// The stamp, or the pause mark. A restart by a mark's write brings a title update, on the
+// windows' thread after the write's step: awaited from before the step, it is never missed.
+static StampResult writeStampOrMark(Track* track, bool mark) {
+    bool restarted = awaitsTitleUpdate(track->record);
+    awaitTitleUpdate(track->record, true);
+    StampResult result = mark ? markPause(track->claim, track->listPos, &restarted)
+                              : stampTime(track->claim, track->listPos, &track->shownPosition, &restarted);
+    awaitTitleUpdate(track->record, restarted);
+    return stamped(*track, result);
+}
+
 // Claims the track, stamps it about every 15 seconds and marks pauses while it plays on,
 // then writes its artist back. Returns the journal entry to drop, or 0.
 static unsigned int stampTrack(WorkerRecord* record) {
@@ -374,12 +397,13 @@ static unsigned int stampTrack(WorkerRecord* record) {
     if (!claimTrack(&track)) return 0;
     // Told to end while the claim waited (for the journal, say): nothing is stamped.
     for (bool stamping = !isTold(record); stamping;) {
-        if (stamped(track, stampTime(track.claim, track.listPos, &track.shownPosition)) == STAMP_ENDED) break;
+        if (writeStampOrMark(&track, false) == STAMP_ENDED) break;
         PollOutcome outcome = poll(&track);
         if (outcome == POLLS_TOLD) break;
-        if (outcome == POLLS_PAUSED &&
-            (stamped(track, markPause(track.claim, track.listPos)) == STAMP_ENDED || !waitOutPause(&track)))
-            break;
+        if (outcome == POLLS_PAUSED) {
+            if (writeStampOrMark(&track, true) == STAMP_ENDED || !waitOutPause(&track)) break;
+            continue;  // it plays on: stamped at once
+        }
         stamping = anotherCycle(&track);
         if (stamping) repairNowAndThen();
     }

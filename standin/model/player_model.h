@@ -139,9 +139,11 @@ struct PlayStateChange {
     long long time;
     PlayState state;
     bool byPlugin;
-    bool listenerAction = false;  // no change: an action of the listener's, and the state it left
-    std::string current = {};     // the current entry's file then; empty: none
-    long long position = -1;      // an action's: where playback stands after it, ms
+    bool listenerAction = false;                 // no change: an action of the listener's, and the state it left
+    std::string current = {};                    // the current entry's file then; empty: none
+    long long position = -1;                     // an action's: where playback stands after it, ms
+    PlayState stateBefore = PlayState::Stopped;  // an action's: the state and current file it found
+    std::string currentBefore = {};
 };
 
 // The code under which an edit by hand stands in the request log, among the requests.
@@ -314,10 +316,13 @@ private:
     struct ListenerAction {
         PlayerModel& model;
         bool listeners = true;  // false: none, a plug-in acts
+        PlayState before = model.playState;
+        std::string currentBefore = model.currentLocked();
         ~ListenerAction() {
             if (listeners)
                 model.stateLog.push_back(PlayStateChange{model.clock(), model.playState, false, true,
-                                                         model.currentLocked(), model.positionLocked()});
+                                                         model.currentLocked(), model.positionLocked(), before,
+                                                         currentBefore});
         }
     };
     int positionLocked() const;

@@ -22,6 +22,15 @@ namespace {
 PluginSession* current = nullptr;
 }  // namespace
 
+void placeOnDisk(const std::string& name) {
+    bool onADrive = name.size() > 3 && name[1] == ':' && name[2] == '\\';  // not a stream's address
+    std::filesystem::path file = onADrive ? winshim::nativePathOf(name) : std::string();
+    if (file.empty()) return;
+    std::error_code ignored;
+    std::filesystem::create_directories(file.parent_path(), ignored);
+    std::ofstream(file, std::ios::app).flush();
+}
+
 bool oldHostRun() {
     const char* old = std::getenv("VORLU_OLD_HOST");
     return old && std::string(old) == "1";
@@ -98,13 +107,7 @@ PluginSession::PluginSession(std::vector<standin::Entry> playlist, SessionOption
             if (winshim::nativePathOf(file) == path) model.markOnDisk(file);
         }
     });
-    model.onCommit([](const standin::Commit& commit) {
-        std::filesystem::path file = winshim::nativePathOf(commit.file);
-        if (file.empty()) return;  // its drive is not there
-        std::error_code ignored;
-        std::filesystem::create_directories(file.parent_path(), ignored);
-        std::ofstream(file, std::ios::app).flush();
-    });
+    model.onCommit([](const standin::Commit& commit) { placeOnDisk(commit.file); });
     ownFolder = !options.journalFolder;
     journalFolder = ownFolder ? emptyFolder("unit-" + std::to_string(++folders)) : *options.journalFolder;
     model.setSettingsFolder(journalFolder);

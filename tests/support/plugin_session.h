@@ -81,6 +81,10 @@ std::size_t fillJournal(const std::string& folder, DWORD processId, int room);
 // A new empty folder under the temporary directory, named after name and this process.
 std::string emptyFolder(const std::string& name);
 
+// Creates the file named (as the player names it) where its drive is there: the player's files are on disk
+// before anything writes them.
+void placeOnDisk(const std::string& name);
+
 // Whether this run plays the host without the wide requests (VORLU_OLD_HOST=1).
 bool oldHostRun();
 
