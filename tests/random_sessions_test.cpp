@@ -20,6 +20,7 @@
 // runs them on the real clock instead, sleeps shortened by that divisor, with threads
 // running freely: for the race detector, not for reproduction.
 #include "plugin/gen_vorlu.h"
+#include "stamping/file_claims.h"
 #include "support/artist_checks.h"
 #include "support/plugin_session.h"
 #include "text_encoding.h"
@@ -223,9 +224,10 @@ public:
         p.ending = endings[between(0, static_cast<int>(std::size(endings)) - 1)];
         static const LRESULT modernVersions[] = {0x5013, 0x5029, 0x5030, 0x5057, 0x5058,
                                                  0x5064, 0x5065, 0x5066, 0xFFFF, HOST_VERSION_LIMIT};
-        static const LRESULT oldVersions[] = {0x5000, 0x5012};
+        // Before 5.0: no status callback (a change shows at the next poll), no play tracking.
+        static const LRESULT oldVersions[] = {0x5000, 0x5012, 0x2950};
         p.hostVersion = vorlu_test::oldHostRun()
-                            ? oldVersions[between(0, 1)]
+                            ? oldVersions[between(0, 2)]
                             : modernVersions[between(0, static_cast<int>(std::size(modernVersions)) - 1)];
         if (chance(4)) {
             // At a moment, or at any point of the journal's updates (each a flush, then a move).
@@ -830,9 +832,12 @@ bool holdsOurStamp(const PluginSession& session, const std::string& file, long l
 // of a wma file, which a write of ours may have started playing once (no write while
 // paused then); a file a refused set stopped is looked at within the second its held
 // write-back waits, once it stops or another file plays.
-bool everyChangeIsAnsweredAtOnce(const PluginSession& session, const standin::FileMap<FileStamps>& stamps,
-                                 std::string* why) {
-    const long long step = 5 + session.setTakesMs;  // a click waits for the step in progress
+bool everyChangeIsAnsweredAtOnce(const Plan& plan, const PluginSession& session,
+                                 const standin::FileMap<FileStamps>& stamps, std::string* why) {
+    // A click waits for the step in progress; on a host that does not call back, a pause, a
+    // resume or a stop shows at the next poll, or at the one after, where its position had
+    // stood still for too short a time to tell.
+    const long long step = 5 + session.setTakesMs + (plan.hostVersion < HOST_VERSION_STATUS_CALLBACK ? 2000 : 0);
     auto requests = session.model.requests();
     auto stops = session.model.refusedSetStops();
     auto starts = session.model.starts();
@@ -971,6 +976,13 @@ std::string staleTitle(const PluginSession& session) {
     return stale.empty() ? "" : "the playlist's " + stale.front() + ", read before its file's last write";
 }
 
+// Every worker let its file go, however its write-backs went: a claim left holds a slot for good.
+std::string claimLeft(const PluginSession& session) {
+    for (const auto& [file, stored] : session.model.storedArtists())
+        if (fileClaimed(vorlu_test::trackFileOf(file))) return file + " still claimed once every worker ended";
+    return "";
+}
+
 // The player dies (at plan.killAt, or after a file operation, whenever it comes): from then
 // on it answers nothing, and quit ends the plug-in's threads as the end of the process would. A new run on the same
 // files and journal, as another process, must leave every file as its original, or as the edit made in between.
@@ -990,6 +1002,7 @@ std::string killAndStartAgain(PluginSession& killed, const Plan& plan, const std
         killed.model.powerCut();
         winshim::powerCut();
     }
+    if (std::string left = claimLeft(killed); !left.empty()) return left;
     // Every value written before the kill was the original or an edit, or one stamp of it.
     std::string why;
     for (const auto& [file, stored] : killed.model.storedArtists()) {
@@ -1286,6 +1299,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         break;
     }
     if (winshim::threadsRunning() != 0) return "a worker outlived quit";
+    if (std::string left = claimLeft(session); !left.empty()) return left;
     if (!foreignStepRan.empty()) return foreignStepRan;
     // Quit puts back each window's own procedure, or leaves another plug-in's where they
     // are, ours in the chain beneath.
@@ -1327,9 +1341,12 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
                      [](const Action& a, const Action& b) { return a.time < b.time; });
     if (realTimeDivisor == 0) {
         // Only the listener's starts count as plays, and every one of them: play tracking is
-        // off only within a step of ours, which no click comes inside.
+        // off only within a step of ours, which no click comes inside (a host before 5.0
+        // counts as its input plug-ins have it).
         for (const auto& start : session.model.starts()) {
-            if (start.counted != (start.by == standin::Starter::Listener)) return standin::describe(start);
+            bool counted = start.by == standin::Starter::Listener;
+            if (seen.hostVersion >= HOST_VERSION_PLAY_TRACKING && start.counted != counted)
+                return standin::describe(start);
         }
         if (!session.model.playTracking()) return "play tracking left off";
         // The play state stays the one the listener's actions left, but for blips of ours;
@@ -1347,7 +1364,7 @@ std::string runSession(const Plan& plan, int realTimeDivisor) {
         if (!noFileStoppedTwiceByRefusals(session, &why)) return why;
         if (!restartsResumeWhereTheyStood(session, &why)) return why;
         if (!stampsKeepTheirCadence(seen, session, &why)) return why;
-        if (!everyChangeIsAnsweredAtOnce(session, stamps, &why)) return why;
+        if (!everyChangeIsAnsweredAtOnce(seen, session, stamps, &why)) return why;
         if (!positionsWrapped && !theTagShowsThisPlaysTime(seen, session, &why)) return why;
         if (!everySetIsCalledFor(session, quitAt, &why)) return why;
     }
