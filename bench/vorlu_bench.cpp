@@ -6,6 +6,7 @@
 #include "e2e/standin_run.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 
 namespace {
 
+using vorlu_e2e::RunAction;
 using vorlu_e2e::RunPlan;
 using vorlu_e2e::runStandin;
 using vorlu_e2e::StandinRun;
@@ -186,6 +188,214 @@ void clickToTag(std::vector<Figure>& figures) {
         figures.push_back({"  p95", p95, "ms", "<= 50", p95 <= 50});
         figures.push_back({"  max", percentile(measured, 1.0), "ms", "", true});
     }
+}
+
+// What a click calls for in its file's tag: a pause its mark, a resume a time stamp, a
+// stop or a Next the artist.
+bool callsFor(const std::string& action, const std::string& value, const std::string& artist) {
+    bool mark = value == artist + " (paused)";
+    if (action == "pause") return mark;
+    if (action == "resume") return !mark && value.rfind(artist + " (", 0) == 0;
+    return value == artist;
+}
+
+// From a click at `at` to the commit from which the file's tag holds what the click calls
+// for until `until` (the listener's next click); 0 where it held it already and nothing
+// changed it, -1 where it did not hold it by then.
+long long answeredAfter(const StandinRun& run, const standin::Entry& entry, const std::string& action, long long at,
+                        long long until) {
+    std::string value = entry.artist;
+    long long since = at;
+    for (const auto& commit : run.commits) {
+        if (commit.file != entry.file || commit.time >= until) continue;
+        bool held = callsFor(action, value, entry.artist);
+        value = commit.artist;
+        if (commit.time >= at && !held) since = commit.time;
+    }
+    return callsFor(action, value, entry.artist) ? since - at : -1;
+}
+
+// The last request of a plug-in's thread with code (and wParam, when not -1) before time.
+const vorlu_e2e::RunRequest* lastRequestBefore(const StandinRun& run, int code, long long wParam, long long time) {
+    const vorlu_e2e::RunRequest* last = nullptr;
+    for (const auto& request : run.requests) {
+        if (request.time > time) break;
+        if (request.thread == "worker" && request.code == code && (wParam < 0 || request.wParam == wParam))
+            last = &request;
+    }
+    return last;
+}
+
+// The moments of a click that clickByKindAndMoment times.
+enum ClickMoment { AFTER_START, IN_CLAIM, IN_WRITE, AFTER_STAMP };
+const char* const clickMoments[] = {"just after a start", "during the claim", "during a write", "just after a stamp"};
+
+// What the tries on one kind of file measured: click to tag by moment, a resume to its
+// stamp, and the clicks that went unanswered or came at another moment than planned.
+struct MomentClicks {
+    std::map<int, std::vector<double>> byMoment;
+    std::vector<double> resumes;
+    std::vector<std::string> unanswered;
+    int mistimed = 0;
+};
+
+// Thirty tries on files of one kind, each of its own: a start (jump), a pause 50 ms later
+// (the moment just after a start), a resume 0.5 to 1.5 s after it (measured to a stamp of
+// this play), and a click as the set of the stamp that answers the resume arrives (during
+// a write) or right after its commit (just after a stamp): a stop, a Next or a pause (no
+// pause on wma, whose later pauses get no mark). After a Next, a click as the new file's
+// worker makes its first look (during the claim): a pause, a stop or a Next. The stand-in
+// times those by `on-request`. A run of its own, so that its tags stay as few as a listener's.
+MomentClicks clicksOnOneKind(const std::string& kind, unsigned seed) {
+    struct Try {
+        std::size_t entry;   // the file started; those after it are the Nexts'
+        ClickMoment moment;  // of the click after the resume
+        std::string afterResume, inClaim;
+    };
+    // No pause after the resume on wma: a later pause of a wma file gets no mark.
+    const std::vector<std::string> afterResume = {"stop", "next", "pause"}, afterResumeOnWma = {"stop", "next"};
+    const std::string inClaim[] = {"pause", "stop", "next"};
+    const auto& choices = kind == "wma" ? afterResumeOnWma : afterResume;
+    std::vector<standin::Entry> list;
+    auto addFile = [&] {
+        std::string number = std::to_string(list.size());
+        list.push_back({"C:\\Bench\\" + number + "." + kind, "Artist " + number, 600});
+    };
+    std::vector<Try> plan;
+    std::mt19937 random(seed);
+    std::string script;
+    double t = 0.5;
+    for (int i = 0, nexts = 0; i < 30; ++i) {
+        Try one{list.size(), i % 2 ? AFTER_STAMP : IN_WRITE, choices[i / 2 % choices.size()], ""};
+        addFile();
+        double resume = t + 0.05 + std::uniform_real_distribution<double>(0.5, 1.5)(random);
+        script += seconds(t) + " jump " + std::to_string(one.entry + 1) + "\n" + seconds(t + 0.05) + " pause\n" +
+                  seconds(resume) + " resume\n" + seconds(resume) + " on-request " +
+                  (one.moment == IN_WRITE ? "3028 " : "295 ") + one.afterResume + "\n";
+        if (one.afterResume == "next") {
+            addFile();
+            one.inClaim = inClaim[nexts++ % std::size(inClaim)];
+            if (one.inClaim == "next") addFile();
+            script += seconds(resume) + " on-request 105/1 " + one.inClaim + "\n";
+        }
+        // Room for the answers; where the mark's write restarts the file (not ogg, and flac
+        // brings its title update from inside the write), a stamp may wait for the restart's
+        // title update, 0.5 s at most; after a Next, for the new file's claim too.
+        bool mayWait = kind == "mp3" || kind == "m4a" || kind == "wma";
+        t = resume + (mayWait ? 0.55 : 0.3) + (one.inClaim.empty() ? 0 : 0.55);
+        plan.push_back(one);
+    }
+    script += seconds(t) + " stop\n";
+    MomentClicks measured;
+    StandinRun run = runStandin(RunPlan{list, script, 1.0});
+    if (!succeeded(run, ("click to tag by moment, " + kind).c_str())) return measured;
+
+    std::vector<RunAction> clicks, jumps;
+    for (const auto& action : run.actions) {
+        if (action.name == "on-request") continue;
+        clicks.push_back(action);
+        if (action.name == "jump") jumps.push_back(action);
+    }
+    if (jumps.size() != plan.size()) {
+        measured.unanswered.push_back("not every start ran");
+        return measured;
+    }
+    // From a click to its answer, before the listener's next click (or the end).
+    auto measure = [&](ClickMoment moment, std::size_t click, std::size_t entry, long long until) {
+        long long latency = answeredAfter(run, list[entry], clicks[click].name, clicks[click].time, until);
+        if (latency >= 0)
+            measured.byMoment[moment].push_back(static_cast<double>(latency));
+        else
+            measured.unanswered.push_back(std::string(clickMoments[moment]) + ", " + clicks[click].name + " at " +
+                                          std::to_string(clicks[click].time) + " ms");
+    };
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < plan.size(); ++k) {
+        const Try& one = plan[k];
+        long long end = k + 1 < jumps.size() ? jumps[k + 1].time : LLONG_MAX;
+        while (at < clicks.size() && clicks[at].time < jumps[k].time) ++at;
+        // The try's clicks in order: its start, the pause, the resume, then those the requests timed.
+        std::vector<std::size_t> mine;
+        for (std::size_t c = at; c < clicks.size() && clicks[c].time < end; ++c) mine.push_back(c);
+        auto until = [&](std::size_t n) { return n + 1 < mine.size() ? clicks[mine[n + 1]].time : end; };
+        const std::string expected[] = {"jump", "pause", "resume", one.afterResume, one.inClaim};
+        for (std::size_t n = 1; n < std::size(expected) && n < mine.size(); ++n) {
+            if (expected[n].empty() || clicks[mine[n]].name != expected[n]) break;
+            long long time = clicks[mine[n]].time;
+            if (n == 1) measure(AFTER_START, mine[n], one.entry, until(n));
+            if (n == 2) {
+                // Up to the click its stamp's request timed, which may come in the stamp's millisecond.
+                long long latency = answeredAfter(run, list[one.entry], "resume", time, until(n) + 1);
+                if (latency >= 0)
+                    measured.resumes.push_back(static_cast<double>(latency));
+                else
+                    measured.unanswered.push_back("a resume after a pause at the start, at " + std::to_string(time) +
+                                                  " ms");
+            }
+            if (n == 3) {
+                const auto* set = lastRequestBefore(run, one.moment == IN_WRITE ? 3028 : 295, -1, time);
+                if (!set || set->file != list[one.entry].file || set->time < clicks[mine[2]].time) {
+                    ++measured.mistimed;
+                    continue;
+                }
+                measure(one.moment, mine[n], one.entry, until(n));
+            }
+            if (n == 4) {
+                // Its first look: the length asked while the new file plays, before any set of it.
+                const auto& file = list[one.entry + 1].file;
+                const auto* look = lastRequestBefore(run, 105, 1, time);
+                const auto* set = lastRequestBefore(run, 3028, -1, time);
+                if (!look || look->file != file || (set && set->file == file)) {
+                    ++measured.mistimed;
+                    continue;
+                }
+                measure(IN_CLAIM, mine[n], one.entry + 1, until(n));
+            }
+        }
+    }
+    return measured;
+}
+
+// Click to tag by kind of file and by moment of the click, each p95 and the slowest, and
+// how long a pause just after a start, resumed soon after, keeps a stamp of this play away.
+void clickByKindAndMoment(std::vector<Figure>& figures) {
+    const char* const kinds[] = {"mp3", "ogg", "flac", "m4a", "wma"};
+    std::map<std::string, MomentClicks> byKind;
+    unsigned seed = 13;
+    for (const char* kind : kinds) byKind[kind] = clicksOnOneKind(kind, seed++);
+    std::string slowest;
+    double slowestP95 = -1;
+    int mistimed = 0;
+    for (int moment : {AFTER_START, IN_CLAIM, IN_WRITE, AFTER_STAMP}) {
+        for (const char* kind : kinds) {
+            const auto& measured = byKind[kind].byMoment[moment];
+            if (measured.empty()) {
+                giveUp(std::string("click to tag ") + clickMoments[moment] + ", " + kind + ": no click timed so");
+                continue;
+            }
+            double p95 = percentile(measured, 0.95);
+            figures.push_back({std::string(kind == kinds[0] ? "click to tag " : "  ") + clickMoments[moment] + ", " +
+                                   kind + ": p95 of " + std::to_string(measured.size()),
+                               p95, "ms", "<= 50", p95 <= 50});
+            if (p95 > slowestP95) {
+                slowestP95 = p95;
+                slowest = std::string(clickMoments[moment]) + ", " + kind;
+            }
+        }
+    }
+    if (slowestP95 >= 0) figures.push_back({"  slowest: " + slowest, slowestP95, "ms", "", true});
+    for (const char* kind : kinds) {
+        const MomentClicks& measured = byKind[kind];
+        for (const auto& why : measured.unanswered)
+            giveUp(std::string("click to tag by moment, ") + kind + ": no answer to " + why);
+        mistimed += measured.mistimed;
+        if (measured.resumes.empty()) continue;
+        double worst = percentile(measured.resumes, 1.0);
+        figures.push_back({std::string(kind == kinds[0] ? "paused 50 ms after a start, resumed: to a stamp, " : "  ") +
+                               kind + ", worst of " + std::to_string(measured.resumes.size()),
+                           worst, "ms", "<= 100", worst <= 100});
+    }
+    if (mistimed > 0) std::printf("click to tag by moment: %d clicks came at another moment, left out\n", mistimed);
 }
 
 // One minute of one track playing on: the requests by code, the workers' apart from the
@@ -417,9 +627,10 @@ int main(int argc, char** argv) {
     std::string jsonPath = argc > 1 ? argv[1] : "bench-figures.json";
     std::vector<Figure> figures;
     std::map<std::string, double> perCode;
-    std::printf("Running the benchmark: about eight minutes of playback under Wine.\n");
+    std::printf("Running the benchmark: about twelve minutes of playback under Wine.\n");
     restoreLatency(figures);
     clickToTag(figures);
+    clickByKindAndMoment(figures);
     steadyPlayback(figures, perCode);
     skipping(figures);
     quitLatency(figures);

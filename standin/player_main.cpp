@@ -53,15 +53,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <random>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -76,6 +79,7 @@ const char titleTail[] = " - \u00c1kos \u6771\u4eac \u0395\u03bb\u03bb\u03ac\u03
 const WPARAM wideProbeChar = 0x6771;
 const WPARAM singleByteProbeChar = 'x';
 const UINT quitInsideMessage = WM_APP + 9;  // the player quits the plug-in while handling it
+const UINT clickMessage = WM_APP + 11;      // an armed click, posted as a plug-in's request was answered
 const WPARAM probeWParam = 0x1234;
 const LPARAM probeLParam = -0x5678;
 
@@ -123,6 +127,15 @@ struct Player {
     bool quitting = false;
     bool pluginQuit = false;
     bool screenshotTaken = false;
+    // on-request: the clicks armed, each for the next request of its code (and wParam, if
+    // given) from a plug-in's thread once the one before it came, and the one posted.
+    struct ArmedClick {
+        int code = 0;
+        std::optional<long long> wParam;
+        standin::ScriptAction click;
+    };
+    std::deque<ArmedClick> armedClicks;
+    std::optional<standin::ScriptAction> postedClick;
     long long ticks = 0;
     struct {
         UINT message = 0;
@@ -293,6 +306,31 @@ void endSession();
 void playbackNotice();
 void repaintWindows();
 
+// A plug-in's thread sent request code: the click armed for it is posted behind it, as a
+// click made meanwhile waits in the queue until the step that sent the request ends.
+void postArmedClick(WPARAM wParam, LPARAM code) {
+    Player& p = *player;
+    if (p.armedClicks.empty() || p.postedClick) return;
+    const auto& armed = p.armedClicks.front();
+    if (armed.code != code || (armed.wParam && *armed.wParam != static_cast<LONG>(wParam))) return;
+    p.postedClick = armed.click;
+    p.armedClicks.pop_front();
+    PostMessageW(p.mainWindow, clickMessage, 0, 0);
+}
+
+// "CODE[/WPARAM] ACTION [ARGUMENT]": arms a click for the next such request of a plug-in's thread.
+void armClick(const std::string& argument) {
+    std::istringstream words(argument);
+    std::string request;
+    Player::ArmedClick armed;
+    if (!(words >> request >> armed.click.action)) throw std::runtime_error("on-request needs a code and an action");
+    std::getline(words >> std::ws, armed.click.argument);
+    std::size_t slash = request.find('/');
+    armed.code = std::stoi(request.substr(0, slash));
+    if (slash != std::string::npos) armed.wParam = std::stoll(request.substr(slash + 1));
+    player->armedClicks.push_back(armed);
+}
+
 bool isButton(WPARAM id) { return id == HOST_BUTTON_PLAY || id == HOST_BUTTON_PAUSE || id == HOST_BUTTON_STOP; }
 
 // A button of the player's, pressed by a plug-in, the script or the host itself: a start
@@ -307,7 +345,11 @@ void pressButton(WPARAM id, standin::Starter by = standin::Starter::Listener) {
 LRESULT CALLBACK mainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // The status callback the player posts to itself: it does nothing with it.
     if (message == WM_USER && lParam == IPC_CB_MISC) return 0;
-    if (message == WM_USER) return player->model.answer(wParam, lParam);
+    if (message == WM_USER) {
+        LRESULT answer = player->model.answer(wParam, lParam);
+        if (InSendMessage()) postArmedClick(wParam, lParam);
+        return answer;
+    }
     if (message == WM_COMMAND && isButton(LOWORD(wParam))) {
         // Only a plug-in presses them here: the script and the player's exit call pressButton.
         const char* names[] = {"play", "pause", "stop"};
@@ -1048,6 +1090,8 @@ void runAction(const standin::ScriptAction& action) {
         SendMessageA(p.mainWindow, WM_CLOSE, 0, 0);
     } else if (a == "logoff") {
         SendMessageA(p.mainWindow, WM_ENDSESSION, TRUE, 0);
+    } else if (a == "on-request") {
+        armClick(action.argument);
     } else if (a == "quit-inside") {
         PostMessageA(p.mainWindow, quitInsideMessage, 0, 0);
     } else {
@@ -1062,8 +1106,13 @@ void runAction(const standin::ScriptAction& action) {
 
 void tick() {
     Player& p = *player;
-    while (p.nextAction < p.script.size() && p.script[p.nextAction].time <= p.clock() && !p.quitting)
+    static const std::set<std::string> listenersClicks = {"play", "pause", "resume", "stop",
+                                                          "next", "prev",  "jump",   "seek"};
+    while (p.nextAction < p.script.size() && p.script[p.nextAction].time <= p.clock() && !p.quitting) {
+        // The listener's next click in the script: the armed ones that never came lapse.
+        if (listenersClicks.count(p.script[p.nextAction].action)) p.armedClicks.clear();
         runAction(p.script[p.nextAction++]);
+    }
     if (p.quitting) return;
     if (p.model.advanceIfEnded()) playbackNotice();
     if (p.model.takeTitleNotice()) titleUpdate(p.model.currentIndex() | TRACK_CHANGE_LPARAM_BIT);
@@ -1182,6 +1231,8 @@ int playScript(Player& p) {
     while (!p.quitting && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.message == WM_TIMER && message.hwnd == nullptr)
             tick();
+        else if (message.message == clickMessage && message.hwnd == p.mainWindow && p.postedClick)
+            runAction(*std::exchange(p.postedClick, std::nullopt));
         else
             DispatchMessageW(&message);
         if (p.nextAction >= p.script.size() && stayedStopped()) p.quitting = true;

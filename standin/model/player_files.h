@@ -12,7 +12,9 @@
 //   edit <entry> <text> (another program, a tag editor, sets the ARTIST of that entry's
 //   file to the rest of the line, while the player runs);
 //   faults of the file of an entry for the rest of the run: empty-reads <entry>,
-//   failing-writes <entry>, stop-on-set <entry>, read-only <entry>, held <entry>.
+//   failing-writes <entry>, stop-on-set <entry>, read-only <entry>, held <entry>;
+//   on-request <code>[/<wParam>] <action> [argument] (the listener's action, posted as the
+//   player answers the next such request of a plug-in's own thread).
 //   An <entry> is its number, counted from 1 as the playlist window numbers it.
 // Tags: the stored ARTIST of every file, "file<TAB>artist" a line.
 // Results: tab-separated records for the tests (see player_main.cpp).

@@ -189,6 +189,32 @@ TEST(FileKinds, clicksAtEveryMomentLeaveThePlayerAsTheListenerLeftIt) {
     EXPECT_EQ(run.checks.at("writes_agree_with_playback"), "ok");
     EXPECT_EQ(run.checks.at("every_change_of_a_plugins_undone_before_a_click"), "ok");
     EXPECT_EQ(run.checks.at("every_listener_play_counted"), "ok");
+
+    // A pause 50 ms after the start, resumed 0.6 or 0.9 s later, twice on each kind: a second
+    // after the resume the tag shows a stamp of this play, not the mark (an ogg file, written
+    // in place, once kept its mark for 14.5 s).
+    const char* kinds[] = {"mp3", "flac", "m4a", "wma", "ogg"};
+    std::vector<standin::Entry> files;
+    std::string tries;
+    for (int i = 0; i < 10; ++i) {
+        std::string number = std::to_string(i), at = std::to_string(2 * i);
+        files.push_back({"C:\\Resumes\\" + number + "." + kinds[i % 5], "Artist " + number, 300});
+        tries += at + " jump " + std::to_string(i + 1) + "\n" + at + ".05 pause\n" + at + (i < 5 ? ".65" : ".95") +
+                 " resume\n";
+    }
+    StandinRun resumed = runStandin({files, tries + "20 stop\n", 1.0});
+    expectFinished(resumed);
+    std::size_t file = 0;
+    for (const auto& resume : resumed.actions) {
+        if (resume.name != "resume") continue;
+        const auto& entry = files[file++];
+        std::string shown = entry.artist;
+        for (const auto& commit : resumed.commits) {
+            if (commit.file == entry.file && commit.time <= resume.time + 1000) shown = commit.artist;
+        }
+        EXPECT_TRUE(vorlu_test::isStamp(shown, entry.artist)) << entry.file << " shows " << shown;
+    }
+    EXPECT_EQ(file, files.size());
 }
 
 }  // namespace
