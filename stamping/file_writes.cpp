@@ -151,10 +151,12 @@ static StampResult stampInStep(WriteStep& step) {
     appendAscii(fieldNow, FIELD_READ_SIZE, suffix);
     ArtistWrite write = writeKeepingPlayback(claimed->file, fieldNow, step.listIndex, now);
     // A paused file the mark's write restarted reads position 0 until the host's title
-    // update; one written in place reads where it stood (at 0 alike: its time is right).
+    // update, as does one it started playing (paused again since); one written in place
+    // reads where it stood (at 0 alike: its time is right).
     if (write == ARTIST_WRITTEN)
         step.restarted =
-            marking && now.position > 0 && askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME) <= 0;
+            marking && ((marksOf(claimed->file) & MARK_UNPAUSED_BY_WRITE) != 0 ||
+                        (now.position > 0 && askHostInt(IPC_GETOUTPUTTIME_POSITION_MS, IPC_GETOUTPUTTIME) <= 0));
     // An accepted set may have changed the file even where its write failed: undo it too.
     if (write != ARTIST_REFUSED) claimed->stamped = true;
     if (write == ARTIST_WRITTEN) return STAMP_WRITTEN;
