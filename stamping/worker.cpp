@@ -22,7 +22,7 @@ const int WRITE_BACK_RETRIES = 5;
 struct WorkerRecord {
     bool used;
     bool told;               // ending: its file no longer plays, quit came, or it writes back
-    bool awaitsTitleUpdate;  // a restart of its file reads position 0 until the host's title update
+    bool awaitsTitleUpdate;  // a restart of its file reads position 0 until the title update, which clears this
     TrackFile file;          // as readCurrentFile names it, the way the watcher compares names
     HANDLE wake;             // auto-reset; every wait of the worker ends when it is set
 };
@@ -41,11 +41,18 @@ void initWorkers() {
     for (int i = 0; i < WORKER_RECORDS; i++) records[i].wake = CreateEventA(0, FALSE, FALSE, 0);
 }
 
-static bool isTold(WorkerRecord* record) {
+// A record's flag, read or set under the lock: the watcher's thread sets them too.
+static bool readFlag(const bool* flag) {
     EnterCriticalSection(&recordsLock);
-    bool told = record->told;
+    bool value = *flag;
     LeaveCriticalSection(&recordsLock);
-    return told;
+    return value;
+}
+
+static void setFlag(bool* flag, bool value) {
+    EnterCriticalSection(&recordsLock);
+    *flag = value;
+    LeaveCriticalSection(&recordsLock);
 }
 
 enum Waited {
@@ -60,7 +67,7 @@ static Waited waitUntil(WorkerRecord* record, DWORD deadline) {
     LONG left = static_cast<LONG>(deadline - GetTickCount());
     if (left <= 0) return WAITED_OUT;
     if (WaitForSingleObject(record->wake, static_cast<DWORD>(left)) == WAIT_TIMEOUT) return WAITED_OUT;
-    return isTold(record) || pluginThreadsStopping() ? WAITED_TOLD : WAITED_WOKEN;
+    return readFlag(&record->told) || pluginThreadsStopping() ? WAITED_TOLD : WAITED_WOKEN;
 }
 
 // Between two write-back attempts: a second whatever wakes the worker, or, once the
@@ -103,28 +110,6 @@ static bool noteFile(WorkerRecord* record, const TrackFile& file) {
     bool told = record->told;
     LeaveCriticalSection(&recordsLock);
     return !told;
-}
-
-// Whether the worker waits for the host's title update of its file, which clears it.
-static void awaitTitleUpdate(WorkerRecord* record, bool awaits) {
-    EnterCriticalSection(&recordsLock);
-    record->awaitsTitleUpdate = awaits;
-    LeaveCriticalSection(&recordsLock);
-}
-
-static bool awaitsTitleUpdate(WorkerRecord* record) {
-    EnterCriticalSection(&recordsLock);
-    bool awaits = record->awaitsTitleUpdate;
-    LeaveCriticalSection(&recordsLock);
-    return awaits;
-}
-
-// The worker writes back: from now on a notice for its file starts a new worker, which
-// takes the file over if this one has not let it go yet.
-static void markLeaving(WorkerRecord* record) {
-    EnterCriticalSection(&recordsLock);
-    record->told = true;
-    LeaveCriticalSection(&recordsLock);
 }
 
 // Time sums in 64 bits: exact for every 32-bit position and length.
@@ -298,14 +283,11 @@ static bool waitOutPause(Track* track) {
         if (waited == WAITED_TOLD) break;
         Look look = lookNow(track, waited == WAITED_WOKEN ? LOOK_WAKE : LOOK_PAUSED);
         repairNowAndThen();  // however long the pause
-        if (look.position > 0) awaitTitleUpdate(track->record, false);
+        if (look.position > 0) setFlag(&track->record->awaitsTitleUpdate, false);
         if (!track->filePlays || !look.owned) break;
-        if (look.state == HOST_PLAYING && (look.position > 0 || !awaitsTitleUpdate(track->record))) {
-            awaitTitleUpdate(track->record, false);
-            return true;
-        }
+        if (look.state == HOST_PLAYING && !readFlag(&track->record->awaitsTitleUpdate)) return true;
     }
-    awaitTitleUpdate(track->record, false);
+    setFlag(&track->record->awaitsTitleUpdate, false);
     return false;
 }
 
@@ -331,7 +313,9 @@ static void waitUntilFileStops(Track* track) {
 // Returns the sequence number of the journal entry that the write-back settled, or 0: an
 // entry not settled stays for the next start's repair.
 static unsigned int writeBack(Track* track) {
-    markLeaving(track->record);
+    // From now on a notice for its file starts a new worker, which takes the file over if
+    // this one has not let it go yet.
+    setFlag(&track->record->told, true);
     unsigned int journalEntry = 0;
     bool wrote = false;
     for (int tries = 0; tries <= WRITE_BACK_RETRIES;) {
@@ -380,11 +364,11 @@ static StampResult stamped(const Track& track, StampResult result) {
 // The stamp, or the pause mark. A restart by a mark's write brings a title update, on the
 // windows' thread after the write's step: awaited from before the step, it is never missed.
 static StampResult writeStampOrMark(Track* track, bool mark) {
-    bool restarted = awaitsTitleUpdate(track->record);
-    awaitTitleUpdate(track->record, true);
+    bool restarted = readFlag(&track->record->awaitsTitleUpdate);
+    setFlag(&track->record->awaitsTitleUpdate, true);
     StampResult result = mark ? markPause(track->claim, track->listPos, &restarted)
                               : stampTime(track->claim, track->listPos, &track->shownPosition, &restarted);
-    awaitTitleUpdate(track->record, restarted);
+    setFlag(&track->record->awaitsTitleUpdate, restarted);
     return stamped(*track, result);
 }
 
@@ -396,7 +380,7 @@ static unsigned int stampTrack(WorkerRecord* record) {
     track.record = record;
     if (!claimTrack(&track)) return 0;
     // Told to end while the claim waited (for the journal, say): nothing is stamped.
-    for (bool stamping = !isTold(record); stamping;) {
+    for (bool stamping = !readFlag(&record->told); stamping;) {
         if (writeStampOrMark(&track, false) == STAMP_ENDED) break;
         PollOutcome outcome = poll(&track);
         if (outcome == POLLS_TOLD) break;
